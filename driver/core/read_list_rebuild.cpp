@@ -1,0 +1,3 @@
+#include "core/driver_object.h"
+
+qint32 Tavrin::ReCreatReadVarList(const QList<HostVarDef>&) { return 0; }

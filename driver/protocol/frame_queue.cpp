@@ -1,0 +1,6 @@
+#include "core/driver_object.h"
+
+void Tavrin::AppendFrame(RequestFrame&& frame)
+{
+    FrameQueue.append(std::move(frame));
+}

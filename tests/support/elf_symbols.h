@@ -1,0 +1,10 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Names of the symbols a shared library defines in its dynamic symbol table
+// (global or weak, not undefined), read straight from the ELF file.
+// Returns false and sets `error` when the file is not a readable ELF64 object.
+bool readDefinedDynamicSymbols(const std::string& path, std::vector<std::string>& names,
+                               std::string& error);
