@@ -58,9 +58,6 @@ const RegisterTypeInfo* registerTypeTable()
 
 const RegisterTypeInfo* findRegisterType(const QString& regName)
 {
-    // Names are at most five characters; anything longer is no register.
-    if (regName.isEmpty() || regName.size() > 5)
-        return nullptr;
     for (const RegisterTypeInfo& info : kTable) {
         if (regName == QLatin1String(info.name))
             return &info;
