@@ -9,6 +9,21 @@
 
 #include <QtGlobal>
 
+#if defined(_MSC_VER) && !defined(__clang__)
+#  include <intrin.h>
+#endif
+
+// Relaxed atomic access to one host word (C++17 has no atomic_ref).
+namespace ComInfoAtomic {
+#if defined(_MSC_VER) && !defined(__clang__)
+inline qint32 load(qint32* word) { return __iso_volatile_load32(reinterpret_cast<int*>(word)); }
+inline void store(qint32* word, qint32 value) { __iso_volatile_store32(reinterpret_cast<int*>(word), value); }
+#else
+inline qint32 load(qint32* word) { return __atomic_load_n(word, __ATOMIC_RELAXED); }
+inline void store(qint32* word, qint32 value) { __atomic_store_n(word, value, __ATOMIC_RELAXED); }
+#endif
+} // namespace ComInfoAtomic
+
 class ComInfoBlock {
 public:
     void attach(qint32* words) { words_ = words; }
@@ -17,19 +32,12 @@ public:
 
     qint32 get(int word) const
     {
-        return words_ ? __atomic_load_n(words_ + word, __ATOMIC_RELAXED) : 0;
+        return words_ ? ComInfoAtomic::load(words_ + word) : 0;
     }
     void set(int word, qint32 value)
     {
         if (words_)
-            __atomic_store_n(words_ + word, value, __ATOMIC_RELAXED);
-    }
-    // Returns the new value.
-    qint32 increment(int word)
-    {
-        if (!words_)
-            return 0;
-        return __atomic_add_fetch(words_ + word, 1, __ATOMIC_RELAXED);
+            ComInfoAtomic::store(words_ + word, value);
     }
 
 private:
