@@ -1,0 +1,347 @@
+// Line efficiency: how close the host runtime comes to keeping a paced line
+// busy, and what the module's block compaction saves on the wire.
+//
+// For each block size the program first counts, through the module's entry
+// points and an in-process virtual PLC, the frames and characters of one
+// full scan of the sample screen, and the same for one request per variable.
+// Then the host runtime polls the screen over a pseudo-terminal whose far
+// end is the virtual PLC, paced at the baud rate with no answer delay, and
+// the time per full scan is measured against the wire time of its
+// characters (10 bits each).
+//
+//   tavrin_line_efficiency [--bauds 9600,115200] [--block-sizes 4,8,16,32] [--count-sizes 4,8,10]
+//                          [--seconds 2] [--count-only]
+
+#include "host_runtime.h"
+#include "host_variables.h"
+#include "line_settings.h"
+#include "pty_line.h"
+#include "pty_round_trip.h"
+#include "tavrin.h"
+#include "virtual_plc.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QMap>
+#include <QThread>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+constexpr int BitsPerCharacter = 10; // 7 data bits, even parity, 1 stop bit, start bit
+
+struct WireCost {
+    int frames = 0;
+    qint64 characters = 0; // request and reply, both directions
+    int refused = 0;       // frames the PLC refused: above its byte limit
+    double wireSeconds(qint32 baud) const
+    {
+        return static_cast<double>(characters) * BitsPerCharacter / baud;
+    }
+};
+
+// ComInfo block of the counting runs; static because the module keeps the
+// pointer until the runtime hands it another.
+qint32 countingComInfo[32] = {};
+
+void ignoreNotice(qint32, qint32, qint32, qint32) {}
+
+// One full pass over the read blocks the module makes of `vars`: every
+// frame and every reply character, the replies coming from `plc`.
+WireCost scanCost(const QList<HostVarDef>& vars, qint32 blockSize, VirtualPlc& plc)
+{
+    std::fill(std::begin(countingComInfo), std::end(countingComInfo), 0);
+    countingComInfo[ComInfoWord::BlockSize] = blockSize;
+    countingComInfo[ComInfoWord::RetryLimit] = 0;
+    SetComInfo(countingComInfo);
+    RegistCallBackFuncIntf(&ignoreNotice, 0);
+    const qint32 blocks = ReCreatReadVarList(vars);
+    WireCost cost;
+    for (qint32 i = 0; i < blocks; ++i) {
+        const RequestFrame* frame = ComCommunication();
+        if (!frame)
+            break;
+        QByteArray reply = plc.receive(frame->FrameBytes);
+        cost.frames += 1;
+        cost.characters += frame->FrameBytes.size() + reply.size();
+        cost.refused += DataCom(reply) != ReplyAccepted;
+    }
+    ReCreatReadVarList({});
+    return cost;
+}
+
+// The same screen read one variable at a time: each variable alone makes
+// the block(s) it would need without compaction.
+WireCost perVariableCost(const QList<HostVarDef>& vars, qint32 blockSize, VirtualPlc& plc)
+{
+    WireCost total;
+    for (const HostVarDef& var : vars) {
+        const WireCost one = scanCost({var}, blockSize, plc);
+        total.frames += one.frames;
+        total.characters += one.characters;
+        total.refused += one.refused;
+    }
+    return total;
+}
+
+// The variable as the tool's user writes it: "D100", "X17", "D50.3", "SM8000", "32CV200".
+QString variableText(const HostVarDef& var)
+{
+    const QString prefix = var.RegName == QLatin1String("D_bit") ? QStringLiteral("D") : var.RegName;
+    return prefix + var.AddrText;
+}
+
+int registersOf(const HostVarDef& var)
+{
+    return var.RegName == QLatin1String("32CV") ? var.Length / 2 : var.Length;
+}
+
+struct Measurement {
+    bool ok = false;
+    QString error;
+    double secondsPerScan = 0; // the median scan: a neighbour's burst of load spoils a scan, not the row
+    int scans = 0;
+    qint64 retries = 0;        // replies that timed out or failed (each costs a whole timeout)
+};
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+// Polls the screen with the host runtime over the pseudo-terminal and times
+// each whole scan, from one good-reply count that is a multiple of the
+// block count to the next, after one scan of warm-up.
+Measurement measureScans(const QList<VariableAddress>& screen, int framesPerScan, qint32 baud,
+                         qint32 blockSize, double seconds, double wireSecondsPerScan)
+{
+    Measurement result;
+    VirtualPlc plc;
+    LineOptions lineOptions;
+    lineOptions.pacing.baudRate = baud;
+    lineOptions.pacing.responseDelayUs = 0;
+    PtyLine pty(plc, lineOptions);
+    if (!pty.open(&result.error))
+        return result;
+
+    LineSettings settings;
+    settings.port.kind = LineKind::Serial; // the tool's own serial line, on the pseudo-terminal
+    settings.port.path = pty.devicePath();
+    settings.baud = baud;
+    settings.blockSize = blockSize;
+    settings.retries = 3;
+    settings.probe = false;
+    HostRuntime runtime([settings] { return makeLine(settings, nullptr, true); }, settings);
+    if (!runtime.start(&result.error))
+        return result;
+    runtime.setPolledVariables(screen);
+
+    const int scans = std::max(3, static_cast<int>(std::ceil(seconds / wireSecondsPerScan)));
+    const qint64 budgetMs = static_cast<qint64>((scans + 2) * wireSecondsPerScan * 3000) + 5000;
+    std::vector<double> scanSeconds;
+    QElapsedTimer clock;
+    clock.start();
+    qint64 nextBoundary = framesPerScan; // the end of the warm-up scan
+    qint64 lastBoundaryNs = -1;
+    while (static_cast<int>(scanSeconds.size()) < scans) {
+        const LineStatistics stats = runtime.statistics();
+        result.retries = stats.retries;
+        if (stats.giveUps) {
+            result.error = QStringLiteral("the line gave up %1 requests during the measurement").arg(stats.giveUps);
+            break;
+        }
+        if (stats.goodReplies >= nextBoundary) {
+            const qint64 now = clock.nsecsElapsed();
+            if (lastBoundaryNs >= 0)
+                scanSeconds.push_back((now - lastBoundaryNs) / 1e9);
+            lastBoundaryNs = now;
+            nextBoundary += framesPerScan;
+        }
+        if (clock.elapsed() > budgetMs) {
+            result.error = QStringLiteral("the scans took far longer than their wire time");
+            break;
+        }
+        QThread::msleep(1); // each boundary is seen within about a millisecond
+    }
+    runtime.stop();
+    pty.close();
+    result.scans = static_cast<int>(scanSeconds.size());
+    if (result.error.isEmpty() && result.scans > 0) {
+        result.secondsPerScan = median(scanSeconds);
+        result.ok = true;
+    }
+    return result;
+}
+
+QList<int> numberList(const QString& text)
+{
+    QList<int> numbers;
+    for (const QString& part : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        bool ok = false;
+        const int n = part.trimmed().toInt(&ok);
+        if (ok && n > 0)
+            numbers.append(n);
+    }
+    return numbers;
+}
+
+// Modelled time of one scan: the characters at `baud` plus one answer
+// delay per frame (the PLC answers at the end of its program scan).
+double modelledSeconds(const WireCost& cost, qint32 baud, double answerDelaySeconds)
+{
+    return cost.wireSeconds(baud) + cost.frames * answerDelaySeconds;
+}
+
+QMap<int, WireCost> printWireCosts(const QList<HostVarDef>& vars, const QList<int>& blockSizes, VirtualPlc& plc)
+{
+    std::printf("Wire cost of one full scan (characters both ways), compacted and one request per variable\n");
+    std::printf("  %5s  %6s  %6s  %9s  %6s  %6s  %15s  %s\n", "block", "frames", "chars", "per-var", "chars",
+                "saved", "9600 ms/scan", "");
+    std::printf("  %5s  %6s  %6s  %9s  %6s  %6s  %15s\n", "", "", "", "frames", "", "", "delay 0 / 5 ms");
+    QMap<int, WireCost> costs;
+    for (int blockSize : blockSizes) {
+        const WireCost compact = scanCost(vars, blockSize, plc);
+        const WireCost single = perVariableCost(vars, blockSize, plc);
+        costs.insert(blockSize, compact);
+        std::printf("  %5d  %6d  %6lld  %9d  %6lld  %5.1f%%  %6.0f / %6.0f  %s\n", blockSize, compact.frames,
+                    static_cast<long long>(compact.characters), single.frames,
+                    static_cast<long long>(single.characters),
+                    100.0 * (1.0 - double(compact.characters) / double(single.characters)),
+                    modelledSeconds(compact, 9600, 0) * 1e3, modelledSeconds(compact, 9600, 0.005) * 1e3,
+                    compact.refused ? "frames refused: above the PLC's byte limit" : "");
+    }
+    return costs;
+}
+
+// Returns whether every row met its target.
+bool measureAll(const QList<VariableAddress>& screen, const QMap<int, WireCost>& costs, const QList<int>& bauds,
+                const QList<int>& blockSizes, double seconds)
+{
+    bool allMet = true;
+    // 11 characters out, 40 back: a read of 18 bytes, the mean frame of the sample screen.
+    const double bareRoundTripUs = ptyRoundTripMicroseconds(11, 40, 2000);
+    std::printf("\nMeasured scans: host runtime over the pseudo-terminal\n");
+    std::printf("  (a bare pseudo-terminal round trip, no Qt, no module, no pacing, costs %.0f us here)\n",
+                bareRoundTripUs);
+    std::printf("  %6s  %5s  %5s  %7s  %12s  %14s  %14s  %11s  %s\n", "baud", "block", "scans", "retries",
+                "wire ms/scan", "median ms/scan", "extra us/frame", "utilisation", "target");
+    for (int baud : bauds) {
+        const double target = baud <= 9600 ? 0.95 : 0.90;
+        for (int i = 0; i < blockSizes.size(); ++i) {
+            const WireCost cost = costs.value(blockSizes[i]);
+            if (cost.refused || cost.frames == 0)
+                continue; // the PLC refuses some of its frames: nothing to time
+            const double wire = cost.wireSeconds(baud);
+            const Measurement m = measureScans(screen, cost.frames, baud, blockSizes[i], seconds, wire);
+            if (!m.ok) {
+                std::printf("  %6d  %5d  failed: %s\n", baud, blockSizes[i], qPrintable(m.error));
+                allMet = false;
+                continue;
+            }
+            const double utilisation = wire / m.secondsPerScan;
+            const bool met = utilisation >= target;
+            allMet = allMet && met;
+            // Time beyond the wire time, per exchange: host, pseudo-terminal and scheduling.
+            const double extraPerFrame = (m.secondsPerScan - wire) / cost.frames;
+            std::printf("  %6d  %5d  %5d  %7lld  %12.1f  %14.1f  %14.0f  %10.1f%%  >= %.0f%% %s\n", baud,
+                        blockSizes[i], m.scans, static_cast<long long>(m.retries), wire * 1e3,
+                        m.secondsPerScan * 1e3, extraPerFrame * 1e6, utilisation * 100.0, target * 100.0,
+                        met ? "met" : "NOT MET");
+            std::fflush(stdout);
+        }
+    }
+    return allMet;
+}
+
+// The block sizes with the fewest characters per scan and with the
+// shortest scan once the PLC's answer delay counts, among those the tool
+// accepts: above MaxBlockSize a 32-bit counter block can pass the PLC's
+// 64-byte limit on other screens, even where the sample screen gets by.
+void printRecommendation(const QMap<int, WireCost>& costs)
+{
+    int fewestCharacters = 0;
+    int fastestWithDelay = 0;
+    for (auto it = costs.cbegin(); it != costs.cend(); ++it) {
+        if (it->refused || it.key() > MaxBlockSize)
+            continue;
+        const WireCost& cost = *it;
+        if (!fewestCharacters || cost.characters < costs.value(fewestCharacters).characters)
+            fewestCharacters = it.key();
+        if (!fastestWithDelay
+            || modelledSeconds(cost, 9600, 0.005) < modelledSeconds(costs.value(fastestWithDelay), 9600, 0.005))
+            fastestWithDelay = it.key();
+    }
+    if (!fewestCharacters)
+        return;
+    const WireCost fewest = costs.value(fewestCharacters);
+    std::printf("\nOf the block sizes up to %d (the largest whose requests all fit 64 bytes):\n", MaxBlockSize);
+    std::printf("  fewest characters per scan: %d (%lld characters, %d frames);\n", fewestCharacters,
+                static_cast<long long>(fewest.characters), fewest.frames);
+    std::printf("  shortest scan at 9600 baud with a 5 ms answer delay: %d (%.0f ms).\n", fastestWithDelay,
+                modelledSeconds(costs.value(fastestWithDelay), 9600, 0.005) * 1e3);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Line efficiency of the host runtime and the module's block compaction."));
+    parser.addHelpOption();
+    const QCommandLineOption baudOption(QStringLiteral("bauds"), QStringLiteral("Baud rates to measure."),
+                                        QStringLiteral("list"), QStringLiteral("9600,115200"));
+    const QCommandLineOption blockOption(QStringLiteral("block-sizes"), QStringLiteral("Block sizes to measure."),
+                                         QStringLiteral("list"), QStringLiteral("4,8,12,16,20,32"));
+    const QCommandLineOption countOption(QStringLiteral("count-sizes"),
+                                         QStringLiteral("Block sizes to count the wire cost of."),
+                                         QStringLiteral("list"), QStringLiteral("4,8,10,12,16,17,20,32"));
+    const QCommandLineOption secondsOption(QStringLiteral("seconds"),
+                                           QStringLiteral("Time to measure each row (at least three scans)."),
+                                           QStringLiteral("s"), QStringLiteral("2"));
+    const QCommandLineOption countOnlyOption(QStringLiteral("count-only"),
+                                             QStringLiteral("Only count the wire cost; measure no scans."));
+    parser.addOptions({baudOption, blockOption, countOption, secondsOption, countOnlyOption});
+    parser.process(app);
+    QList<int> bauds = numberList(parser.value(baudOption));
+    const QList<int> blockSizes = numberList(parser.value(blockOption));
+    QList<int> countSizes = numberList(parser.value(countOption));
+    for (int size : blockSizes) {
+        if (!countSizes.contains(size))
+            countSizes.append(size); // every measured row needs its count
+    }
+    std::sort(countSizes.begin(), countSizes.end());
+    const double seconds = std::max(0.1, parser.value(secondsOption).toDouble());
+    if (bauds.isEmpty() || blockSizes.isEmpty()) {
+        std::fprintf(stderr, "--bauds and --block-sizes take comma-separated positive numbers\n");
+        return 1;
+    }
+
+    const QList<HostVarDef> vars = sampleScreen();
+    QList<VariableAddress> screen;
+    for (const HostVarDef& var : vars) {
+        VariableAddress address;
+        QString error;
+        if (!parseVariableAddress(variableText(var), registersOf(var), &address, &error)) {
+            std::fprintf(stderr, "sample screen: %s\n", qPrintable(error));
+            return 1;
+        }
+        screen.append(address);
+    }
+
+    VirtualPlc countingPlc;
+    std::printf("Sample screen: %lld variables of mixed types; virtual PLC (64-byte limit) on a "
+                "pseudo-terminal, paced, no answer delay.\n\n",
+                static_cast<long long>(vars.size()));
+    const QMap<int, WireCost> costs = printWireCosts(vars, countSizes, countingPlc);
+    const bool allMet = parser.isSet(countOnlyOption) || measureAll(screen, costs, bauds, blockSizes, seconds);
+    printRecommendation(costs);
+    return allMet ? 0 : 2;
+}

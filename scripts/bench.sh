@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Builds the benchmarks (Release) and runs the whole set: the module's
+# micro-benchmarks with their targets, then the line measurement (host
+# runtime against the virtual PLC over a paced pseudo-terminal). Takes about
+# three minutes and prints the tables that docs/performance.md records.
+#
+#   scripts/bench.sh [BUILD_DIR]        default build directory: build-bench
+#
+# Exit status: 0 when every target is met, 2 when one is not, 1 when the
+# build or a program failed.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+dir=${1:-build-bench}
+
+scripts/ensure-deps.sh || exit 1
+cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DTAVRIN_BUILD_BENCHMARKS=ON -DTAVRIN_BUILD_TESTS=OFF \
+  >/dev/null || exit 1
+cmake --build "$dir" -j "$(nproc)" --target tavrin_bench tavrin_line_efficiency >/dev/null || exit 1
+
+cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')
+echo "Tavrin benchmarks, $(date -u '+%Y-%m-%d %H:%M UTC'), ${cpu}, $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
+echo
+
+status=0
+run() {
+  "$@"
+  local rc=$?
+  if [ $rc -eq 2 ] && [ $status -eq 0 ]; then status=2; fi
+  if [ $rc -ne 0 ] && [ $rc -ne 2 ]; then status=1; fi
+}
+
+echo "== The module's code (CPU time per operation; allocs/op counted by a replaced malloc)"
+run "$dir/bench/tavrin_bench" --benchmark_min_time=0.5
+echo
+echo "== The line"
+run "$dir/bench/tavrin_line_efficiency"
+exit $status
