@@ -1,0 +1,152 @@
+#include "device_line.h"
+
+#include "log_categories.h"
+#include "reply_collector.h"
+
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QSerialPort>
+#include <QTcpSocket>
+
+namespace {
+
+bool isPseudoTerminal(const QString& path)
+{
+    return QFileInfo(path).canonicalFilePath().startsWith(QLatin1String("/dev/pts/"));
+}
+
+} // namespace
+
+void DeviceLine::close()
+{
+    if (device_)
+        device_->close();
+    device_.reset();
+}
+
+bool DeviceLine::isUsable() const
+{
+    return device_ && device_->isOpen();
+}
+
+void DeviceLine::discardInput()
+{
+    if (!isUsable())
+        return;
+    // Pull in what the system holds, then drop it together with the buffer.
+    while (device_->waitForReadyRead(0))
+        device_->readAll();
+    device_->readAll();
+}
+
+bool DeviceLine::send(const QByteArray& bytes)
+{
+    if (!isUsable())
+        return false;
+    if (device_->write(bytes) != bytes.size())
+        return false;
+    // Without an event loop the bytes leave only through this wait; 1 s is
+    // far above the 0.3 s a 64-byte write takes at 2400 baud.
+    while (device_->bytesToWrite() > 0) {
+        if (!device_->waitForBytesWritten(1000))
+            return false;
+    }
+    return true;
+}
+
+QByteArray DeviceLine::collect(int length, int timeoutMs)
+{
+    ReplyCollector collector(length);
+    if (!isUsable())
+        return collector.reply();
+    QElapsedTimer clock;
+    clock.start();
+    collector.take(device_->read(collector.missing()));
+    while (!collector.isComplete()) {
+        const qint64 left = timeoutMs - clock.elapsed();
+        if (left <= 0 || !isUsable())
+            break;
+        device_->waitForReadyRead(static_cast<int>(left));
+        collector.take(device_->read(collector.missing()));
+    }
+    return collector.reply();
+}
+
+SerialPortLine::SerialPortLine(const QString& path, qint32 baud)
+    : path_(path)
+    , baud_(baud)
+{
+}
+
+bool SerialPortLine::open(QString* error)
+{
+    auto port = std::make_unique<QSerialPort>();
+    port->setPortName(path_);
+    if (!port->open(QIODevice::ReadWrite)) {
+        *error = QStringLiteral("cannot open serial port %1: %2").arg(path_, port->errorString());
+        return false;
+    }
+    bool configured = port->setBaudRate(baud_) && port->setFlowControl(QSerialPort::NoFlowControl);
+    const bool frameSet = port->setDataBits(QSerialPort::Data7) && port->setParity(QSerialPort::EvenParity)
+        && port->setStopBits(QSerialPort::OneStop);
+    // A pseudo-terminal has no character frame: Linux keeps it at 8 bits
+    // without parity and refuses 7E1. Bytes pass through it unchanged, so
+    // the host goes on; a real port that refuses 7E1 is an error.
+    const bool pseudoTerminal = !frameSet && isPseudoTerminal(path_);
+    if (pseudoTerminal)
+        TAVRIN_DEBUG(hostLog).noquote() << path_ << "is a pseudo-terminal: 7E1 does not apply";
+    else
+        configured = configured && frameSet;
+    if (!configured) {
+        *error = QStringLiteral("cannot set %1 to %2 baud, 7 data bits, even parity, 1 stop bit: %3")
+                     .arg(path_)
+                     .arg(baud_)
+                     .arg(port->errorString());
+        return false;
+    }
+    TAVRIN_DEBUG(hostLog).noquote() << "opened serial port" << path_ << "at" << baud_
+                               << (pseudoTerminal ? "baud" : "baud, 7E1");
+    adopt(std::move(port));
+    return true;
+}
+
+void SerialPortLine::discardInput()
+{
+    DeviceLine::discardInput();
+    if (isUsable())
+        static_cast<QSerialPort*>(device())->clear(QSerialPort::Input);
+}
+
+DeviceServerLine::DeviceServerLine(const QString& host, quint16 port, int connectTimeoutMs)
+    : host_(host)
+    , port_(port)
+    , connectTimeoutMs_(connectTimeoutMs)
+{
+}
+
+QString DeviceServerLine::name() const
+{
+    return QStringLiteral("tcp:%1:%2").arg(host_).arg(port_);
+}
+
+bool DeviceServerLine::open(QString* error)
+{
+    auto socket = std::make_unique<QTcpSocket>();
+    socket->connectToHost(host_, port_);
+    if (!socket->waitForConnected(connectTimeoutMs_)) {
+        *error = QStringLiteral("cannot connect to %1 (a serial device server): %2")
+                     .arg(name(), socket->errorString());
+        return false;
+    }
+    // Requests are a few bytes each: send them at once, not after Nagle's delay.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    TAVRIN_DEBUG(hostLog).noquote() << "connected to" << name();
+    adopt(std::move(socket));
+    return true;
+}
+
+bool DeviceServerLine::isUsable() const
+{
+    const auto* socket = static_cast<const QTcpSocket*>(device());
+    return socket && socket->state() == QAbstractSocket::ConnectedState;
+}

@@ -1,0 +1,49 @@
+#include "line_settings.h"
+
+#include "device_line.h"
+#include "virtual_plc_line.h"
+
+bool parsePortSpec(const QString& text, PortSpec* spec, QString* error)
+{
+    *spec = PortSpec();
+    if (text.isEmpty())
+        return true;
+    const QString tcpPrefix = QStringLiteral("tcp:");
+    if (!text.startsWith(tcpPrefix)) {
+        spec->kind = LineKind::Serial;
+        spec->path = text;
+        return true;
+    }
+    const QString rest = text.mid(tcpPrefix.size());
+    const int colon = rest.lastIndexOf(QLatin1Char(':'));
+    bool ok = false;
+    const uint port = colon > 0 ? rest.mid(colon + 1).toUInt(&ok) : 0;
+    if (!ok || port == 0 || port > 65535) {
+        *error = QStringLiteral("bad port \"%1\": expected tcp:HOST:PORT with a port of 1 to 65535")
+                     .arg(text);
+        return false;
+    }
+    spec->kind = LineKind::Tcp;
+    spec->host = rest.left(colon);
+    spec->port = static_cast<quint16>(port);
+    return true;
+}
+
+std::unique_ptr<Line> makeLine(const LineSettings& settings, std::shared_ptr<VirtualPlc> plc,
+                               bool paced)
+{
+    switch (settings.port.kind) {
+    case LineKind::Serial:
+        return std::make_unique<SerialPortLine>(settings.port.path, settings.baud);
+    case LineKind::Tcp:
+        return std::make_unique<DeviceServerLine>(settings.port.host, settings.port.port,
+                                         settings.answerAllowanceMs + 2000);
+    case LineKind::VirtualPlc:
+        break;
+    }
+    // The PLC answers within one scan; a few milliseconds stand for a small program.
+    LinePacing pacing;
+    pacing.baudRate = settings.baud;
+    pacing.responseDelayUs = 3000;
+    return std::make_unique<VirtualPlcLine>(std::move(plc), pacing, paced);
+}

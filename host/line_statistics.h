@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QtGlobal>
+
+// What the runtime counted on its line since it started.
+struct LineStatistics {
+    qint64 framesSent = 0;    // requests put on the line, resends included
+    qint64 bytesSent = 0;
+    qint64 bytesReceived = 0;
+    qint64 goodReplies = 0;
+    qint64 retries = 0;       // failed replies the module resent
+    qint64 giveUps = 0;       // requests given up after their retries
+    qint32 lastGiveUpCode = 0;
+    qint64 elapsedMs = 0;     // since the line opened
+    qint64 wireTimeUs = 0;    // the characters each way at the line's baud rate
+
+    // Share of the elapsed time the line carried characters (0 to 1; 0 when
+    // the baud rate or the time is unknown).
+    double utilisation() const
+    {
+        if (elapsedMs <= 0 || wireTimeUs <= 0)
+            return 0.0;
+        return static_cast<double>(wireTimeUs) / (static_cast<double>(elapsedMs) * 1000.0);
+    }
+};

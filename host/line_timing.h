@@ -1,0 +1,25 @@
+#pragma once
+
+// How long a request may take on a line of the programming port's character
+// frame: 7 data bits, even parity, 1 stop bit and the start bit, 10 bits a
+// character.
+
+#include <QtGlobal>
+
+namespace LineTiming {
+
+constexpr int BitsPerCharacter = 10;
+
+// Wire time of `characters` characters at `baud`, in microseconds (0 for a
+// baud rate of 0 or less).
+qint64 wireTimeUs(qint64 characters, qint64 baud);
+
+// How long the host waits for a reply: the request's and the reply's
+// characters on the line plus the PLC's answer allowance (its scan time, an
+// adapter's latency, a network hop), rounded up to whole milliseconds.
+// 9600 baud, a read of one word (11 + 8 characters): 19.8 ms -> 20 ms, plus
+// the allowance.
+int replyTimeoutMs(qint64 sentCharacters, qint64 replyCharacters, qint64 baud,
+                   int answerAllowanceMs);
+
+} // namespace LineTiming

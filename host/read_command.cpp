@@ -1,0 +1,77 @@
+// tavrin read ADDR[:COUNT]...: one-shot reads, printed once.
+
+#include "command_support.h"
+#include "commands.h"
+#include "result_codes.h"
+
+namespace {
+const QString kCommand = QStringLiteral("read");
+} // namespace
+
+int runReadCommand(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Reads each variable once from the PLC and prints its values.\n"
+                       "ADDR is a register and address such as D100, X17 (octal), D10.3, M8000, 32CV200; "
+                       ":COUNT reads COUNT values of the format from there.\n"
+                       "Example: tavrin read D100:4 --format float --port /dev/ttyUSB0"));
+    parser.addPositionalArgument(QStringLiteral("read"), QStringLiteral("The command."), QStringLiteral("read"));
+    parser.addPositionalArgument(QStringLiteral("ADDR[:COUNT]"), QStringLiteral("Variables to read."),
+                                 QStringLiteral("ADDR[:COUNT]..."));
+    addFormatOption(parser);
+    addLineOptions(parser);
+    addDiagnosticOptions(parser);
+    const int parsed = parseCommandLine(parser, kCommand, arguments);
+    if (parsed >= 0)
+        return parsed;
+    applyDiagnosticOptions(parser);
+
+    QString error;
+    ValueFormat format = ValueFormat::Int16;
+    bool formatGiven = false;
+    LineSettings settings;
+    if (!formatFromOption(parser, &format, &formatGiven, &error) || !lineSettingsFromOptions(parser, &settings, &error))
+        return usageError(kCommand, error);
+    const QStringList texts = parser.positionalArguments().mid(1);
+    if (texts.isEmpty())
+        return usageError(kCommand, QStringLiteral("no variable given: expected ADDR[:COUNT]..."));
+    QList<ValueVariable> variables;
+    for (const QString& text : texts) {
+        ValueVariable variable;
+        if (!parseValueVariable(text, format, formatGiven, true, &variable, &error))
+            return usageError(kCommand, error);
+        variables.append(variable);
+    }
+
+    auto runtime = startRuntime(settings, nullptr, false, &error);
+    if (!runtime)
+        return failure(kCommand, error);
+    QList<QVector<RequestId>> requests;
+    for (const ValueVariable& variable : variables)
+        requests.append(runtime->readOnce(variable.address));
+
+    int exitCode = ExitOk;
+    QTextStream& out = standardOutput();
+    for (int i = 0; i < variables.size(); ++i) {
+        RequestOutcome failed;
+        for (const RequestId id : requests.at(i)) {
+            // Every request waits behind the ones queued before it.
+            const RequestOutcome outcome = runtime->wait(id, runtime->giveUpBudgetMs() * (requests.size() + 1) + 2000);
+            if (!outcome.finished || !outcome.good)
+                failed = outcome.finished ? outcome : RequestOutcome{true, false, 0, QStringLiteral("no completion notice")};
+        }
+        const ValueVariable& variable = variables.at(i);
+        if (failed.finished) {
+            const QString reason = failed.message.isEmpty() ? describeResult(failed.failureCode) : failed.message;
+            standardError() << "tavrin read: " << variable.address.text << ": " << reason << "\n" << Qt::flush;
+            exitCode = ExitFailed;
+            continue;
+        }
+        for (const QString& line : variable.valueLines(runtime->values(variable.address)))
+            out << line << "\n";
+    }
+    out << Qt::flush;
+    runtime->stop();
+    return exitCode;
+}

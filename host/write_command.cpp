@@ -1,0 +1,104 @@
+// tavrin write ADDR=VALUE...: queued writes, each reported.
+
+#include "command_support.h"
+#include "commands.h"
+#include "result_codes.h"
+
+namespace {
+
+const QString kCommand = QStringLiteral("write");
+
+struct PlannedWrite {
+    ValueVariable variable;
+    QString valueText;
+    QByteArray bytes;
+};
+
+bool planWrite(const QString& text, ValueFormat format, bool formatGiven, PlannedWrite* write, QString* error)
+{
+    const int equals = text.indexOf(QLatin1Char('='));
+    if (equals <= 0) {
+        *error = QStringLiteral("\"%1\": expected ADDR=VALUE, such as D100=42").arg(text);
+        return false;
+    }
+    if (!parseValueVariable(text.left(equals), format, formatGiven, false, &write->variable, error))
+        return false;
+    write->valueText = text.mid(equals + 1);
+    if (!encodeValue(write->valueText, write->variable.format, write->variable.address.type->element,
+                     &write->bytes, error)) {
+        *error = QStringLiteral("\"%1\": %2").arg(text, *error);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int runWriteCommand(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Writes values to the PLC, waits for each write to be acknowledged and reports it. "
+                       "Exits with 1 when any write failed.\n"
+                       "Bits take 0, 1, on, off, true or false; the inputs X cannot be written. "
+                       "D10.3=1 changes bit 3 of D10 alone.\n"
+                       "Example: tavrin write D100=42 Y0=1 D200=3.5 --format float"));
+    parser.addPositionalArgument(QStringLiteral("write"), QStringLiteral("The command."), QStringLiteral("write"));
+    parser.addPositionalArgument(QStringLiteral("ADDR=VALUE"), QStringLiteral("Writes, in order."),
+                                 QStringLiteral("ADDR=VALUE..."));
+    addFormatOption(parser);
+    addLineOptions(parser);
+    addDiagnosticOptions(parser);
+    const int parsed = parseCommandLine(parser, kCommand, arguments);
+    if (parsed >= 0)
+        return parsed;
+    applyDiagnosticOptions(parser);
+
+    QString error;
+    ValueFormat format = ValueFormat::Int16;
+    bool formatGiven = false;
+    LineSettings settings;
+    if (!formatFromOption(parser, &format, &formatGiven, &error) || !lineSettingsFromOptions(parser, &settings, &error))
+        return usageError(kCommand, error);
+    const QStringList texts = parser.positionalArguments().mid(1);
+    if (texts.isEmpty())
+        return usageError(kCommand, QStringLiteral("no write given: expected ADDR=VALUE..."));
+    QList<PlannedWrite> writes;
+    for (const QString& text : texts) {
+        PlannedWrite write;
+        if (!planWrite(text, format, formatGiven, &write, &error))
+            return usageError(kCommand, error);
+        if (write.variable.address.type->type == RegisterType::X)
+            return usageError(kCommand, QStringLiteral("\"%1\": the inputs X are driven by the hardware and cannot be written").arg(text));
+        writes.append(write);
+    }
+
+    auto runtime = startRuntime(settings, nullptr, false, &error);
+    if (!runtime)
+        return failure(kCommand, error);
+    QVector<RequestId> ids;
+    for (const PlannedWrite& write : writes)
+        ids.append(runtime->queueWrite(write.variable.address, write.bytes));
+
+    int exitCode = ExitOk;
+    QTextStream& out = standardOutput();
+    for (int i = 0; i < writes.size(); ++i) {
+        const RequestOutcome outcome = runtime->wait(ids.at(i), runtime->giveUpBudgetMs() * (ids.size() + 1) + 2000);
+        const PlannedWrite& write = writes.at(i);
+        out << write.variable.address.text << " = " << write.valueText << ": ";
+        if (outcome.finished && outcome.good) {
+            out << "written\n";
+            continue;
+        }
+        exitCode = ExitFailed;
+        if (!outcome.message.isEmpty())
+            out << "failed, " << outcome.message << "\n";
+        else if (!outcome.finished)
+            out << "failed, no completion notice in time\n";
+        else
+            out << "failed, " << describeResult(outcome.failureCode) << "\n";
+    }
+    out << Qt::flush;
+    runtime->stop();
+    return exitCode;
+}
