@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  cmake g++ clang make pkg-config
+  cmake g++ clang make pkg-config dpkg-dev file
   qt6-base-dev qt6-serialport-dev
   qtbase5-dev libqt5serialport5-dev
   libgtest-dev libbenchmark-dev libclang-rt-14-dev
