@@ -1,7 +1,25 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the whole suite in the normal build.
+# Builds and runs every test:
+#   1. the whole suite in the normal build (build/), install and package checks included;
+#   2. the whole suite under AddressSanitizer + UndefinedBehaviorSanitizer, and the
+#      concurrency stress test under ThreadSanitizer;
+#   3. a short regression run of every fuzz target over its corpus;
+#   4. the whole suite against Qt 5.15 (build-qt5/).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/ensure-deps.sh
+
+stage() { echo; echo "==== $* ($(date +%H:%M:%S))"; }
+
+stage "normal build: whole suite"
 scripts/build.sh build
 ctest --test-dir build --output-on-failure -j "$(nproc)"
+
+stage "sanitizers"
+scripts/test-sanitizers.sh
+
+stage "fuzz regression"
+scripts/test-fuzz.sh
+
+stage "Qt 5.15 build: whole suite"
+scripts/test-qt5.sh
