@@ -192,6 +192,30 @@ bool formatFromOption(const QCommandLineParser& parser, ValueFormat* format, boo
     return false;
 }
 
+int parseValueCommandLine(QCommandLineParser& parser, const QString& command, const QStringList& arguments,
+                          const QString& noTextsMessage, ValueCommandLine* commandLine,
+                          const std::function<bool(const QCommandLineParser&, QString*)>& ownOptions)
+{
+    addFormatOption(parser);
+    addLineOptions(parser);
+    addDiagnosticOptions(parser);
+    const int parsed = parseCommandLine(parser, command, arguments);
+    if (parsed >= 0)
+        return parsed;
+    applyDiagnosticOptions(parser);
+
+    QString error;
+    if (!formatFromOption(parser, &commandLine->format, &commandLine->formatGiven, &error)
+        || !lineSettingsFromOptions(parser, &commandLine->settings, &error))
+        return usageError(command, error);
+    if (ownOptions && !ownOptions(parser, &error))
+        return usageError(command, error);
+    commandLine->texts = parser.positionalArguments().mid(1);
+    if (commandLine->texts.isEmpty())
+        return usageError(command, noTextsMessage);
+    return -1;
+}
+
 std::unique_ptr<HostRuntime> startRuntime(const LineSettings& settings, std::shared_ptr<VirtualPlc> plc,
                                           bool paced, QString* error)
 {

@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <QTextStream>
 
+#include <functional>
 #include <memory>
 
 class VirtualPlc;
@@ -43,6 +44,24 @@ void applyDiagnosticOptions(const QCommandLineParser& parser);
 // --format FMT. `given` tells whether the user chose one.
 void addFormatOption(QCommandLineParser& parser);
 bool formatFromOption(const QCommandLineParser& parser, ValueFormat* format, bool* given, QString* error);
+
+// What read, write and watch take from their command line besides their own
+// options: the value format, the line and the positional texts after the command.
+struct ValueCommandLine {
+    ValueFormat format = ValueFormat::Int16;
+    bool formatGiven = false;
+    LineSettings settings;
+    QStringList texts;
+};
+
+// Adds --format, the line and the diagnostic options to `parser`, parses
+// `arguments`, switches the diagnostics on and fills `commandLine`; then runs
+// `ownOptions` (when given) on the command's own options, and requires a
+// positional text (`noTextsMessage` otherwise). Returns -1 to go on, or the
+// exit code as parseCommandLine does, ExitUsage after a usage message.
+int parseValueCommandLine(QCommandLineParser& parser, const QString& command, const QStringList& arguments,
+                          const QString& noTextsMessage, ValueCommandLine* commandLine,
+                          const std::function<bool(const QCommandLineParser&, QString*)>& ownOptions = {});
 
 // A whole number from an option or argument, within [low, high].
 bool parseBoundedInt(const QString& text, int low, int high, int* value);

@@ -19,32 +19,23 @@ int runReadCommand(const QStringList& arguments)
     parser.addPositionalArgument(QStringLiteral("read"), QStringLiteral("The command."), QStringLiteral("read"));
     parser.addPositionalArgument(QStringLiteral("ADDR[:COUNT]"), QStringLiteral("Variables to read."),
                                  QStringLiteral("ADDR[:COUNT]..."));
-    addFormatOption(parser);
-    addLineOptions(parser);
-    addDiagnosticOptions(parser);
-    const int parsed = parseCommandLine(parser, kCommand, arguments);
+    ValueCommandLine commandLine;
+    const int parsed = parseValueCommandLine(parser, kCommand, arguments,
+                                             QStringLiteral("no variable given: expected ADDR[:COUNT]..."),
+                                             &commandLine);
     if (parsed >= 0)
         return parsed;
-    applyDiagnosticOptions(parser);
 
     QString error;
-    ValueFormat format = ValueFormat::Int16;
-    bool formatGiven = false;
-    LineSettings settings;
-    if (!formatFromOption(parser, &format, &formatGiven, &error) || !lineSettingsFromOptions(parser, &settings, &error))
-        return usageError(kCommand, error);
-    const QStringList texts = parser.positionalArguments().mid(1);
-    if (texts.isEmpty())
-        return usageError(kCommand, QStringLiteral("no variable given: expected ADDR[:COUNT]..."));
     QList<ValueVariable> variables;
-    for (const QString& text : texts) {
+    for (const QString& text : commandLine.texts) {
         ValueVariable variable;
-        if (!parseValueVariable(text, format, formatGiven, true, &variable, &error))
+        if (!parseValueVariable(text, commandLine.format, commandLine.formatGiven, true, &variable, &error))
             return usageError(kCommand, error);
         variables.append(variable);
     }
 
-    auto runtime = startRuntime(settings, nullptr, false, &error);
+    auto runtime = startRuntime(commandLine.settings, nullptr, false, &error);
     if (!runtime)
         return failure(kCommand, error);
     QList<QVector<RequestId>> requests;

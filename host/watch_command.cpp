@@ -33,38 +33,35 @@ int runWatchCommand(const QStringList& arguments)
                                  QStringLiteral("ADDR[:COUNT]..."));
     parser.addOption({QStringLiteral("seconds"), QStringLiteral("Stop after this many seconds. Default: 0, until Ctrl-C."),
                       QStringLiteral("S"), QStringLiteral("0")});
-    addFormatOption(parser);
-    addLineOptions(parser);
-    addDiagnosticOptions(parser);
-    const int parsed = parseCommandLine(parser, kCommand, arguments);
+    // Checked after the line options and before the variables.
+    int seconds = 0;
+    const auto readSeconds = [&seconds](const QCommandLineParser& options, QString* error) {
+        const QString text = options.value(QStringLiteral("seconds"));
+        if (parseBoundedInt(text, 0, 1000000, &seconds))
+            return true;
+        *error = QStringLiteral("--seconds \"%1\": expected a whole number").arg(text);
+        return false;
+    };
+    ValueCommandLine commandLine;
+    const int parsed = parseValueCommandLine(parser, kCommand, arguments,
+                                             QStringLiteral("no variable given: expected ADDR[:COUNT]..."),
+                                             &commandLine, readSeconds);
     if (parsed >= 0)
         return parsed;
-    applyDiagnosticOptions(parser);
 
     QString error;
-    ValueFormat format = ValueFormat::Int16;
-    bool formatGiven = false;
-    LineSettings settings;
-    int seconds = 0;
-    if (!formatFromOption(parser, &format, &formatGiven, &error) || !lineSettingsFromOptions(parser, &settings, &error))
-        return usageError(kCommand, error);
-    if (!parseBoundedInt(parser.value(QStringLiteral("seconds")), 0, 1000000, &seconds))
-        return usageError(kCommand, QStringLiteral("--seconds \"%1\": expected a whole number").arg(parser.value(QStringLiteral("seconds"))));
-    const QStringList texts = parser.positionalArguments().mid(1);
-    if (texts.isEmpty())
-        return usageError(kCommand, QStringLiteral("no variable given: expected ADDR[:COUNT]..."));
     QList<ValueVariable> variables;
     QList<VariableAddress> addresses;
-    for (const QString& text : texts) {
+    for (const QString& text : commandLine.texts) {
         ValueVariable variable;
-        if (!parseValueVariable(text, format, formatGiven, true, &variable, &error))
+        if (!parseValueVariable(text, commandLine.format, commandLine.formatGiven, true, &variable, &error))
             return usageError(kCommand, error);
         variables.append(variable);
         addresses.append(variable.address);
     }
 
     installInterruptHandler();
-    auto runtime = startRuntime(settings, nullptr, false, &error);
+    auto runtime = startRuntime(commandLine.settings, nullptr, false, &error);
     if (!runtime)
         return failure(kCommand, error);
     runtime->setPolledVariables(addresses);

@@ -46,34 +46,25 @@ int runWriteCommand(const QStringList& arguments)
     parser.addPositionalArgument(QStringLiteral("write"), QStringLiteral("The command."), QStringLiteral("write"));
     parser.addPositionalArgument(QStringLiteral("ADDR=VALUE"), QStringLiteral("Writes, in order."),
                                  QStringLiteral("ADDR=VALUE..."));
-    addFormatOption(parser);
-    addLineOptions(parser);
-    addDiagnosticOptions(parser);
-    const int parsed = parseCommandLine(parser, kCommand, arguments);
+    ValueCommandLine commandLine;
+    const int parsed = parseValueCommandLine(parser, kCommand, arguments,
+                                             QStringLiteral("no write given: expected ADDR=VALUE..."),
+                                             &commandLine);
     if (parsed >= 0)
         return parsed;
-    applyDiagnosticOptions(parser);
 
     QString error;
-    ValueFormat format = ValueFormat::Int16;
-    bool formatGiven = false;
-    LineSettings settings;
-    if (!formatFromOption(parser, &format, &formatGiven, &error) || !lineSettingsFromOptions(parser, &settings, &error))
-        return usageError(kCommand, error);
-    const QStringList texts = parser.positionalArguments().mid(1);
-    if (texts.isEmpty())
-        return usageError(kCommand, QStringLiteral("no write given: expected ADDR=VALUE..."));
     QList<PlannedWrite> writes;
-    for (const QString& text : texts) {
+    for (const QString& text : commandLine.texts) {
         PlannedWrite write;
-        if (!planWrite(text, format, formatGiven, &write, &error))
+        if (!planWrite(text, commandLine.format, commandLine.formatGiven, &write, &error))
             return usageError(kCommand, error);
         if (write.variable.address.type->type == RegisterType::X)
             return usageError(kCommand, QStringLiteral("\"%1\": the inputs X are driven by the hardware and cannot be written").arg(text));
         writes.append(write);
     }
 
-    auto runtime = startRuntime(settings, nullptr, false, &error);
+    auto runtime = startRuntime(commandLine.settings, nullptr, false, &error);
     if (!runtime)
         return failure(kCommand, error);
     QVector<RequestId> ids;

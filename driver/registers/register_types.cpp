@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 
+#include <array>
+
 namespace {
 
 // Message texts are translation sources in the QObject context; the address
@@ -31,7 +33,7 @@ using G = ReadGroup;
 using N = AddressNotation;
 
 // clang-format off
-const RegisterTypeInfo kTable[RegisterTypeCount] = {
+constexpr RegisterTypeInfo kTable[RegisterTypeCount] = {
 //   type               name    element        kind     group      notation       token     base offset failure  N       highest    range messages
     {RegisterType::X,    "X",    E::Bit,        K::Bit,  G::Bits,  N::Octal,      "ooo",    8,   0,     -1,      256,    "377",     kXyZh,      kXyEn},
     {RegisterType::Y,    "Y",    E::Bit,        K::Bit,  G::Bits,  N::Octal,      "ooo",    8,   0,     -1,      256,    "377",     kXyZh,      kXyEn},
@@ -49,6 +51,26 @@ const RegisterTypeInfo kTable[RegisterTypeCount] = {
 };
 // clang-format on
 
+constexpr int nameLength(const char* name)
+{
+    int length = 0;
+    while (name[length] != '\0')
+        ++length;
+    return length;
+}
+
+// The names' lengths, counted at compile time: a lookup runs several times a
+// transaction, so it compares sizes first and never counts a name again.
+constexpr std::array<int, RegisterTypeCount> nameLengths()
+{
+    std::array<int, RegisterTypeCount> lengths{};
+    for (int i = 0; i < RegisterTypeCount; ++i)
+        lengths[i] = nameLength(kTable[i].name);
+    return lengths;
+}
+
+constexpr std::array<int, RegisterTypeCount> kNameLengths = nameLengths();
+
 } // namespace
 
 const RegisterTypeInfo* registerTypeTable()
@@ -58,9 +80,10 @@ const RegisterTypeInfo* registerTypeTable()
 
 const RegisterTypeInfo* findRegisterType(const QString& regName)
 {
-    for (const RegisterTypeInfo& info : kTable) {
-        if (regName == QLatin1String(info.name))
-            return &info;
+    for (int i = 0; i < RegisterTypeCount; ++i) {
+        const int length = kNameLengths[i];
+        if (regName.size() == length && regName == QLatin1String(kTable[i].name, length))
+            return &kTable[i];
     }
     return nullptr;
 }

@@ -14,6 +14,11 @@ struct AreaRow {
     bool writable;
 };
 
+void PrintTo(const AreaRow& row, std::ostream* os)
+{
+    *os << row.name;
+}
+
 // The programming port's device ranges.
 const AreaRow kAreas[] = {
     {"S0To999", 0x0000, 0x007C, true},

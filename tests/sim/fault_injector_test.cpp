@@ -104,6 +104,11 @@ struct ShapeRow {
     qint64 extraDelayUs;
 };
 
+void PrintTo(const ShapeRow& row, std::ostream* os)
+{
+    *os << row.name;
+}
+
 const ShapeRow kShapes[] = {
     {"DropData", FaultKind::Drop, "02 33 34 31 32 03 43 44", "", 0},
     {"NakForAck", FaultKind::Nak, "06", "15", 0},

@@ -17,6 +17,11 @@ struct CharacterTimeRow {
     qint64 nanoseconds; // characters x 10 bits / baud, rounded to the nearest ns
 };
 
+void PrintTo(const CharacterTimeRow& row, std::ostream* os)
+{
+    *os << row.name;
+}
+
 const CharacterTimeRow kCharacterTimes[] = {
     {"OneAt9600", 9600, 1, 1041667},
     {"OneAt19200", 19200, 1, 520833},

@@ -46,6 +46,11 @@ struct ReadRow {
     int bytes;           // bytes the read returns
 };
 
+void PrintTo(const ReadRow& row, std::ostream* os)
+{
+    *os << row.name;
+}
+
 const ReadRow kReads[] = {
     {"X0", "X", 0, 1, 0x0080, 1},         {"X377", "X", 248, 1, 0x009F, 1},
     {"Y0", "Y", 0, 1, 0x00A0, 1},         {"Y377", "Y", 248, 1, 0x00BF, 1},
@@ -90,6 +95,11 @@ struct ForceRow {
     qint64 bitAddress;
 };
 
+void PrintTo(const ForceRow& row, std::ostream* os)
+{
+    *os << row.name;
+}
+
 const ForceRow kForces[] = {
     {"Y0", "Y", 0, 0x0500},      {"Y377", "Y", 255, 0x05FF},
     {"M0", "M", 0, 0x0800},      {"M1535", "M", 1535, 0x0DFF},
@@ -124,6 +134,11 @@ struct WordWriteRow {
     qint32 count; // words
     qint64 byteAddress;
 };
+
+void PrintTo(const WordWriteRow& row, std::ostream* os)
+{
+    *os << row.name;
+}
 
 const WordWriteRow kWordWrites[] = {
     {"D0", "D", 0, 1, 0x1000},      {"D7999", "D", 7999, 1, 0x4E7E},

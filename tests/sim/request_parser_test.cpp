@@ -21,6 +21,11 @@ struct DecodeRow {
     const char* dataHex;
 };
 
+void PrintTo(const DecodeRow& row, std::ostream* os)
+{
+    *os << row.name;
+}
+
 const DecodeRow kDecode[] = {
     {"ReadD100", "02 30 31 30 43 38 30 32 03 37 31", Kind::BlockRead, 0x10C8, 2, ""},
     {"WriteC200", "02 31 30 43 30 30 30 34 37 38 35 36 33 34 31 32 03 30 46", Kind::BlockWrite,

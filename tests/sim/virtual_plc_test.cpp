@@ -22,6 +22,11 @@ struct WorkedExchange {
     std::function<void(const VirtualPlc&)> after; // device memory the request leaves
 };
 
+void PrintTo(const WorkedExchange& row, std::ostream* os)
+{
+    *os << row.name;
+}
+
 void nothing(VirtualPlc&) {}
 void unchanged(const VirtualPlc&) {}
 
@@ -88,6 +93,11 @@ struct RefusedRequest {
     const char* name;
     const char* request;
 };
+
+void PrintTo(const RefusedRequest& row, std::ostream* os)
+{
+    *os << row.name;
+}
 
 const RefusedRequest kRefused[] = {
     {"ReadGapAfterSpecialRelays", "02 30 30 32 30 30 30 31 03 35 36"}, // 0x0200, 1 byte
@@ -227,6 +237,11 @@ struct NamedElement {
     int width;          // bytes read back: 1 (with bitMask), 2 or 4
     quint32 expected;   // the byte, word or double word at byteAddress
 };
+
+void PrintTo(const NamedElement& row, std::ostream* os)
+{
+    *os << row.name;
+}
 
 const NamedElement kNamed[] = {
     {"M100", "M", 100, 1, 0x010C, 1, 0x10},
