@@ -93,32 +93,6 @@ INSTANTIATE_TEST_SUITE_P(Table, RebuildExamples, ::testing::ValuesIn(kRebuildRow
                              return std::string(info.param.name);
                          });
 
-TEST(ReadListRebuild, BlocksCarryTheFixedFieldsAndTheOpeningRecordsText)
-{
-    DriverHarness h(16);
-    h.word(ComInfoWord::StationNo) = 7;
-    h.word(ComInfoWord::ItemParam1) = 41;
-    h.word(ComInfoWord::ItemParam2) = 42;
-    h.driver.ReCreatReadVarList({makeVar("D", 100, 1, "D100"), makeVar("D", 101, 1, "D101")});
-    ASSERT_EQ(h.driver.ReadVarList.size(), 1);
-    const VarItem& block = h.driver.ReadVarList.first();
-    EXPECT_EQ(block.HostId, 0);
-    EXPECT_EQ(block.HostSubId, -1);
-    EXPECT_EQ(block.OpKind, 0);
-    EXPECT_EQ(block.ItemParam1, 41);
-    EXPECT_EQ(block.ItemParam2, 42);
-    EXPECT_EQ(block.HostWord5, 0);
-    EXPECT_EQ(block.HostWord8, 0);
-    EXPECT_EQ(block.RegName, QStringLiteral("D"));
-    EXPECT_EQ(block.AddrText, QStringLiteral("D100"));
-    EXPECT_EQ(block.Addr, 100);
-    EXPECT_EQ(block.StationNo, 7);
-    EXPECT_EQ(block.Count, 2);
-    EXPECT_EQ(block.WorkA, 0);
-    EXPECT_EQ(block.WorkB, 0);
-    EXPECT_TRUE(block.Data.isEmpty());
-}
-
 TEST(ReadListRebuild, EmptyHostListEmptiesTheListAndKeepsTheScanState)
 {
     DriverHarness h;

@@ -41,8 +41,9 @@ protected:
         driver.RegistCallBackFuncIntf(recordNotice, 0);
     }
 
-    // One request and its reply from the test PLC; returns DataCom's result.
-    qint32 exchange()
+    // One request and its reply from the test PLC (or nothing when the PLC
+    // stays silent); returns DataCom's result.
+    qint32 exchange(bool answered = true)
     {
         RequestFrame* frame = driver.ComCommunication();
         if (!frame) {
@@ -50,19 +51,7 @@ protected:
             return -1;
         }
         sent.push_back(frame->FrameBytes);
-        return driver.DataCom(plc.answer(frame->FrameBytes));
-    }
-
-    // One request answered with nothing.
-    qint32 silentExchange()
-    {
-        RequestFrame* frame = driver.ComCommunication();
-        if (!frame) {
-            ADD_FAILURE() << "no request to send";
-            return -1;
-        }
-        sent.push_back(frame->FrameBytes);
-        return driver.DataCom(QByteArray());
+        return driver.DataCom(answered ? plc.answer(frame->FrameBytes) : QByteArray());
     }
 
     // The command character of every request sent so far ("0" read, "1" write).
@@ -149,12 +138,12 @@ TEST_F(RequestCycle, FailedRepliesAddUpAcrossRequests)
     h.word(ComInfoWord::RetryLimit) = 3;
     driver.AddListReadVar(makeItem("D", 0, 1));
     driver.AddListReadVar(makeItem("D", 10, 1));
-    EXPECT_EQ(silentExchange(), ReplyResend);
+    EXPECT_EQ(exchange(false), ReplyResend);
     EXPECT_EQ(exchange(), 1);
     EXPECT_EQ(h.word(ComInfoWord::RetryCount), 1); // a good reply keeps the count
-    EXPECT_EQ(silentExchange(), ReplyResend);
-    EXPECT_EQ(silentExchange(), ReplyResend);
-    EXPECT_EQ(silentExchange(), ReplyMissing); // the fourth failure in all
+    EXPECT_EQ(exchange(false), ReplyResend);
+    EXPECT_EQ(exchange(false), ReplyResend);
+    EXPECT_EQ(exchange(false), ReplyMissing); // the fourth failure in all
     EXPECT_EQ(h.word(ComInfoWord::RetryCount), 0);
     EXPECT_EQ(sent.size(), 5u);
     EXPECT_EQ(sent[2], sent[4]); // the second block, sent three times
@@ -245,7 +234,7 @@ TEST_F(RequestCycle, GivenUpCyclicBlockMovesToTheEnd)
     h.word(ComInfoWord::RetryLimit) = 0;
     driver.AddListReadVar(makeItem("D", 0, 1));
     driver.AddListReadVar(makeItem("D", 100, 1));
-    EXPECT_EQ(silentExchange(), ReplyMissing);
+    EXPECT_EQ(exchange(false), ReplyMissing);
     EXPECT_EQ(driver.ReadVarList.first().Addr, 100);
     EXPECT_EQ(driver.ReadVarList.at(1).Addr, 0);
     EXPECT_EQ(h.word(ComInfoWord::ScanComplete), 0);

@@ -68,7 +68,6 @@ const SplitRow kSplitRows[] = {
     {"DataBitsBecomeWords", "D_bit", 37, 20, 32, {{2, 2}}},
     {"DataBitsSplitInWords", "D_bit", 16, 40, 1, {{1, 1}, {2, 1}, {3, 1}}},
     {"WordCountZeroQueuesNothing", "D", 5, 0, 32, {}},
-    {"NegativeWordCountQueuesNothing", "TV", 5, -5, 32, {}},
     {"NegativeBitCountQueuesNothing", "M", 0, -100, 32, {}},
     {"UnknownNameSplitsLikeAWordType", "Q", 3, 5, 2, {{3, 2}, {5, 2}, {7, 1}}},
 };

@@ -23,14 +23,10 @@ const ParseRow kParseRows[] = {
     {"SpecialRelay", "SM8000", "SM", "8000", 0},
     {"SpecialRelayPlcSpelling", "M8002", "SM", "8002", 2},
     {"SpecialDataPlcSpelling", "D8000", "SD", "8000", 0},
-    {"SpecialDataLast", "SD8255", "SD", "8255", 255},
     {"Timer", "T5", "T", "5", 5},
     {"TimerValue", "TV5", "TV", "5", 5},
-    {"CounterValue", "CV10", "CV", "10", 10},
     {"Counter32First", "32CV200", "32CV", "200", 0},
-    {"Counter32Last", "32CV255", "32CV", "255", 55},
     {"LowerCaseLetters", "d100", "D", "100", 100},
-    {"State", "S999", "S", "999", 999},
 };
 
 class ParseVariable : public ::testing::TestWithParam<ParseRow> {};
@@ -60,10 +56,8 @@ const RejectRow kRejectRows[] = {
     {"NotOctal", "X18", 1, "Address Format:ooo, range:0~377"},
     {"PastTheLastInput", "X370", 9, "Address Format:ooo, range:0~377"},
     {"NoSuchRegister", "Q5", 1, "Didn't have this register!"},
-    {"PastTheSpecialRange", "D8256", 1, "Address Format:dddd, range:8000~8255"},
     {"BitPastFifteen", "D10.16", 1, "Address Format:ddd, range:0.0~7999.15, DD-bit addresses 0~15"},
     {"NoAddress", "D", 1, "The register address can not be null!"},
-    {"CounterBelow200", "32CV199", 1, "Address Format:ddd, range:200~255"},
 };
 
 class RejectVariable : public ::testing::TestWithParam<RejectRow> {};

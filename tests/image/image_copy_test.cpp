@@ -31,14 +31,6 @@ protected:
     std::unique_ptr<RegisterImage> image = std::make_unique<RegisterImage>();
 };
 
-TEST_F(ImageCopy, FreshImageReadsZerosForEveryType)
-{
-    EXPECT_EQ(read("X", 0, 3), fromHexBytes("00 00 00"));
-    EXPECT_EQ(read("D_bit", 5, 2), fromHexBytes("00 00"));
-    EXPECT_EQ(read("D", 100, 2), fromHexBytes("00 00 00 00"));
-    EXPECT_EQ(read("32CV", 0, 2), fromHexBytes("00 00 00 00"));
-}
-
 TEST_F(ImageCopy, PackedBitsStoreOnlyTheValueOneAsSet)
 {
     image->M[0] = 0x80; // M7 set beforehand
@@ -47,13 +39,6 @@ TEST_F(ImageCopy, PackedBitsStoreOnlyTheValueOneAsSet)
     EXPECT_EQ(image->M[0], 0x40); // M6 set, M7 cleared
     EXPECT_EQ(image->M[1], 0x00); // M8 (byte 1, bit 0) cleared: 2 is not 1
     EXPECT_EQ(read("M", 5, 4), fromHexBytes("00 01 00 00"));
-}
-
-TEST_F(ImageCopy, BitZeroIsTheLeastSignificantBitOfItsByte)
-{
-    store("Y", 16, "01", 1);
-    store("Y", 23, "01", 1);
-    EXPECT_EQ(image->Y[2], 0x81);
 }
 
 TEST_F(ImageCopy, DBitSeesTheBitsOfTheDWords)
@@ -174,14 +159,6 @@ protected:
                     static_cast<qint32>(elements * row.countPerElement));
     }
 };
-
-TEST_P(AreaEnds, TheLastElementIsStoredAndReadBack)
-{
-    const qint64 last = GetParam().elements - 1;
-    storeOnes(last, 1);
-    EXPECT_EQ(readFrom(last, 1), ones(1));
-    EXPECT_EQ(readFrom(last - 1, 2), zeros(1) + ones(1));
-}
 
 TEST_P(AreaEnds, StoresOutsideTheAreaTouchNothing)
 {

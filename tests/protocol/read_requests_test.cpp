@@ -83,28 +83,6 @@ TEST_P(ReadFrames, BuildsTheWorkedFrameWithItsReplyShape)
 INSTANTIATE_TEST_SUITE_P(WorkedExamples, ReadFrames, ::testing::ValuesIn(kReadRows),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// The byte address of every type's map row (characters 2..5 of the frame).
-TEST_F(ReadRequests, EveryTypeReadsFromItsByteAddress)
-{
-    struct Row {
-        const char* regName;
-        qint32 addr;
-        const char* address;
-    };
-    const Row rows[] = {{"X", 8, "0081"},    {"Y", 8, "00A1"},    {"M", 800, "0164"},
-                        {"SM", 248, "01FF"}, {"S", 0, "0000"},    {"T", 0, "00C0"},
-                        {"C", 16, "01C2"},   {"D", 7999, "4E7E"}, {"D_bit", 7999, "4E7E"},
-                        {"SD", 5, "0E0A"},   {"TV", 255, "09FE"}, {"CV", 199, "0B8E"},
-                        {"32CV", 55, "0CDC"}};
-    for (const Row& row : rows) {
-        driver.FrameQueue.clear();
-        driver.BuildReadRequest(item(row.regName, row.addr, 1));
-        ASSERT_EQ(driver.FrameQueue.size(), 1) << row.regName;
-        EXPECT_EQ(driver.FrameQueue.first().FrameBytes.mid(2, 4), QByteArray(row.address))
-            << row.regName;
-    }
-}
-
 TEST_F(ReadRequests, NamesDifferingOnlyInCaseBuildNothingAndLeaveTheCountersAlone)
 {
     for (const char* name : {"x", "D_BIT", "d_bit", "sm", "32cv", "Q", "", "D "})

@@ -58,7 +58,6 @@ const WriteRow kWriteRows[] = {
     {"ForceOnM100",        "M",    100, 1, "01",          "02 37 36 34 30 38 03 30 43"},
     {"ForceOnY5",          "Y",    5,   1, "01",          "02 37 30 35 30 35 03 30 34"},
     {"Y5ValueTwoIsOff",    "Y",    5,   1, "02",          "02 38 30 35 30 35 03 30 35"},
-    {"Y5ValueFFIsOff",     "Y",    5,   1, "FF",          "02 38 30 35 30 35 03 30 35"},
     {"Y5EmptyDataIsOff",   "Y",    5,   1, "",            "02 38 30 35 30 35 03 30 35"},
     {"ForceOnM8002",       "SM",   2,   1, "01",          "02 37 30 32 30 46 03 31 32"},
     {"D100Word1234",       "D",    100, 1, "34 12",       "02 31 31 30 43 38 30 32 33 34 31 32 03 33 43"},
@@ -68,7 +67,6 @@ const WriteRow kWriteRows[] = {
     // Data shorter than 2 x Count: zero bytes are sent for the missing ones.
     {"ShortDataZeroPadded","D",    100, 2, "34 12",       "02 31 31 30 43 38 30 34 33 34 31 32 30 30 30 30 03 46 45"},
     // Count outside 0..127: count "00" and no data, which the PLC refuses.
-    {"Count128NoData",     "D",    0,   128, "01 02",     "02 31 31 30 30 30 30 30 03 35 35"},
     {"CountMinus1NoData",  "D",    0,   -1,  "01 02",     "02 31 31 30 30 30 30 30 03 35 35"},
 };
 // clang-format on

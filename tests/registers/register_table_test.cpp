@@ -28,16 +28,4 @@ TEST(RegisterTable, NamesAreMatchedExactlyAndCaseSensitively)
         EXPECT_EQ(findRegisterType(QString::fromLatin1(notAName)), nullptr) << notAName;
 }
 
-TEST(RegisterTable, BitTypesAreBitAddressedAndWordTypesWordAddressed)
-{
-    const char* bitTypes[] = {"X", "Y", "M", "SM", "S", "T", "C", "D_bit"};
-    const char* wordTypes[] = {"D", "SD", "TV", "CV", "32CV"};
-    for (const char* name : bitTypes)
-        EXPECT_EQ(findRegisterType(QString::fromLatin1(name))->addressKind, AddressKind::Bit) << name;
-    for (const char* name : wordTypes)
-        EXPECT_EQ(findRegisterType(QString::fromLatin1(name))->addressKind, AddressKind::Word) << name;
-    // D_bit is bit-addressed but read in words.
-    EXPECT_EQ(findRegisterType(QStringLiteral("D_bit"))->readGroup, ReadGroup::Words);
-}
-
 } // namespace
