@@ -125,7 +125,7 @@ bool parseBoundedInt(const QString& text, int low, int high, int* value)
 
 bool lineSettingsFromOptions(const QCommandLineParser& parser, LineSettings* settings, QString* error)
 {
-    if (!parsePortSpec(optionValue(parser, "port"), &settings->port, error))
+    if (!parsePortOption(optionValue(parser, "port"), &settings->port, error))
         return false;
     struct Bounded {
         const char* option;

@@ -3,15 +3,15 @@
 #include "device_line.h"
 #include "virtual_plc_line.h"
 
-bool parsePortSpec(const QString& text, PortSpec* spec, QString* error)
+bool parsePortOption(const QString& text, PortAddress* address, QString* error)
 {
-    *spec = PortSpec();
+    *address = PortAddress();
     if (text.isEmpty())
         return true;
     const QString tcpPrefix = QStringLiteral("tcp:");
     if (!text.startsWith(tcpPrefix)) {
-        spec->kind = LineKind::Serial;
-        spec->path = text;
+        address->kind = LineKind::Serial;
+        address->path = text;
         return true;
     }
     const QString rest = text.mid(tcpPrefix.size());
@@ -23,9 +23,9 @@ bool parsePortSpec(const QString& text, PortSpec* spec, QString* error)
                      .arg(text);
         return false;
     }
-    spec->kind = LineKind::Tcp;
-    spec->host = rest.left(colon);
-    spec->port = static_cast<quint16>(port);
+    address->kind = LineKind::Tcp;
+    address->host = rest.left(colon);
+    address->port = static_cast<quint16>(port);
     return true;
 }
 

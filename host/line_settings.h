@@ -25,7 +25,7 @@ constexpr int MinBlockSize = 2;
 
 enum class LineKind { VirtualPlc, Serial, Tcp };
 
-struct PortSpec {
+struct PortAddress {
     LineKind kind = LineKind::VirtualPlc;
     QString path;     // serial device path
     QString host;     // TCP host
@@ -35,10 +35,10 @@ struct PortSpec {
 // "" -> the built-in virtual PLC; "tcp:HOST:PORT" -> a serial device server;
 // anything else -> a serial device path. False with a message for a bad
 // tcp: form.
-bool parsePortSpec(const QString& text, PortSpec* spec, QString* error);
+bool parsePortOption(const QString& text, PortAddress* address, QString* error);
 
 struct LineSettings {
-    PortSpec port;
+    PortAddress port;
     qint32 baud = 9600;
     int answerAllowanceMs = 200;  // the PLC's scan (the watchdog caps it at 200 ms) and adapter latency
     int retries = 3;              // failed replies tolerated before a request is given up

@@ -106,7 +106,7 @@ TEST(RuntimeWithFaults, WritesEndConfirmedOrFailedAndTheImageAgreesWithThePlc)
     ASSERT_TRUE(server.open(0, &error)) << error.toStdString();
 
     LineSettings settings;
-    ASSERT_TRUE(parsePortSpec(QStringLiteral("tcp:127.0.0.1:%1").arg(server.port()), &settings.port, &error));
+    ASSERT_TRUE(parsePortOption(QStringLiteral("tcp:127.0.0.1:%1").arg(server.port()), &settings.port, &error));
     settings.retries = 3;
     settings.baud = 115200;
     settings.answerAllowanceMs = 40; // the sim answers at once; only lost replies wait
