@@ -17,6 +17,8 @@
 #include <atomic>
 #include <thread>
 
+class ReplySchedule;
+
 class PtyLine {
 public:
     explicit PtyLine(VirtualPlc& plc, const LineOptions& options = LineOptions());
@@ -35,6 +37,7 @@ public:
 
 private:
     void run();
+    qint64 sleepNs(const ReplySchedule& schedule, qint64 now, qint64 nextScan) const;
     void closeDescriptors();
 
     VirtualPlc& plc_;
