@@ -77,7 +77,7 @@ QString VariableAddress::registerText(int offset) const
 {
     const QString shownName =
         type && type->type == RegisterType::DBit ? QStringLiteral("D") : regName;
-    if (offset == 0 || !type)
+    if (!type)
         return shownName + addrText;
     QStringList texts;
     QVector<qint32> numbers;
