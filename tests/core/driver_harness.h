@@ -1,77 +1,50 @@
 #pragma once
 
-// A driver object with its own ComInfo block, for the core tests, and small
-// makers for the records the host hands in.
+// A driver object with its own ComInfo block (RetryLimit 0 unless a test sets
+// it), makers for the records the host hands in, and lists written as text.
 
 #include "core/driver_object.h"
+#include "support/qt_printers.h"
 
-#include <QString>
-
-#include <array>
-#include <ostream>
-#include <vector>
+#include <QStringList>
+#include <string>
 
 struct DriverHarness {
-    explicit DriverHarness(qint32 blockSize = 16)
+    explicit DriverHarness(qint32 blockSize = 16, qint32 writeMode = 0)
     {
-        comInfo.fill(0);
         comInfo[ComInfoWord::BlockSize] = blockSize;
-        driver.SetComInfo(comInfo.data());
+        comInfo[ComInfoWord::WriteMode] = writeMode;
+        driver.SetComInfo(comInfo);
     }
-    qint32& word(int position) { return comInfo[static_cast<size_t>(position)]; }
-
-    std::array<qint32, 24> comInfo{};
+    qint32 comInfo[ComInfoWord::Count] = {};
     Tavrin driver;
 };
 
-inline VarItem makeItem(const char* regName, qint32 addr, qint32 count, qint32 hostId = 0,
-                        qint32 hostSubId = 0)
+// A read item, or a write item when it carries data ("34 12": spaced hex
+// bytes). Both records are built in the host's field order.
+inline VarItem makeItem(const char* regName, qint32 addr, qint32 count, const char* data = "",
+                        qint32 hostId = 0, qint32 hostSubId = 0)
 {
-    VarItem item;
-    item.RegName = QString::fromLatin1(regName);
-    item.Addr = addr;
-    item.Count = count;
-    item.HostId = hostId;
-    item.HostSubId = hostSubId;
-    return item;
+    const qint32 opKind = *data ? OpKindWrite : OpKindRead;
+    // clang-format off
+    return {hostId, hostSubId, opKind, 0, 0, 0, QString::fromLatin1(regName), {}, 0, addr, 0,
+            count, 0, 0, fromHexBytes(data)};
+    // clang-format on
 }
 
-inline VarItem makeWrite(const char* regName, qint32 addr, qint32 count, const QByteArray& data,
-                         qint32 hostId = 0, qint32 hostSubId = 0)
+inline HostVarDef makeVar(const char* regName, qint32 addr, qint32 length, const QString& text = {})
 {
-    VarItem item = makeItem(regName, addr, count, hostId, hostSubId);
-    item.OpKind = OpKindWrite;
-    item.Data = data;
-    return item;
+    return {{}, 0, {}, text, QString::fromLatin1(regName), length, 0, addr};
 }
 
-inline HostVarDef makeVar(const char* regName, qint32 addr, qint32 length,
-                          const char* addrText = "")
+// A list as "D:0+64 D:64+22" (RegName:Addr+Count), with "@AddrText" if asked.
+inline std::string spansOf(const VarItemList& list, bool withText = false)
 {
-    HostVarDef var;
-    var.RegName = QString::fromLatin1(regName);
-    var.Addr = addr;
-    var.Length = length;
-    var.AddrText = QString::fromLatin1(addrText);
-    return var;
-}
-
-// Addr and Count of a list item, for compact expectations.
-struct Span {
-    qint32 addr;
-    qint32 count;
-    bool operator==(const Span& other) const { return addr == other.addr && count == other.count; }
-};
-
-inline std::vector<Span> spansOf(const VarItemList& list)
-{
-    std::vector<Span> spans;
-    for (int i = 0; i < list.size(); ++i)
-        spans.push_back({list.at(i).Addr, list.at(i).Count});
-    return spans;
-}
-
-inline void PrintTo(const Span& span, std::ostream* os)
-{
-    *os << '(' << span.addr << ", " << span.count << ')';
+    QStringList spans;
+    for (int i = 0; i < list.size(); ++i) {
+        const VarItem& item = list.at(i);
+        spans << item.RegName + QStringLiteral(":%1+%2").arg(item.Addr).arg(item.Count)
+                     + (withText ? QLatin1Char('@') + item.AddrText : QString());
+    }
+    return spans.join(QLatin1Char(' ')).toStdString();
 }

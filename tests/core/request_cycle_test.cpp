@@ -1,264 +1,142 @@
 // The request cycle as scenarios: a driver object, a test PLC answering its
-// frames, and a recorder for the completion notices.
+// frames, and the completion notices.
 
 #include "core/driver_harness.h"
 #include "support/plc_responder.h"
-#include "support/qt_printers.h"
 
+#include <array>
 #include <gtest/gtest.h>
+#include <vector>
 
 namespace {
 
-struct Notice {
-    qint32 tag, hostId, hostSubId, status;
-    bool operator==(const Notice& o) const
-    {
-        return tag == o.tag && hostId == o.hostId && hostSubId == o.hostSubId && status == o.status;
-    }
-};
-
-void PrintTo(const Notice& n, std::ostream* os)
-{
-    *os << '{' << n.tag << ", " << n.hostId << ", " << n.hostSubId << ", " << n.status << '}';
-}
-
+using Notice = std::array<qint32, 4>; // CallbackTag, HostId, HostSubId, status
 std::vector<Notice> notices;
-
-void recordNotice(qint32 tag, qint32 hostId, qint32 hostSubId, qint32 status)
-{
-    notices.push_back({tag, hostId, hostSubId, status});
-}
-
-const QByteArray kWord(2, '\0');
 
 class RequestCycle : public ::testing::Test {
 protected:
     RequestCycle()
     {
         notices.clear();
-        h.word(ComInfoWord::RetryLimit) = 2;
-        h.word(ComInfoWord::CallbackTag) = 77;
-        driver.RegistCallBackFuncIntf(recordNotice, 0);
+        h.comInfo[ComInfoWord::RetryLimit] = 2;
+        h.comInfo[ComInfoWord::CallbackTag] = 77;
+        h.driver.RegistCallBackFuncIntf(
+            [](qint32 tag, qint32 id, qint32 sub, qint32 status) {
+                notices.push_back({tag, id, sub, status});
+            },
+            0);
     }
-
-    // One request and its reply from the test PLC (or nothing when the PLC
-    // stays silent); returns DataCom's result.
-    qint32 exchange(bool answered = true)
+    // One request and the test PLC's reply: DataCom's result, or -1 for no request.
+    qint32 exchange()
     {
-        RequestFrame* frame = driver.ComCommunication();
-        if (!frame) {
-            ADD_FAILURE() << "no request to send";
-            return -1;
-        }
-        sent.push_back(frame->FrameBytes);
-        return driver.DataCom(answered ? plc.answer(frame->FrameBytes) : QByteArray());
-    }
-
-    // The command character of every request sent so far ("0" read, "1" write).
-    std::string commands() const
-    {
-        std::string out;
-        for (const QByteArray& frame : sent)
-            out += frame.at(1);
-        return out;
+        RequestFrame* frame = h.driver.ComCommunication();
+        return frame ? h.driver.DataCom(plc.answer(frame->FrameBytes)) : -1;
     }
 
     DriverHarness h;
-    Tavrin& driver = h.driver;
-    PlcResponder plc;
-    std::vector<QByteArray> sent;
+    PlcResponder plc; // plc.requests(): every request sent
 };
-
-TEST_F(RequestCycle, AllListsEmptyGivesNothingAndCompletesTheScan)
-{
-    driver.ListKind = ListKindValue::OnceRead;
-    driver.WriteRun = 3;
-    EXPECT_EQ(driver.ComCommunication(), nullptr);
-    EXPECT_EQ(h.word(ComInfoWord::ScanComplete), 1);
-    EXPECT_EQ(driver.ListKind, ListKindValue::OnceRead);
-    EXPECT_EQ(driver.WriteRun, 0);
-}
-
-TEST_F(RequestCycle, SevenWritesAndOneCyclicBlockGoFiveOneTwo)
-{
-    driver.AddListReadVar(makeItem("D", 500, 1));
-    for (int i = 0; i < 7; ++i)
-        driver.AddListWriteVar(makeWrite("D", i, 1, kWord, i));
-    for (int i = 0; i < 8; ++i)
-        ASSERT_EQ(exchange(), 1);
-    EXPECT_EQ(commands(), "11111011");
-    EXPECT_EQ(notices.size(), 7u);
-    EXPECT_EQ(notices.back().hostId, 6);
-}
 
 TEST_F(RequestCycle, WritesThenOneShotReadsEachGetFiveTurnsThenOneCyclicBlock)
 {
-    driver.AddListReadVar(makeItem("D", 500, 1));
+    EXPECT_EQ(exchange(), -1); // all lists empty: nothing to send, the scan is complete
+    EXPECT_EQ(h.comInfo[ComInfoWord::ScanComplete], 1);
+    h.driver.AddListReadVar(makeItem("D", 500, 1));
     for (int i = 0; i < 6; ++i) {
-        driver.AddListWriteVar(makeWrite("D", i, 1, kWord, i));
-        VarItem once = makeItem("D", 100 + 10 * i, 1, 20 + i);
-        driver.AddListOnceReadVar(once);
+        h.driver.AddListWriteVar(makeItem("D", i, 1, "00 00", i));
+        VarItem once = makeItem("D", 100 + 10 * i, 1, "", 20 + i);
+        h.driver.AddListOnceReadVar(once);
     }
     std::vector<qint32> kinds;
     for (int i = 0; i < 13; ++i) {
         ASSERT_EQ(exchange(), 1);
-        kinds.push_back(driver.ListKind);
+        kinds.push_back(h.driver.ListKind);
     }
     EXPECT_EQ(kinds, (std::vector<qint32>{1, 1, 1, 1, 1, 2, 2, 2, 2, 2, 0, 1, 2}));
+    EXPECT_EQ(notices.size(), 12u);
+    EXPECT_EQ(notices[5], (Notice{77, 20, 0, CompletionGood}));
 }
 
-TEST_F(RequestCycle, NoRepliesResendTheSameFrameUntilTheLimit)
+// Failed replies add up across requests: a good reply does not reset the count,
+// so with RetryLimit 2 the third failure in all gives up.
+TEST_F(RequestCycle, FailuresResendTheSameFrameUntilTheyAddUpPastTheLimit)
 {
-    driver.AddListReadVar(makeItem("D", 100, 1));
-    RequestFrame* first = driver.ComCommunication();
-    ASSERT_NE(first, nullptr);
-    EXPECT_EQ(driver.DataCom(QByteArray()), ReplyResend);
-    EXPECT_EQ(h.word(ComInfoWord::RetryCount), 1);
-    EXPECT_EQ(driver.ComCommunication(), first);
-    EXPECT_EQ(driver.DataCom(QByteArray()), ReplyResend);
-    EXPECT_EQ(driver.ComCommunication(), first);
-    EXPECT_EQ(driver.DataCom(QByteArray()), ReplyMissing);
-    EXPECT_EQ(h.word(ComInfoWord::RetryCount), 0);
-    EXPECT_EQ(driver.CommFailed, 1);
-    EXPECT_TRUE(driver.FrameQueue.isEmpty());
-}
-
-TEST_F(RequestCycle, RetryLimitZeroGivesUpAtTheFirstFailure)
-{
-    h.word(ComInfoWord::RetryLimit) = 0;
-    driver.AddListWriteVar(makeWrite("D", 0, 1, kWord, 3, 9));
-    plc.queueFault(PlcResponder::Fault::Nak);
-    EXPECT_EQ(exchange(), ReplyBadFrame + 3); // the item's HostId 3 is added
-    EXPECT_EQ(notices, (std::vector<Notice>{{77, 3, 9, CompletionGivenUp}}));
-    EXPECT_TRUE(driver.WriteVarList.isEmpty());
-}
-
-TEST_F(RequestCycle, FailedRepliesAddUpAcrossRequests)
-{
-    h.word(ComInfoWord::RetryLimit) = 3;
-    driver.AddListReadVar(makeItem("D", 0, 1));
-    driver.AddListReadVar(makeItem("D", 10, 1));
-    EXPECT_EQ(exchange(false), ReplyResend);
-    EXPECT_EQ(exchange(), 1);
-    EXPECT_EQ(h.word(ComInfoWord::RetryCount), 1); // a good reply keeps the count
-    EXPECT_EQ(exchange(false), ReplyResend);
-    EXPECT_EQ(exchange(false), ReplyResend);
-    EXPECT_EQ(exchange(false), ReplyMissing); // the fourth failure in all
-    EXPECT_EQ(h.word(ComInfoWord::RetryCount), 0);
-    EXPECT_EQ(sent.size(), 5u);
-    EXPECT_EQ(sent[2], sent[4]); // the second block, sent three times
-}
-
-TEST_F(RequestCycle, WriteSplitInThreeNotifiesOnceWithTheLastStatus)
-{
-    h.word(ComInfoWord::RetryLimit) = 0;
-    for (int i = 0; i < 3; ++i)
-        driver.AddListWriteVar(makeWrite("D", 10 * i, 1, kWord, 4, 5));
+    h.driver.AddListReadVar(makeItem("D", 0, 1));
+    h.driver.AddListReadVar(makeItem("D", 10, 1));
     plc.queueFault(PlcResponder::Fault::Silence);
-    EXPECT_EQ(exchange(), ReplyMissing + 4); // the first block is given up
+    EXPECT_EQ(exchange(), ReplyResend);
     EXPECT_EQ(exchange(), 1);
-    EXPECT_TRUE(notices.empty());
-    EXPECT_EQ(exchange(), 1);
-    EXPECT_EQ(notices, (std::vector<Notice>{{77, 4, 5, CompletionGood}}));
-}
-
-TEST_F(RequestCycle, TwoWritesOfDifferentVariablesNotifyInListOrder)
-{
-    driver.AddListWriteVar(makeWrite("D", 0, 1, kWord, 1, 0));
-    driver.AddListWriteVar(makeWrite("M", 5, 1, QByteArray(1, '\1'), 1, 1));
-    EXPECT_EQ(exchange(), 1);
-    EXPECT_EQ(exchange(), 1);
-    EXPECT_EQ(notices,
-              (std::vector<Notice>{{77, 1, 0, CompletionGood}, {77, 1, 1, CompletionGood}}));
-    EXPECT_EQ(plc.byteAt(0x0800 / 8 + 5 / 8) & 0x20, 0x20); // force ON of M5 reached the PLC
-}
-
-TEST_F(RequestCycle, GivenUpWriteReportsTwoAndFailsUntilTheNextGoodReply)
-{
-    h.word(ComInfoWord::RetryLimit) = 1;
-    driver.AddListWriteVar(makeWrite("D", 0, 1, kWord, 2, 0));
-    driver.AddListReadVar(makeItem("D", 0, 1));
+    h.comInfo[ComInfoWord::ScanComplete] = 1;
     plc.queueFault(PlcResponder::Fault::Silence, 2);
     EXPECT_EQ(exchange(), ReplyResend);
-    EXPECT_EQ(driver.CommFailed, 0);
-    EXPECT_EQ(exchange(), ReplyMissing + 2);
-    EXPECT_EQ(notices, (std::vector<Notice>{{77, 2, 0, CompletionGivenUp}}));
-    EXPECT_TRUE(driver.WriteVarList.isEmpty());
-    EXPECT_EQ(driver.CommFailed, 1);
-    EXPECT_EQ(exchange(), 1); // the cyclic block
-    EXPECT_EQ(driver.CommFailed, 0);
+    EXPECT_EQ(exchange(), ReplyMissing); // D10 is given up
+    EXPECT_EQ(plc.requests().at(2), plc.requests().at(3));
+    EXPECT_EQ(h.comInfo[ComInfoWord::RetryCount], 0);
+    EXPECT_EQ(h.comInfo[ComInfoWord::ScanComplete], 0);
+    EXPECT_EQ(h.driver.ScanCount, 0);                         // it was 1
+    EXPECT_EQ(spansOf(h.driver.ReadVarList), "D:0+1 D:10+1"); // the given-up block went last
 }
 
-TEST_F(RequestCycle, DataBitWriteReadsThenWritesTheCompletedWord)
+// A variable written in three blocks is notified once, by its last block, with
+// that block's status; a given-up block sets CommFailed until a good reply.
+TEST_F(RequestCycle, WritesAreNotifiedByTheirLastBlockAndGivenUpOnesReportTwo)
 {
-    // Bit 3 of D10 (index 163) set; the PLC holds D10 = 0.
-    driver.AddListWriteVar(makeWrite("D_bit", 163, 1, QByteArray(1, '\1'), 6, 2));
-    RequestFrame* read = driver.ComCommunication();
-    ASSERT_NE(read, nullptr);
-    EXPECT_EQ(read->FrameBytes, fromHexBytes("02 30 31 30 31 34 30 32 03 35 42"));
-    EXPECT_EQ(driver.DataCom(plc.answer(read->FrameBytes)), 1);
-    EXPECT_EQ(h.word(ComInfoWord::FramesAnswered), 1);
-    EXPECT_EQ(h.word(ComInfoWord::FramesQueued), 2);
+    h.comInfo[ComInfoWord::RetryLimit] = 0;
+    for (int i = 0; i < 3; ++i)
+        h.driver.AddListWriteVar(makeItem("D", 10 * i, 1, "00 00", 4, 5));
+    h.driver.AddListWriteVar(makeItem("D", 0, 1, "00 00", 3, 9));
+    plc.queueFault(PlcResponder::Fault::Nak);
+    EXPECT_EQ(exchange(), ReplyBadFrame + 4); // the item's HostId 4 is added
+    EXPECT_EQ(h.driver.CommFailed, 1);
+    EXPECT_EQ(exchange(), 1);
+    EXPECT_EQ(h.driver.CommFailed, 0);
     EXPECT_TRUE(notices.empty());
-    EXPECT_EQ(driver.WriteVarList.size(), 1);
-
-    RequestFrame* write = driver.ComCommunication();
-    ASSERT_NE(write, nullptr);
-    // "1", "1014", "02", "0800" (0x0008 low byte first), ETX: 0x224, sum "24".
-    EXPECT_EQ(write->FrameBytes, fromHexBytes("02 31 31 30 31 34 30 32 30 38 30 30 03 32 34"));
-    EXPECT_EQ(driver.DataCom(plc.answer(write->FrameBytes)), 1);
-    EXPECT_EQ(notices, (std::vector<Notice>{{77, 6, 2, CompletionGood}}));
-    EXPECT_TRUE(driver.WriteVarList.isEmpty());
-    EXPECT_EQ(plc.wordAt(0x1000 + 2 * 10), 0x0008);
+    EXPECT_EQ(exchange(), 1);
+    plc.queueFault(PlcResponder::Fault::Silence);
+    EXPECT_EQ(exchange(), ReplyMissing + 3);
+    EXPECT_EQ(notices,
+              (std::vector<Notice>{{77, 4, 5, CompletionGood}, {77, 3, 9, CompletionGivenUp}}));
 }
 
+// A rebuild restarts the scan; an empty host list only empties the list. The
+// blocks carry the ComInfo station and item parameters, HostSubId -1.
 TEST_F(RequestCycle, ScanCompletesAfterTheFourthGoodTransactionOverThreeBlocks)
 {
-    h.word(ComInfoWord::ScanComplete) = 1;
-    ASSERT_EQ(driver.ReCreatReadVarList({makeVar("D", 0, 1), makeVar("D", 200, 1),
-                                         makeVar("D", 400, 1)}),
-              3);
+    h.comInfo[ComInfoWord::ScanComplete] = 1;
+    h.comInfo[ComInfoWord::StationNo] = 3;
+    h.comInfo[ComInfoWord::ItemParam1] = 5;
+    h.comInfo[ComInfoWord::ItemParam2] = -6;
+    h.driver.ReCreatReadVarList({makeVar("D", 0, 1), makeVar("D", 200, 1), makeVar("D", 400, 1)});
+    const VarItem& block = h.driver.ReadVarList.at(2);
+    EXPECT_EQ((std::array{block.StationNo, block.HostSubId, block.ItemParam1, block.ItemParam2}),
+              (std::array{3, -1, 5, -6}));
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(h.word(ComInfoWord::ScanComplete), 0);
+        EXPECT_EQ(h.comInfo[ComInfoWord::ScanComplete], 0);
         ASSERT_EQ(exchange(), 1);
     }
-    EXPECT_EQ(h.word(ComInfoWord::ScanComplete), 0);
-    EXPECT_EQ(driver.ScanCount, 3);
     ASSERT_EQ(exchange(), 1);
-    EXPECT_EQ(h.word(ComInfoWord::ScanComplete), 1);
-    EXPECT_EQ(driver.ScanCount, 0);
+    EXPECT_EQ(h.comInfo[ComInfoWord::ScanComplete], 1);
+    EXPECT_EQ(h.driver.ScanCount, 0);
+    EXPECT_EQ(spansOf(h.driver.ReadVarList), "D:200+1 D:400+1 D:0+1"); // rotated four times
+    EXPECT_EQ(h.driver.ReCreatReadVarList({}), 0);
+    EXPECT_EQ(h.comInfo[ComInfoWord::ScanComplete], 1);
 }
 
-TEST_F(RequestCycle, GivenUpCyclicBlockMovesToTheEnd)
+// The frame in flight holds its own copy of the block: a rebuild meanwhile
+// does not change where its reply goes, and the new list stays as built.
+TEST_F(RequestCycle, ARebuildWhileABlockIsInFlightStoresItsReplyWhereItAsked)
 {
-    h.word(ComInfoWord::RetryLimit) = 0;
-    driver.AddListReadVar(makeItem("D", 0, 1));
-    driver.AddListReadVar(makeItem("D", 100, 1));
-    EXPECT_EQ(exchange(false), ReplyMissing);
-    EXPECT_EQ(driver.ReadVarList.first().Addr, 100);
-    EXPECT_EQ(driver.ReadVarList.at(1).Addr, 0);
-    EXPECT_EQ(h.word(ComInfoWord::ScanComplete), 0);
-}
-
-TEST_F(RequestCycle, RebuildWhileABlockIsInFlight)
-{
-    driver.AddListReadVar(makeItem("D", 7, 1));
-    plc.setWord(0x1000 + 2 * 7, 0xBEEF);
-    RequestFrame* frame = driver.ComCommunication();
+    plc.setWord(0x1000 + 2 * 100, 0x1234);
+    h.driver.ReCreatReadVarList({makeVar("D", 100, 1)});
+    const RequestFrame* frame = h.driver.ComCommunication();
     ASSERT_NE(frame, nullptr);
-    driver.ReCreatReadVarList({makeVar("D", 100, 1), makeVar("D", 300, 1)});
-    EXPECT_EQ(driver.DataCom(plc.answer(frame->FrameBytes)), 1);
-    EXPECT_EQ(driver.Image.D[7], 0xBEEF); // decoded against the frame's own copy
-    EXPECT_EQ(driver.ReadVarList.first().Addr, 300);
-    EXPECT_EQ(driver.ReadVarList.at(1).Addr, 100);
-}
-
-TEST_F(RequestCycle, ItemWithoutAFrameStaysFirst)
-{
-    driver.AddListWriteVar(makeWrite("X", 0, 1, QByteArray(1, '\1'), 1));
-    EXPECT_EQ(driver.ComCommunication(), nullptr);
-    EXPECT_EQ(driver.WriteVarList.size(), 1);
-    EXPECT_EQ(driver.ListKind, ListKindValue::Write);
+    const QByteArray reply = plc.answer(frame->FrameBytes);
+    h.driver.ReCreatReadVarList({makeVar("D", 300, 2)});
+    EXPECT_EQ(h.driver.DataCom(reply), 1);
+    QByteArray values;
+    h.driver.GetRegisterData(QStringLiteral("D"), 99, 0, values, 3);
+    EXPECT_EQ(values, fromHexBytes("00 00 34 12 00 00"));
+    EXPECT_EQ(spansOf(h.driver.ReadVarList), "D:300+2");
 }
 
 } // namespace

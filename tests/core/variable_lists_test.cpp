@@ -1,162 +1,143 @@
-// How items enter the three lists: limits, the one-shot split into blocks,
-// duplicates, and what the caller's record looks like afterwards.
+// The set-up call SetComInfo, and how the host's variables enter the three
+// lists: limits, the one-shot split into blocks, and the read-list rebuild
+// against worked examples and a plain reference made the slow way. Calls
+// before SetComInfo, huge and negative counts: the out-of-contract tests.
 
 #include "core/driver_harness.h"
-#include "support/qt_printers.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
+#include <numeric>
+#include <random>
+#include <tuple>
 
 namespace {
 
-TEST(VariableLists, ReadListTakesUnchangedCopiesWithoutLimit)
+TEST(DriverSetup, SetComInfoZeroesWordsTenAndThirteenOnly)
+{
+    qint32 block[24];
+    std::iota(block, block + 24, 1000);
+    Tavrin driver;
+    driver.SetComInfo(block);
+    for (int i = 0; i < 24; ++i)
+        EXPECT_EQ(block[i], i == 10 || i == 13 ? 0 : 1000 + i) << "word " << i;
+}
+
+TEST(VariableLists, ReadListHasNoLimitWriteListStopsAt1024)
 {
     DriverHarness h;
-    VarItem item = makeItem("D", -7, 100000, 5, 6);
-    item.WorkA = 9;
     for (int i = 1; i <= 1500; ++i)
-        ASSERT_EQ(h.driver.AddListReadVar(item), i);
-    const VarItem& kept = h.driver.ReadVarList.at(1499);
-    EXPECT_EQ(kept.Addr, -7);
-    EXPECT_EQ(kept.Count, 100000);
-    EXPECT_EQ(kept.WorkA, 9);
+        ASSERT_EQ(h.driver.AddListReadVar(makeItem("D", -7, i)), i);
+    for (int i = 0; i < 1025; ++i) // the 1025th is dropped
+        EXPECT_EQ(h.driver.AddListWriteVar(makeItem("D", i, 1)), std::min(i + 1, 1024));
 }
 
-TEST(VariableLists, WriteListAppendsUpTo1024ThenDropsSilently)
+// Bit types count bytes from the byte of the first bit, D_bit words from the
+// word of the first bit; both take one unit more than the span needs even when
+// it ends on a boundary: M13 with 491 bits asks (5 + 491) / 8 + 1 = 63 bytes.
+// Blocks already queued for the same variable and station are not queued again.
+TEST(VariableLists, OnceReadIsSplitIntoBlocksOfBlockSizeQueuedOnce)
 {
-    DriverHarness h;
-    for (int i = 0; i < 1023; ++i)
-        h.driver.AddListWriteVar(makeItem("D", i, 1, i));
-    EXPECT_EQ(h.driver.AddListWriteVar(makeItem("D", 1023, 1, 1023)), 1024);
-    EXPECT_EQ(h.driver.AddListWriteVar(makeItem("D", 1024, 1, 1024)), 1024);
-    EXPECT_EQ(h.driver.WriteVarList.size(), 1024);
-    EXPECT_EQ(h.driver.WriteVarList.at(1023).HostId, 1023);
-}
-
-struct SplitRow {
-    const char* name;
-    const char* regName;
-    qint32 addr;
-    qint32 count;
-    qint32 blockSize;
-    std::vector<Span> blocks;
-};
-
-class OnceReadSplit : public ::testing::TestWithParam<SplitRow> {};
-
-TEST_P(OnceReadSplit, QueuesTheBlocksAndLeavesTheLastInTheRecord)
-{
-    const SplitRow& row = GetParam();
-    DriverHarness h(row.blockSize);
-    VarItem item = makeItem(row.regName, row.addr, row.count);
-    const qint32 size = h.driver.AddListOnceReadVar(item);
-    EXPECT_EQ(spansOf(h.driver.OnceReadVarList), row.blocks);
-    EXPECT_EQ(size, static_cast<qint32>(row.blocks.size()));
-    if (!row.blocks.empty()) {
-        EXPECT_EQ(item.Addr, row.blocks.back().addr);
-        EXPECT_EQ(item.Count, row.blocks.back().count);
+    const std::tuple<VarItem, qint32, const char*> rows[] = {
+        {makeItem("D", 0, 100), 32, "D:0+32 D:32+32 D:64+32 D:96+4"},
+        {makeItem("D", 0, 64), 32, "D:0+32 D:32+32"},
+        {makeItem("M", 13, 491), 32, "M:8+32 M:264+31"},
+        {makeItem("D_bit", 16, 32), 1, "D_bit:1+1 D_bit:2+1 D_bit:3+1"},
+        {makeItem("D", 5, 0), 32, ""},
+    };
+    for (const auto& [original, blockSize, blocks] : rows) {
+        DriverHarness h(blockSize);
+        VarItem item = original, same = original;
+        const qint32 size = h.driver.AddListOnceReadVar(item);
+        EXPECT_EQ(spansOf(h.driver.OnceReadVarList), blocks);
+        EXPECT_EQ(h.driver.AddListOnceReadVar(same), size);
     }
 }
 
-// Units always include one more than the span needs for bit types and D_bit.
-const SplitRow kSplitRows[] = {
-    {"WordsInFourBlocks", "D", 0, 100, 32, {{0, 32}, {32, 32}, {64, 32}, {96, 4}}},
-    {"WordsEndingOnABlockKeepAFullLastBlock", "D", 0, 64, 32, {{0, 32}, {32, 32}}},
-    {"BitsCountBytesAndStepEightBitsABlock", "M", 0, 500, 32, {{0, 32}, {256, 31}}},
-    {"BitsStartOnTheirByte", "X", 13, 3, 32, {{8, 2}}},
-    {"BitsEndingOnAByteStillTakeOneMore", "X", 0, 8, 32, {{0, 2}}},
-    {"BitCountZeroStillAsksOneByte", "Y", 9, 0, 32, {{8, 1}}},
-    {"DataBitsBecomeWords", "D_bit", 37, 20, 32, {{2, 2}}},
-    {"DataBitsSplitInWords", "D_bit", 16, 40, 1, {{1, 1}, {2, 1}, {3, 1}}},
-    {"WordCountZeroQueuesNothing", "D", 5, 0, 32, {}},
-    {"NegativeBitCountQueuesNothing", "M", 0, -100, 32, {}},
-    {"UnknownNameSplitsLikeAWordType", "Q", 3, 5, 2, {{3, 2}, {5, 2}, {7, 1}}},
-};
+// The twelve read-list types in their order, then D_bit and a name no type has.
+const char* const kNames[] = {"X", "Y",  "M",  "SM", "S",    "T",     "C",
+                              "D", "SD", "TV", "CV", "32CV", "D_bit", "Q"};
 
-INSTANTIATE_TEST_SUITE_P(Table, OnceReadSplit, ::testing::ValuesIn(kSplitRows),
-                         [](const ::testing::TestParamInfo<SplitRow>& info) {
-                             return std::string(info.param.name);
-                         });
-
-TEST(VariableLists, SameOnceReadTwiceQueuesNothingNew)
+// The rules applied literally, as spansOf writes blocks with the AddrText of
+// the record that opened each: one list per type in read-list order, D_bit
+// records as the D words holding their bits, records cut at the limit, sorted
+// by address in host-list order, then one open block at a time. Addresses and
+// lengths are small and not negative.
+std::string referenceRebuild(const QList<HostVarDef>& vars, qint32 blockSize)
 {
-    DriverHarness h(32);
-    VarItem first = makeItem("D", 0, 100, 4, 1);
-    VarItem again = makeItem("D", 64, 36, 4, 1); // the same last two blocks
-    EXPECT_EQ(h.driver.AddListOnceReadVar(first), 4);
-    EXPECT_EQ(h.driver.AddListOnceReadVar(again), 4);
-    VarItem otherHost = makeItem("D", 0, 100, 5, 1);
-    VarItem otherSub = makeItem("D", 0, 100, 4, 2);
-    EXPECT_EQ(h.driver.AddListOnceReadVar(otherHost), 8);
-    EXPECT_EQ(h.driver.AddListOnceReadVar(otherSub), 12);
-}
-
-TEST(VariableLists, OnceReadWithNegativeAddressChangesNothing)
-{
-    DriverHarness h;
-    h.word(ComInfoWord::StationNo) = 3;
-    VarItem item = makeItem("D", -1, 10);
-    item.WorkA = 7;
-    item.StationNo = 9;
-    EXPECT_EQ(h.driver.AddListOnceReadVar(item), 0);
-    EXPECT_TRUE(h.driver.OnceReadVarList.isEmpty());
-    EXPECT_EQ(item.WorkA, 7);
-    EXPECT_EQ(item.StationNo, 9);
-    EXPECT_EQ(item.Addr, -1);
-}
-
-TEST(VariableLists, OnceReadStationComesFromComInfoUnlessPerVariable)
-{
-    DriverHarness h;
-    h.word(ComInfoWord::StationNo) = 3;
-    VarItem item = makeItem("D", 0, 1);
-    item.StationNo = 9;
-    item.WorkA = 1;
-    item.WorkB = 2;
-    h.driver.AddListOnceReadVar(item);
-    EXPECT_EQ(item.StationNo, 3);
-    EXPECT_EQ(item.WorkA, 0);
-    EXPECT_EQ(item.WorkB, 0);
-    EXPECT_EQ(h.driver.OnceReadVarList.first().StationNo, 3);
-
-    h.word(ComInfoWord::StationPerVar) = 1;
-    VarItem own = makeItem("D", 0, 1);
-    own.StationNo = 9;
-    EXPECT_EQ(h.driver.AddListOnceReadVar(own), 2); // another station: not a duplicate
-    EXPECT_EQ(own.StationNo, 9);
-}
-
-TEST(VariableLists, OnceReadListStopsAt1024)
-{
-    DriverHarness h(1);
-    for (int i = 0; i < 1023; ++i) {
-        VarItem item = makeItem("D", i, 1);
-        h.driver.AddListOnceReadVar(item);
+    struct Piece {
+        qint32 addr, count; // a block's count is in units: bytes of bits, or words
+        const HostVarDef* var;
+    };
+    QStringList out;
+    for (int t = 0; t < 12; ++t) {
+        const qint32 unit = t < 7 ? 8 : 1; // indexes per counted unit
+        const qint32 limit = unit * blockSize;
+        std::vector<Piece> pieces, blocks;
+        for (const HostVarDef& var : vars) {
+            Piece whole{var.Addr, var.Length, &var};
+            if (t == 7 && var.RegName == QLatin1String("D_bit"))
+                whole = {var.Addr / 16, (var.Addr % 16 + var.Length) / 16 + 1, &var};
+            else if (var.RegName != QLatin1String(kNames[t]))
+                continue;
+            for (qint32 at = 0; at == 0 || at < whole.count; at += limit)
+                pieces.push_back({whole.addr + at, std::min(limit, whole.count - at), &var});
+        }
+        std::stable_sort(pieces.begin(), pieces.end(),
+                         [](const Piece& a, const Piece& b) { return a.addr < b.addr; });
+        for (const Piece& p : pieces) {
+            Piece* open = blocks.empty() ? nullptr : &blocks.back();
+            const qint32 end = open ? open->addr + unit * open->count : 0;
+            if (open && p.addr < end && p.addr + p.count <= end)
+                continue;
+            if (open && p.addr + p.count - open->addr <= limit) {
+                open->count = (p.addr + p.count - open->addr + unit - 1) / unit;
+                continue;
+            }
+            const qint32 start = p.addr / unit * unit;
+            blocks.push_back({start, (p.addr + p.count - start + unit - 1) / unit, p.var});
+        }
+        for (const Piece& b : blocks)
+            out << b.var->RegName + QStringLiteral(":%1+%2@").arg(b.addr).arg(b.count)
+                       + b.var->AddrText;
     }
-    VarItem three = makeItem("D", 5000, 3); // three blocks, room for one
-    EXPECT_EQ(h.driver.AddListOnceReadVar(three), 1024);
-    EXPECT_EQ(h.driver.OnceReadVarList.at(1023).Addr, 5000);
-    EXPECT_EQ(three.Addr, 5002); // still the last block
+    return out.join(QLatin1Char(' ')).toStdString();
 }
 
-TEST(VariableLists, HugeOnceReadCountFillsTheListAndEndsAtItsLastBlock)
+std::string rebuild(const QList<HostVarDef>& vars, qint32 blockSize)
 {
-    DriverHarness h(1);
-    VarItem item = makeItem("D", 0, 2000000000);
-    EXPECT_EQ(h.driver.AddListOnceReadVar(item), 1024);
-    EXPECT_EQ(h.driver.OnceReadVarList.at(1023).Addr, 1023);
-    EXPECT_EQ(item.Addr, 1999999999);
-    EXPECT_EQ(item.Count, 1);
+    DriverHarness h(blockSize);
+    h.driver.ReCreatReadVarList(vars);
+    return spansOf(h.driver.ReadVarList, true);
 }
 
-TEST(VariableLists, OnceReadBlocksNeverStartBeyondA32BitIndex)
+// Worked by hand, and the reference must give them too. Word blocks count
+// words: D0 to D11 just fit 12, D12 opens the next. Bit blocks start on a
+// byte and count bytes. Bit 3 of D10 with 20 bits takes (3 + 20) / 16 + 1 = 2
+// words from D10, and the D_bit record came first, so it opens the block.
+TEST(ReadListRebuild, MatchesWorkedExamplesAndTheReferenceOnRandomHostLists)
 {
-    DriverHarness h(64);
-    VarItem item = makeItem("D", 2000000000, 2000000000);
-    EXPECT_EQ(h.driver.AddListOnceReadVar(item), 1024);
-    // 147,483,647 / 64 = 2,304,431 whole steps fit: the last start is
-    // 2,000,000,000 + 2,304,431 x 64 = 2,147,483,584.
-    EXPECT_EQ(item.Addr, 2147483584);
-    EXPECT_EQ(item.Count, 64);
+    const std::tuple<qint32, QList<HostVarDef>, const char*> worked[] = {
+        {12, {makeVar("D", 10, 2), makeVar("D", 0, 2), makeVar("D", 12, 1)}, "D:0+12@ D:12+1@"},
+        {16, {makeVar("X", 0, 300), makeVar("M", 3, 128)}, "X:0+16@ X:128+16@ X:256+6@ M:0+17@"},
+        {16, {makeVar("D_bit", 163, 20, QStringLiteral("a")), makeVar("D", 10, 1)}, "D_bit:10+2@a"},
+        {4, {makeVar("32CV", 1, 2), makeVar("C", 9, 1)}, "C:8+1@ 32CV:1+2@"},
+    };
+    for (const auto& [blockSize, vars, blocks] : worked) {
+        EXPECT_EQ(rebuild(vars, blockSize), blocks);
+        EXPECT_EQ(referenceRebuild(vars, blockSize), blocks);
+    }
+    std::mt19937 random(20240611);
+    auto pick = [&random](int low, int high) { return low + int(random() % (high - low + 1)); };
+    for (int round = 0; round < 3000; ++round) {
+        // Few names and addresses, so that equal addresses and overlaps are common.
+        QList<HostVarDef> vars;
+        for (int i = pick(1, 14); i > 0; --i)
+            vars.append(
+                makeVar(kNames[pick(0, 13)], pick(0, 120), pick(0, 40), QString::number(i)));
+        const qint32 blockSize = pick(1, 12);
+        ASSERT_EQ(rebuild(vars, blockSize), referenceRebuild(vars, blockSize)) << "round " << round;
+    }
 }
 
 } // namespace
