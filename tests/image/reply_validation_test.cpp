@@ -1,9 +1,10 @@
-// Judging replies against the head request and decoding accepted data into
-// the image: result codes with their HostId offsets, framing and sum checks
-// (sums by hand), and the worked decoding examples.
+// Replies judged against the head request (result codes with their HostId
+// offsets), accepted data decoded into the image, and the write half of a
+// D_bit pair completed from the read's reply. Sums worked by hand: the low
+// 8 bits of the bytes after STX through ETX ("1234" ETX: 0x31 + 0x32 + 0x33
+// + 0x34 + 0x03 = 0xCD, sum "CD").
 
 #include "core/driver_object.h"
-#include "image/reply_check.h"
 #include "support/qt_printers.h"
 
 #include <cstring>
@@ -12,274 +13,151 @@
 
 namespace {
 
-class ReplyValidation : public ::testing::Test {
+constexpr const char* kGood1234 = "02 31 32 33 34 03 43 44";
+constexpr const char* kFFFF = "02 46 46 46 46 03 31 42"; // 0x46 x 4 + 0x03 = 0x11B
+constexpr qint32 kAck = -1; // data bytes of a write or force: the reply is one ACK byte
+// kSize: the caller's length is the reply's size.
+constexpr qint32 kSize = std::numeric_limits<qint32>::min();
+
+class Replies : public ::testing::Test {
 protected:
     void SetUp() override { driver.SetComInfo(comInfo); }
-
-    // The head request, as the read builder would queue it for n data bytes.
-    void expectRead(const char* regName, qint32 addr, qint32 dataBytes, qint32 hostId = 0)
+    // Queues the head request as the builders shape it: a read of `dataBytes` bytes, or kAck.
+    RequestFrame& expect(const char* reg, qint32 addr, qint32 dataBytes, qint32 hostId = 0)
     {
-        RequestFrame frame;
-        frame.ReplyLength = 2 * dataBytes + 4;
-        frame.DataStart = 1;
-        frame.DataChars = 2 * dataBytes;
-        frame.Item.RegName = QString::fromLatin1(regName);
-        frame.Item.Addr = addr;
-        frame.Item.HostId = hostId;
-        driver.FrameQueue.append(frame);
+        RequestFrame f;
+        f.ReplyLength = dataBytes == kAck ? 1 : 2 * dataBytes + 4;
+        f.DataStart = dataBytes == kAck ? 0 : 1;
+        f.DataChars = dataBytes == kAck ? 0 : 2 * dataBytes;
+        f.Item.RegName = QString::fromLatin1(reg);
+        f.Item.Addr = addr;
+        f.Item.HostId = hostId;
+        driver.FrameQueue.append(f);
+        return driver.FrameQueue.at(driver.FrameQueue.size() - 1);
     }
-    // The head request, as a write or force answered by ACK.
-    void expectAck(qint32 hostId = 0)
-    {
-        RequestFrame frame;
-        frame.ReplyLength = 1;
-        frame.Item.RegName = QStringLiteral("D");
-        frame.Item.HostId = hostId;
-        driver.FrameQueue.append(frame);
-    }
-    qint32 validate(const char* replyHex)
-    {
-        const QByteArray reply = fromHexBytes(replyHex);
-        return driver.ValidateReply(reply, static_cast<qint32>(reply.size()));
-    }
-    bool imageIsZero() const
-    {
-        const auto* bytes = reinterpret_cast<const unsigned char*>(&driver.Image);
-        for (size_t i = 0; i < sizeof(driver.Image); ++i) {
-            if (bytes[i] != 0)
-                return false;
-        }
-        return true;
-    }
-
     Tavrin driver;
     qint32 comInfo[ComInfoWord::Count] = {};
 };
 
-// "1234" for a two-byte read: 0x31 + 0x32 + 0x33 + 0x34 + 0x03 = 0xCD.
-constexpr const char* kGoodD100 = "02 31 32 33 34 03 43 44";
+// clang-format off
+struct CodeRow { const char* name; qint32 dataBytes, hostId; const char* reply; qint32 length, result; };
+// clang-format on
 
-TEST_F(ReplyValidation, RepliesToAWriteOrForce)
+class ReplyCodes : public Replies, public ::testing::WithParamInterface<CodeRow> {};
+
+TEST_P(ReplyCodes, JudgeLengthFramingAndSum)
 {
-    struct Row {
-        const char* reply;
-        qint32 result;
-    };
-    const Row rows[] = {{"06", 1}, {"15", 11}, {"00", 11}, {"02", 11}, {"", 41}, {"06 06", 71}};
-    for (const Row& row : rows) {
-        driver.FrameQueue.clear();
-        expectAck();
-        EXPECT_EQ(validate(row.reply), row.result) << row.reply;
-    }
-    EXPECT_TRUE(imageIsZero());
+    const CodeRow& r = GetParam();
+    expect("D", 100, r.dataBytes, r.hostId);
+    const QByteArray reply = fromHexBytes(r.reply);
+    const qint32 length = r.length == kSize ? static_cast<qint32>(reply.size()) : r.length;
+    EXPECT_EQ(driver.ValidateReply(reply, length), r.result);
+    // Only an accepted data reply reaches the image: "1234" is D100 = 0x3412.
+    EXPECT_EQ(driver.Image.D[100], r.result == ReplyAccepted && r.dataBytes == 2 ? 0x3412 : 0);
 }
 
-TEST_F(ReplyValidation, GoodDataReplyIsDecodedLowByteFirst)
+const auto rowName = [](const auto& info) { return std::string(info.param.name); };
+
+// Bad frame 11, no reply 41, wrong length 71, each plus the HostId when it lies in 0..11.
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Table, ReplyCodes, ::testing::Values(
+    CodeRow{"AckToWrite",           kAck, 0,  "06",                      kSize, 1},
+    CodeRow{"TwoBytesToWrite",      kAck, 0,  "06 06",                   kSize, 71},
+    CodeRow{"NakHostId3",           kAck, 3,  "15",                      kSize, 14},
+    CodeRow{"TwoBytesHostId11",     kAck, 11, "06 06",                   kSize, 82},
+    CodeRow{"NakHostId12NoOffset",  kAck, 12, "15",                      kSize, 11},
+    CodeRow{"NothingHostIdMinus1",  kAck, -1, "",                        kSize, 41},
+    CodeRow{"GoodData",             2,    0,  kGood1234,                 kSize, 1},
+    CodeRow{"WrongSum",             2,    0,  "02 31 32 33 34 03 43 45", kSize, 11},
+    CodeRow{"LowercaseSum",         2,    0,  "02 31 32 33 34 03 63 64", kSize, 11},
+    CodeRow{"NoStx",                2,    0,  "06 31 32 33 34 03 43 44", kSize, 11},
+    CodeRow{"NoEtx",                2,    0,  "02 31 32 33 34 04 43 44", kSize, 11},
+    CodeRow{"NakToRead",            2,    0,  "15",                      kSize, 71},
+    // STX ETX and a right sum but no data byte: a data frame needs one.
+    CodeRow{"NoDataByte",           0,    0,  "02 03 30 33",             kSize, 11},
+    // Only bytes the reply really holds are judged, whatever the lengths say.
+    CodeRow{"LengthBeyondTheReply", 2,    0,  "06",                      8,     71},
+    // A head scribbled to ReplyLength -8 (2 x -6 + 4) with a caller's length -8.
+    CodeRow{"NegativeReplyLength",  -6,   0,  kGood1234,                 -8,    11}), rowName);
+// clang-format on
+
+// The whole image after decoding is compared with `expected` applied to an
+// all-zero image, so any element stored outside the area shows.
+using I = RegisterImage;
+
+// clang-format off
+struct DecodeRow { const char *name, *reg; qint32 addr, dataStart, dataChars; const char* reply; void (*expected)(I&); };
+// clang-format on
+
+class Decoding : public Replies, public ::testing::WithParamInterface<DecodeRow> {};
+
+TEST_P(Decoding, StoresTheElementsInsideReplyAndArea)
 {
-    expectRead("D", 100, 2);
-    EXPECT_EQ(validate(kGoodD100), ReplyAccepted);
-    EXPECT_EQ(driver.Image.D[100], 0x3412);
-    EXPECT_EQ(driver.FrameQueue.size(), 1); // removing the head is the cycle's
+    const DecodeRow& r = GetParam();
+    const QByteArray reply = fromHexBytes(r.reply);
+    RequestFrame& head = expect(r.reg, r.addr, static_cast<qint32>(reply.size() - 4) / 2);
+    head.DataStart = r.dataStart;
+    head.DataChars = r.dataChars;
+    EXPECT_EQ(driver.ValidateReply(reply, head.ReplyLength), ReplyAccepted);
+    RegisterImage expected;
+    r.expected(expected);
+    EXPECT_EQ(std::memcmp(&driver.Image, &expected, sizeof expected), 0);
 }
 
-TEST_F(ReplyValidation, RejectedDataRepliesLeaveTheImageAlone)
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Table, Decoding, ::testing::Values(
+    // M16..M23 come in one byte, lowest bit first: M16 M18 M21 M23 on.
+    DecodeRow{"BitsLandAtAddrOverEight", "M",     16,   1,  2,    "02 41 35 03 37 39", [](I& i) { i.M[2] = 0xA5; }},
+    DecodeRow{"LowercaseDigits",         "M",     16,   1,  2,    "02 61 35 03 39 39", [](I& i) { i.M[2] = 0xA5; }},
+    // X256 lies in byte 32, the last of the X area; the second byte has no place.
+    DecodeRow{"LastBitByteThenBeyond",   "X",     256,  1,  4,    kFFFF,     [](I& i) { i.X[32] = 0xFF; }},
+    DecodeRow{"WordLowByteFirst",        "D",     100,  1,  4,    kGood1234, [](I& i) { i.D[100] = 0x3412; }},
+    DecodeRow{"DBitBlockFillsDWords",    "D_bit", 0,    1,  4,    kGood1234, [](I& i) { i.D[0] = 0x3412; }},
+    DecodeRow{"LastWordThenBeyond",      "D",     7999, 1,  8,    "02 31 32 33 34 35 36 37 38 03 41 37",
+              [](I& i) { i.D[7999] = 0x3412; }},
+    // "78563412" twice: 2 x 0x1A4 + 0x03 = 0x34B.
+    DecodeRow{"LastCounterThenBeyond",   "32CV",  55,   1,  16,
+              "02 37 38 35 36 33 34 31 32 37 38 35 36 33 34 31 32 03 34 42", [](I& i) { i.CV32[55] = 0x12345678; }},
+    // Records the host may have scribbled on: decoding stays inside the reply.
+    DecodeRow{"DataCharsBeyondTheReply", "D",     10,   1,  std::numeric_limits<qint32>::max(), kGood1234, [](I& i) { i.D[10] = 0x3412; }},
+    // Words 0 and 1 would start before the reply; word 2 is "23", "4" ETX (ETX reads as 0).
+    DecodeRow{"DataStartBeforeTheReply", "D",     10,   -6, 40,   kGood1234, [](I& i) { i.D[12] = 0x4023; }}),
+    rowName);
+// clang-format on
+
+// The read half of a D_bit pair (bit 3 of D10) completes the queued write:
+// the word at characters 8..11, low byte first, then the sum at 13..14.
+#define WRITE_D10 "02 31 31 30 31 34 30 32 " // STX "1" "1014" "02", then the word
+constexpr const char* kPlaceholder = WRITE_D10 "30 30 30 30 03 30 30";
+
+constexpr qint32 kPair = OpKindReadBeforeWrite;
+struct PairRow { const char* name; qint32 opKind; const char *data, *reply, *queued, *sent; };
+
+class PairCompletion : public Replies, public ::testing::WithParamInterface<PairRow> {};
+
+TEST_P(PairCompletion, WritesTheWordAndItsSumIntoTheNextFrame)
 {
-    struct Row {
-        const char* name;
-        const char* reply;
-        qint32 result;
-    };
-    const Row rows[] = {
-        {"LowercaseSum", "02 31 32 33 34 03 63 64", 11},
-        {"WrongSum", "02 31 32 33 34 03 43 45", 11},
-        {"NakToARead", "15", 71},
-        {"OneByteShort", "02 31 32 33 03 43 44", 71},
-        {"Empty", "", 41},
-    };
-    for (const Row& row : rows) {
-        driver.FrameQueue.clear();
-        expectRead("D", 100, 2);
-        EXPECT_EQ(validate(row.reply), row.result) << row.name;
-    }
-    EXPECT_TRUE(imageIsZero());
+    const PairRow& r = GetParam();
+    expect("D_bit", 10, 2).Item.OpKind = r.opKind;
+    expect("D_bit", 163, kAck).FrameBytes = fromHexBytes(r.queued);
+    VarItem item; // the write item the pair serves, first in WriteVarList
+    item.Addr = 163;
+    item.Data = fromHexBytes(r.data ? r.data : "");
+    if (r.data)
+        driver.WriteVarList.append(item);
+    EXPECT_EQ(driver.ValidateReply(fromHexBytes(r.reply), 8), ReplyAccepted);
+    EXPECT_EQ(driver.FrameQueue.at(1).FrameBytes, fromHexBytes(r.sent));
 }
 
-TEST_F(ReplyValidation, HostIdOffsetsTheFailureCodesOnlyFromZeroToEleven)
-{
-    struct Row {
-        qint32 hostId;
-        qint32 bad, missing, wrongLength;
-    };
-    const Row rows[] = {{0, 11, 41, 71},  {3, 14, 44, 74},
-                        {11, 22, 52, 82}, {12, 11, 41, 71},
-                        {-1, 11, 41, 71}, {std::numeric_limits<qint32>::min(), 11, 41, 71}};
-    for (const Row& row : rows) {
-        driver.FrameQueue.clear();
-        expectAck(row.hostId);
-        EXPECT_EQ(validate("15"), row.bad) << row.hostId;
-        EXPECT_EQ(validate(""), row.missing) << row.hostId;
-        EXPECT_EQ(validate("06 06"), row.wrongLength) << row.hostId;
-        EXPECT_EQ(validate("06"), ReplyAccepted) << row.hostId;
-    }
-}
-
-TEST_F(ReplyValidation, CheckFrameNeedsAtLeastOneDataByte)
-{
-    EXPECT_EQ(CheckFrame(fromHexBytes("06"), 1), CheckFrameAck);
-    EXPECT_EQ(CheckFrame(fromHexBytes("15"), 1), CheckFrameBad);
-    for (const char* shortReply : {"02 03", "02 03 30", "02 03 30 33", "02 31 03 33 34"})
-        EXPECT_EQ(CheckFrame(fromHexBytes(shortReply), QByteArray(fromHexBytes(shortReply)).size()),
-                  CheckFrameBad)
-            << shortReply;
-    EXPECT_EQ(CheckFrame(fromHexBytes("02 41 35 03 37 39"), 6), CheckFrameData);
-    EXPECT_EQ(CheckFrame(fromHexBytes(kGoodD100), 8), CheckFrameData);
-}
-
-TEST_F(ReplyValidation, CheckFrameNeverLooksBeyondTheReply)
-{
-    EXPECT_EQ(CheckFrame(QByteArray(), 1), CheckFrameBad);
-    EXPECT_EQ(CheckFrame(fromHexBytes("02 31 32"), 8), CheckFrameBad);
-    EXPECT_EQ(CheckFrame(fromHexBytes(kGoodD100), -3), CheckFrameBad);
-    // A caller's length longer than the array judges the bytes really there.
-    EXPECT_EQ(driver.ValidateReply(fromHexBytes("06"), 8), ReplyMissing); // nothing in flight
-    expectRead("D", 100, 2);
-    EXPECT_EQ(driver.ValidateReply(fromHexBytes("06"), 8), ReplyWrongLength);
-    EXPECT_EQ(driver.ValidateReply(QByteArray(), 8), ReplyMissing);
-    EXPECT_TRUE(imageIsZero());
-}
-
-TEST_F(ReplyValidation, BitBlockBytesLandUnchangedAtAddrOverEight)
-{
-    expectRead("M", 16, 1);
-    EXPECT_EQ(validate("02 41 35 03 37 39"), ReplyAccepted); // "A5"
-    EXPECT_EQ(driver.Image.M[2], 0xA5);                      // M16 M18 M21 M23 on
-    EXPECT_EQ(driver.Image.M[1], 0x00);
-    EXPECT_EQ(driver.Image.M[3], 0x00);
-}
-
-TEST_F(ReplyValidation, LowercaseDataDecodesLikeUppercase)
-{
-    expectRead("M", 16, 1);
-    EXPECT_EQ(validate("02 61 35 03 39 39"), ReplyAccepted); // "a5": 0x61 + 0x35 + 3 = 0x99
-    EXPECT_EQ(driver.Image.M[2], 0xA5);
-}
-
-TEST_F(ReplyValidation, ThirtyTwoBitCountersAreLeastSignificantByteFirst)
-{
-    expectRead("32CV", 3, 4);
-    EXPECT_EQ(validate("02 37 38 35 36 33 34 31 32 03 41 37"), ReplyAccepted); // "78563412"
-    EXPECT_EQ(driver.Image.CV32[3], 0x12345678u);
-    EXPECT_EQ(driver.Image.CV32[2], 0u);
-    EXPECT_EQ(driver.Image.CV32[4], 0u);
-}
-
-TEST_F(ReplyValidation, DBitBlocksFillTheDWordsTheyCarry)
-{
-    expectRead("D_bit", 5, 2);
-    EXPECT_EQ(validate(kGoodD100), ReplyAccepted);
-    EXPECT_EQ(driver.Image.D[5], 0x3412);
-}
-
-TEST_F(ReplyValidation, AcceptedReplyForAnUnknownNameStoresNothing)
-{
-    expectRead("Q", 100, 2);
-    EXPECT_EQ(validate(kGoodD100), ReplyAccepted);
-    EXPECT_TRUE(imageIsZero());
-}
-
-// Head records the host may have scribbled on: decoding stays inside the
-// reply and inside the area.
-TEST_F(ReplyValidation, OddRecordsNeverDecodeOutsideReplyOrArea)
-{
-    RequestFrame frame;
-    frame.ReplyLength = 12;
-    frame.DataStart = 1;
-    frame.DataChars = std::numeric_limits<qint32>::max(); // far more than the reply holds
-    frame.Item.RegName = QStringLiteral("D");
-    frame.Item.Addr = 7999; // the second word would lie past the D area
-    driver.FrameQueue.append(frame);
-    // "12345678": 0x31 + ... + 0x38 + 0x03 = 0x1A7.
-    EXPECT_EQ(validate("02 31 32 33 34 35 36 37 38 03 41 37"), ReplyAccepted);
-    EXPECT_EQ(driver.Image.D[7999], 0x3412);
-    EXPECT_EQ(driver.Image.SD[0], 0); // the area after D is untouched
-
-    // DataStart -6: words 0 and 1 would start before the reply, word 2 spans
-    // characters 2..5 ("2", "3", "4", ETX), word 3 would run past the end.
-    driver.FrameQueue.clear();
-    frame.ReplyLength = 8;
-    frame.DataStart = -6;
-    frame.DataChars = 40;
-    frame.Item.Addr = 10;
-    driver.FrameQueue.append(frame);
-    EXPECT_EQ(validate(kGoodD100), ReplyAccepted);
-    EXPECT_EQ(driver.Image.D[10], 0);
-    EXPECT_EQ(driver.Image.D[11], 0);
-    EXPECT_EQ(driver.Image.D[12], 0x4023); // ETX reads as digit 0
-    EXPECT_EQ(driver.Image.D[13], 0);
-}
-
-TEST_F(ReplyValidation, ZeroReplyLengthAndHugeReplyLengthAreHandled)
-{
-    RequestFrame frame;
-    frame.ReplyLength = 0;
-    driver.FrameQueue.append(frame);
-    EXPECT_EQ(validate(""), ReplyBadFrame);
-    driver.FrameQueue.first().ReplyLength = std::numeric_limits<qint32>::max();
-    EXPECT_EQ(validate(kGoodD100), ReplyWrongLength);
-    driver.FrameQueue.first().ReplyLength = -8;
-    EXPECT_EQ(driver.ValidateReply(fromHexBytes(kGoodD100), -8), ReplyBadFrame);
-}
-
-// The read half of a D_bit pair completes the write queued behind it with
-// the word read ("1234" is 0x3412) and the first write item's bit.
-TEST_F(ReplyValidation, PairCompletionUsesTheFirstWriteItemWhenThereIsOne)
-{
-    const QByteArray placeholder = fromHexBytes("02 31 31 30 31 34 30 32 30 30 30 30 03 30 30");
-    struct Row {
-        const char* name;
-        bool writeItem;
-        const char* data;
-        qint32 opKind;
-        QByteArray secondFrame; // as queued
-        const char* expected;
-    };
-    const Row rows[] = {
-        {"NoWriteItem", false, "", OpKindReadBeforeWrite, placeholder,
-         "02 31 31 30 31 34 30 32 31 32 33 34 03 32 36"},
-        {"SetBit3", true, "01", OpKindReadBeforeWrite, placeholder,
-         "02 31 31 30 31 34 30 32 31 41 33 34 03 33 35"},
-        {"LongerFrameIsCut", true, "01", OpKindReadBeforeWrite, placeholder + "XYZ",
-         "02 31 31 30 31 34 30 32 31 41 33 34 03 33 35"},
-        {"PlainReadLeavesTheNextFrame", true, "01", OpKindRead, placeholder,
-         "02 31 31 30 31 34 30 32 30 30 30 30 03 30 30"},
-    };
-    for (const Row& row : rows) {
-        Tavrin fresh;
-        RequestFrame read;
-        read.ReplyLength = 8;
-        read.DataStart = 1;
-        read.DataChars = 4;
-        read.Item.RegName = QStringLiteral("D_bit");
-        read.Item.OpKind = row.opKind;
-        read.Item.Addr = 10;
-        RequestFrame write;
-        write.FrameBytes = row.secondFrame;
-        write.SendLength = 15;
-        write.ReplyLength = 1;
-        fresh.FrameQueue.append(read);
-        fresh.FrameQueue.append(write);
-        if (row.writeItem) {
-            VarItem item;
-            item.RegName = QStringLiteral("D_bit");
-            item.Addr = 163;
-            item.Data = fromHexBytes(row.data);
-            fresh.WriteVarList.append(item);
-        }
-        const QByteArray reply = fromHexBytes(kGoodD100);
-        EXPECT_EQ(fresh.ValidateReply(reply, 8), ReplyAccepted) << row.name;
-        EXPECT_EQ(fresh.FrameQueue.at(1).FrameBytes, fromHexBytes(row.expected)) << row.name;
-        EXPECT_EQ(fresh.Image.D[10], 0x3412) << row.name; // the word as read
-    }
-}
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Table, PairCompletion, ::testing::Values(
+    PairRow{"SetBit3OfZero",         kPair, "01",    "02 30 30 30 30 03 43 33", kPlaceholder, WRITE_D10 "30 38 30 30 03 32 34"},
+    PairRow{"ClearBit3OfFFFF",       kPair, "00",    kFFFF,     kPlaceholder, WRITE_D10 "46 37 46 46 03 36 35"},
+    PairRow{"ValueTwoKeepsTheWord",  kPair, "02",    kFFFF,     kPlaceholder, WRITE_D10 "46 46 46 46 03 37 34"},
+    PairRow{"NoWriteItemSendsWord",  kPair, nullptr, kGood1234, kPlaceholder, WRITE_D10 "31 32 33 34 03 32 36"},
+    PairRow{"PlainReadLeavesNext",   OpKindRead, "01", kGood1234, kPlaceholder, kPlaceholder},
+    PairRow{"ShortNextFrameLeftAlone", kPair, "01",  kGood1234, "02 31 31",   "02 31 31"}), rowName);
+// clang-format on
 
 } // namespace
