@@ -85,6 +85,8 @@ TEST_F(HostData, QueueModeWritesBitsOneItemEach)
 {
     queueMode();
     comInfo[ComInfoWord::StationNo] = 6;
+    comInfo[ComInfoWord::ItemParam1] = 5;
+    comInfo[ComInfoWord::ItemParam2] = -7;
     EXPECT_EQ(set("X", 0, "01", 1), 0); // inputs are not written to the PLC
     EXPECT_EQ(set("M", 10, "01", 3), 3); // M11 and M12 have no byte: they send 0
     ASSERT_EQ(driver.WriteVarList.size(), 3);
@@ -97,6 +99,8 @@ TEST_F(HostData, QueueModeWritesBitsOneItemEach)
     EXPECT_EQ(item.HostSubId, -1);
     EXPECT_EQ(item.OpKind, OpKindWrite);
     EXPECT_EQ(item.StationNo, 6);
+    EXPECT_EQ(item.ItemParam1, 5);
+    EXPECT_EQ(item.ItemParam2, -7);
     EXPECT_EQ(get("M", 10, 1), fromHexBytes("00")); // the image waits for the request
     comInfo[ComInfoWord::StationPerVar] = 1;
     set("Y", 0, "01", 1);
