@@ -31,3 +31,14 @@ qint32 Tavrin::blockSize() const
     const qint32 size = ComInfo.get(ComInfoWord::BlockSize);
     return size > 0 ? size : 1;
 }
+
+VarItem Tavrin::driverItem(qint32 opKind) const
+{
+    VarItem item;
+    item.HostId = 0;
+    item.HostSubId = -1;
+    item.OpKind = opKind;
+    item.ItemParam1 = ComInfo.get(ComInfoWord::ItemParam1);
+    item.ItemParam2 = ComInfo.get(ComInfoWord::ItemParam2);
+    return item;
+}

@@ -60,6 +60,8 @@ public:
 
     // --- Frames (protocol/frame_queue.cpp). Caller holds ListMutex.
     void AppendFrame(RequestFrame&& frame);
+    // Tells ComInfo that a transaction of `frames` queued frames begins.
+    void OpenTransaction(qint32 frames);
 
     // --- Read requests (protocol/read_requests.cpp). Caller holds ListMutex.
     void BuildReadRequest(const VarItem& item);
@@ -79,6 +81,10 @@ public:
     // Effective BlockSize: the host's value, or 1 when it is 0 or negative
     // (outside the contract; it divides). See docs/robustness.md.
     qint32 blockSize() const;
+
+    // An item the driver makes itself (a cyclic read block, a queued write
+    // piece): HostId 0, HostSubId -1, `opKind`, the item parameters of ComInfo.
+    VarItem driverItem(qint32 opKind) const;
 
     // --- State, in the order of the driver object's fields
     qint32 LocalRegisterArg1 = 0;

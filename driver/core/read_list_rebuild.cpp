@@ -184,12 +184,7 @@ qint32 Tavrin::ReCreatReadVarList(const QList<HostVarDef>& vars)
     ScanCount = 0;
     ComInfo.set(ComInfoWord::ScanComplete, 0);
 
-    VarItem blockTemplate;
-    blockTemplate.HostId = 0;
-    blockTemplate.HostSubId = -1;
-    blockTemplate.OpKind = OpKindRead;
-    blockTemplate.ItemParam1 = ComInfo.get(ComInfoWord::ItemParam1);
-    blockTemplate.ItemParam2 = ComInfo.get(ComInfoWord::ItemParam2);
+    const VarItem blockTemplate = driverItem(OpKindRead);
 
     // Split pass: every known variable into its bucket, cut to the limit.
     std::array<Bucket, kBucketCount> buckets;

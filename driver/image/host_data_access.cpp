@@ -66,12 +66,7 @@ void Tavrin::UpdateImage(const VarItem& item)
 qint32 Tavrin::SetRegisterData(const QString& regName, qint32 index, qint32 station,
                                const QByteArray& values, qint32 count)
 {
-    VarItem item;
-    item.HostId = 0;
-    item.HostSubId = -1;
-    item.OpKind = OpKindWrite;
-    item.ItemParam1 = ComInfo.get(ComInfoWord::ItemParam1);
-    item.ItemParam2 = ComInfo.get(ComInfoWord::ItemParam2);
+    VarItem item = driverItem(OpKindWrite);
     item.RegName = regName;
     item.StationNo = ComInfo.get(ComInfoWord::StationPerVar) != 0
                          ? station

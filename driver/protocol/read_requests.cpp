@@ -41,8 +41,7 @@ void Tavrin::BuildBitRead(const VarItem& item)
     const qint64 byteCount = item.Count;
     const QByteArray frame = encodeBlockRead(byteAddressOf(info->type, item.Addr), byteCount);
     AppendFrame(dataRequestRecord(frame, byteCount, item));
-    ComInfo.set(ComInfoWord::FramesAnswered, 0);
-    ComInfo.set(ComInfoWord::FramesQueued, 1);
+    OpenTransaction(1);
 }
 
 void Tavrin::BuildWordRead(const VarItem& item)
@@ -53,6 +52,5 @@ void Tavrin::BuildWordRead(const VarItem& item)
     const qint64 byteCount = wordReadByteCount(info->type, item.Count);
     const QByteArray frame = encodeBlockRead(byteAddressOf(info->type, item.Addr), byteCount);
     AppendFrame(dataRequestRecord(frame, byteCount, item));
-    ComInfo.set(ComInfoWord::FramesAnswered, 0);
-    ComInfo.set(ComInfoWord::FramesQueued, 1);
+    OpenTransaction(1);
 }

@@ -57,8 +57,7 @@ void Tavrin::BuildForce(const VarItem& item)
         return;
     const QByteArray frame = encodeForce(forcesOn(item), bitAddressOf(info->type, item.Addr));
     AppendFrame(ackRequestRecord(frame, item));
-    ComInfo.set(ComInfoWord::FramesAnswered, 0);
-    ComInfo.set(ComInfoWord::FramesQueued, 1);
+    OpenTransaction(1);
 }
 
 void Tavrin::BuildWordWrite(const VarItem& item)
@@ -80,8 +79,7 @@ void Tavrin::BuildWordWrite(const VarItem& item)
         frame = encodeBlockWrite(byteAddress, 0, QByteArray(), 0);
     }
     AppendFrame(ackRequestRecord(frame, item));
-    ComInfo.set(ComInfoWord::FramesAnswered, 0);
-    ComInfo.set(ComInfoWord::FramesQueued, 1);
+    OpenTransaction(1);
 }
 
 void Tavrin::BuildBitOfWordWrite(const VarItem& item)
@@ -105,7 +103,5 @@ void Tavrin::BuildBitOfWordWrite(const VarItem& item)
     placeholder[PairWriteLength - 2] = '0';
     placeholder[PairWriteLength - 1] = '0';
     AppendFrame(ackRequestRecord(placeholder, writeHalf));
-
-    ComInfo.set(ComInfoWord::FramesAnswered, 0);
-    ComInfo.set(ComInfoWord::FramesQueued, 2);
+    OpenTransaction(2);
 }

@@ -8,10 +8,6 @@
 
 namespace {
 
-// Translation sources in the QObject context, as the range messages of the
-// register table are.
-#define TR_SOURCE(text) QT_TRANSLATE_NOOP("QObject", text)
-
 constexpr const char* kKindMismatchZh = TR_SOURCE("寄存器和地址类型不匹配!");
 constexpr const char* kKindMismatchEn = TR_SOURCE("The register and address type isn't match!");
 constexpr const char* kEmptyZh = TR_SOURCE("寄存器地址不能为空!");

@@ -1,14 +1,12 @@
 #include "registers/register_types.h"
 
+#include "registers/tool_message.h"
+
 #include <QCoreApplication>
 
 #include <array>
 
 namespace {
-
-// Message texts are translation sources in the QObject context; the address
-// tools pass them through QObject::tr.
-#define TR_SOURCE(text) QT_TRANSLATE_NOOP("QObject", text)
 
 constexpr const char* kXyZh = TR_SOURCE("地址格式:ooo, 范围:0~377");
 constexpr const char* kXyEn = TR_SOURCE("Address Format:ooo, range:0~377");
