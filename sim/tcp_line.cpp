@@ -51,11 +51,14 @@ public:
 private:
     void accept()
     {
+        // One host at a time, the newest: a host that reconnects before the
+        // line noticed its old connection close is let in, as a serial
+        // device server in its usual mode does, and the old one is closed.
         while (QTcpSocket* next = server_.nextPendingConnection()) {
-            if (client_) { // one host at a time
-                next->abort();
-                next->deleteLater();
-                continue;
+            if (client_) {
+                QObject::disconnect(client_, nullptr, &root_, nullptr);
+                client_->abort();
+                dropClient();
             }
             client_ = next;
             QObject::connect(client_, &QTcpSocket::readyRead, &root_, [this] { readRequest(); });

@@ -7,8 +7,9 @@
 //
 // The line runs its own thread with an event loop, so a host in the same
 // process, even on the main thread, can connect to it. One host at a time,
-// as a device server port: a second connection is closed at once. When the
-// host disconnects, a partial request and replies not yet sent are dropped.
+// as a device server port, and the newest one: a new connection closes the
+// one before it. When a host goes, its partial request and the replies not
+// yet sent to it are dropped.
 
 #include "line_options.h"
 #include "virtual_plc.h"

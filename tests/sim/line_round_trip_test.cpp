@@ -50,21 +50,45 @@ TEST(PtyLine, AnswersAHostThatOpensItAsASerialPort)
     EXPECT_EQ(exchangeAndClose(fd, kReadD100 + fromHexBytes("05"), 9), kReplyD100 + fromHexBytes("06"));
 }
 
+int connectTo(quint16 port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    return fd;
+}
+
 TEST(TcpLine, AnswersAHostOnLoopback)
 {
     VirtualPlc plc;
     TcpLine line(plc, kPacedAt38400);
     QString error;
     ASSERT_TRUE(line.open(0, &error)) << error.toStdString();
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(line.port());
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    const int fd = connectTo(line.port());
     // Write D100 = 0x1234 ("1" "10C8" "02" "3412", sum 23C), then read it back.
     const QByteArray writeD100 = fromHexBytes("02 31 31 30 43 38 30 32 33 34 31 32 03 33 43");
     EXPECT_EQ(exchangeAndClose(fd, writeD100 + kReadD100, 9), fromHexBytes("06") + kReplyD100);
+}
+
+// A host that reconnects before the line noticed its old connection close
+// is let in; the old connection is closed.
+TEST(TcpLine, ServesTheNewestHost)
+{
+    VirtualPlc plc;
+    plc.setWord(0x10C8, 0x1234);
+    TcpLine line(plc);
+    ASSERT_TRUE(line.open());
+    const int old = connectTo(line.port());
+    const int newest = connectTo(line.port());
+    EXPECT_EQ(exchangeAndClose(newest, kReadD100, 8), kReplyD100);
+    pollfd closed{old, POLLIN, 0};
+    ASSERT_EQ(poll(&closed, 1, 5000), 1);
+    char byte = 0;
+    EXPECT_LE(::read(old, &byte, 1), 0); // end of file or reset
+    ::close(old);
 }
 
 } // namespace
