@@ -3,8 +3,9 @@
 // looked up by name, and the host drives the request cycle on its own line.
 // Here the line is the virtual PLC in this process: each request's bytes go
 // to VirtualPlc::receive and the reply goes back to DataCom. A real host
-// sends the bytes on a serial port instead and collects ReplyLength bytes
-// with a timeout; the rest is the same.
+// sends the bytes on a serial port instead, collects ReplyLength bytes with
+// a timeout, and after a failed reply lets the line go quiet before it sends
+// again (docs/host-integration.md); the rest is the same.
 //
 // The host reads D100 and D101, which the PLC holds as 1234 and 5678, then
 // writes 4321 to D102 and waits for the completion notice. Exit code 0 when
@@ -85,14 +86,17 @@ void onCompletion(qint32 tag, qint32 hostId, qint32 hostSubId, qint32 status)
 constexpr qint32 NoticeTag = 7; // ComInfo CallbackTag: comes back as the notice's first argument
 
 // One turn of the host's communication loop: ask for the next request, send
-// it, hand the reply back. False when the module had nothing to send.
-bool exchangeOneRequest(const TavrinModule& module, VirtualPlc& plc)
+// it, hand the reply back. After a good reply the host sets RetryCount back
+// to 0, so that each request has its own retries. False when the module had
+// nothing to send.
+bool exchangeOneRequest(const TavrinModule& module, VirtualPlc& plc, std::array<qint32, 32>& comInfo)
 {
     const RequestFrame* frame = module.ComCommunication();
     if (!frame)
         return false;
     QByteArray reply = plc.receive(frame->FrameBytes.left(frame->SendLength));
-    module.DataCom(reply);
+    if (module.DataCom(reply) == ReplyAccepted)
+        comInfo[ComInfoWord::RetryCount] = 0;
     return true;
 }
 
@@ -101,11 +105,10 @@ quint16 wordAt(const QByteArray& values, int word)
     return quint16(quint8(values.at(2 * word)) | quint8(values.at(2 * word + 1)) << 8);
 }
 
-bool pollUntilScanComplete(const TavrinModule& module, VirtualPlc& plc,
-                           const std::array<qint32, 32>& comInfo)
+bool pollUntilScanComplete(const TavrinModule& module, VirtualPlc& plc, std::array<qint32, 32>& comInfo)
 {
     for (int turn = 0; turn < 20; ++turn) {
-        exchangeOneRequest(module, plc);
+        exchangeOneRequest(module, plc, comInfo);
         if (comInfo[ComInfoWord::ScanComplete] == 1)
             return true;
     }
@@ -131,7 +134,7 @@ bool readAndPrintD100D101(const TavrinModule& module)
     return true;
 }
 
-bool writeD102AndConfirm(const TavrinModule& module, VirtualPlc& plc)
+bool writeD102AndConfirm(const TavrinModule& module, VirtualPlc& plc, std::array<qint32, 32>& comInfo)
 {
     const quint16 value = 4321;
     QByteArray bytes;
@@ -140,7 +143,7 @@ bool writeD102AndConfirm(const TavrinModule& module, VirtualPlc& plc)
     std::printf("write D102 = %u queued (%d waiting)\n", value, queued);
 
     for (int turn = 0; turn < 20 && lastNotice.calls == 0; ++turn)
-        exchangeOneRequest(module, plc);
+        exchangeOneRequest(module, plc, comInfo);
     if (lastNotice.calls != 1 || lastNotice.tag != NoticeTag) {
         std::fprintf(stderr, "expected one completion notice with tag %d, got %d\n", NoticeTag,
                      lastNotice.calls);
@@ -198,7 +201,7 @@ int main(int argc, char* argv[])
     module.ReCreatReadVarList(variables);
 
     const bool ok = pollUntilScanComplete(module, plc, comInfo) && readAndPrintD100D101(module)
-        && writeD102AndConfirm(module, plc);
+        && writeD102AndConfirm(module, plc, comInfo);
     library.unload();
     std::printf("%s\n", ok ? "example host: all steps passed" : "example host: FAILED");
     return ok ? 0 : 1;

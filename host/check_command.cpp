@@ -2,6 +2,7 @@
 
 #include "command_support.h"
 #include "commands.h"
+#include "port_reach.h"
 
 #include "registers/register_types.h"
 #include "tavrin.h"
@@ -71,6 +72,15 @@ int runCheckCommand(const QStringList& arguments)
         standardOutput() << regName << " " << address << ": " << message << "\n" << Qt::flush;
         return ExitFailed;
     }
-    standardOutput() << regName << " " << address << ": valid, register index " << index << "\n" << Qt::flush;
+    standardOutput() << regName << " " << address << ": valid, register index " << index << "\n";
+    VariableAddress variable;
+    variable.regName = regName;
+    variable.index = index;
+    variable.registers = count;
+    variable.type = type;
+    const QString reach = portReachError(variable);
+    if (!reach.isEmpty())
+        standardOutput() << "  but " << reach << "; read, watch and write refuse it\n";
+    standardOutput() << Qt::flush;
     return ExitOk;
 }

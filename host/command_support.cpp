@@ -125,8 +125,11 @@ bool parseBoundedInt(const QString& text, int low, int high, int* value)
 
 bool lineSettingsFromOptions(const QCommandLineParser& parser, LineSettings* settings, QString* error)
 {
-    if (!parsePortOption(optionValue(parser, "port"), &settings->port, error))
+    settings->port = PortAddress();
+    if (parser.isSet(QStringLiteral("port")) && !parsePortOption(optionValue(parser, "port"), &settings->port, error)) {
+        *error = QStringLiteral("--port: ") + *error;
         return false;
+    }
     struct Bounded {
         const char* option;
         int low;
@@ -226,6 +229,14 @@ std::unique_ptr<HostRuntime> startRuntime(const LineSettings& settings, std::sha
     if (!runtime->start(error))
         return nullptr;
     return runtime;
+}
+
+void reportLateReplies(HostRuntime& runtime, const QString& command)
+{
+    for (const LineEvent& event : runtime.takeLineEvents()) {
+        if (event.kind == LineEvent::Kind::LateReply)
+            standardError() << "tavrin " << command << ": " << event.text << "\n" << Qt::flush;
+    }
 }
 
 void installInterruptHandler()

@@ -71,6 +71,10 @@ bool parseBoundedInt(const QString& text, int low, int high, int* value);
 std::unique_ptr<HostRuntime> startRuntime(const LineSettings& settings, std::shared_ptr<VirtualPlc> plc,
                                           bool paced, QString* error);
 
+// Prints "tavrin COMMAND: " and the runtime's note on replies that came after
+// their timeout, if any came: the PLC may need a larger --timeout-ms.
+void reportLateReplies(HostRuntime& runtime, const QString& command);
+
 // Ctrl-C and SIGTERM set a flag instead of killing the process, so that a
 // command can finish its exchange and print its summary.
 void installInterruptHandler();

@@ -8,6 +8,8 @@
 #include <QSerialPort>
 #include <QTcpSocket>
 
+#include <algorithm>
+
 namespace {
 
 bool isPseudoTerminal(const QString& path)
@@ -19,9 +21,18 @@ bool isPseudoTerminal(const QString& path)
 
 void DeviceLine::close()
 {
-    if (device_)
+    if (device_) {
+        lastError_ = device_->errorString();
         device_->close();
+    }
     device_.reset();
+}
+
+QString DeviceLine::failure() const
+{
+    if (!device_)
+        return lastError_.isEmpty() ? QStringLiteral("the line is closed") : lastError_;
+    return device_->errorString();
 }
 
 bool DeviceLine::isUsable() const
@@ -29,14 +40,34 @@ bool DeviceLine::isUsable() const
     return device_ && device_->isOpen();
 }
 
-void DeviceLine::discardInput()
+QByteArray DeviceLine::discardInput()
 {
+    QByteArray dropped;
     if (!isUsable())
-        return;
+        return dropped;
     // Pull in what the system holds, then drop it together with the buffer.
     while (device_->waitForReadyRead(0))
-        device_->readAll();
-    device_->readAll();
+        dropped += device_->readAll();
+    dropped += device_->readAll();
+    return dropped;
+}
+
+QByteArray DeviceLine::drainUntilQuiet(int quietMs, int limitMs)
+{
+    QByteArray dropped = discardInput();
+    QElapsedTimer clock;
+    clock.start();
+    qint64 lastArrivalMs = 0;
+    while (isUsable()) {
+        const qint64 waitMs = std::min<qint64>(lastArrivalMs + quietMs, limitMs) - clock.elapsed();
+        if (waitMs <= 0)
+            break;
+        if (device_->waitForReadyRead(static_cast<int>(waitMs))) {
+            dropped += device_->readAll();
+            lastArrivalMs = clock.elapsed();
+        }
+    }
+    return dropped;
 }
 
 bool DeviceLine::send(const QByteArray& bytes)
@@ -110,11 +141,20 @@ bool SerialPortLine::open(QString* error)
     return true;
 }
 
-void SerialPortLine::discardInput()
+QByteArray SerialPortLine::discardInput()
 {
-    DeviceLine::discardInput();
+    QByteArray dropped = DeviceLine::discardInput();
     if (isUsable())
         static_cast<QSerialPort*>(device())->clear(QSerialPort::Input);
+    return dropped;
+}
+
+bool SerialPortLine::isUsable() const
+{
+    // An unplugged adapter leaves the port open with a resource error.
+    const auto* port = static_cast<const QSerialPort*>(device());
+    return DeviceLine::isUsable() && port->error() != QSerialPort::ResourceError
+           && port->error() != QSerialPort::PermissionError;
 }
 
 DeviceServerLine::DeviceServerLine(const QString& host, quint16 port, int connectTimeoutMs)

@@ -14,10 +14,12 @@
 class DeviceLine : public Line {
 public:
     void close() override;
-    void discardInput() override;
+    QByteArray discardInput() override;
+    QByteArray drainUntilQuiet(int quietMs, int limitMs) override;
     bool send(const QByteArray& bytes) override;
     QByteArray collect(int length, int timeoutMs) override;
     bool isConnected() const override { return isUsable(); }
+    QString failure() const override;
 
 protected:
     // Takes ownership of the device, created on the communication thread.
@@ -29,6 +31,7 @@ protected:
 
 private:
     std::unique_ptr<QIODevice> device_;
+    QString lastError_; // the device's error when it was closed
 };
 
 // The programming port's character frame: 7 data bits, even parity, 1 stop bit.
@@ -36,8 +39,11 @@ class SerialPortLine : public DeviceLine {
 public:
     SerialPortLine(const QString& path, qint32 baud);
     bool open(QString* error) override;
-    void discardInput() override;
+    QByteArray discardInput() override;
     QString name() const override { return path_; }
+
+protected:
+    bool isUsable() const override;
 
 private:
     QString path_;

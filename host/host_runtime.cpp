@@ -3,6 +3,8 @@
 #include "frame_trace.h"
 #include "line_timing.h"
 #include "log_categories.h"
+#include "port_reach.h"
+#include "reply_failure.h"
 #include "result_codes.h"
 #include "value_format.h"
 
@@ -14,6 +16,8 @@
 #include <QElapsedTimer>
 #include <QMutexLocker>
 
+#include <algorithm>
+
 namespace {
 
 // HostIds of the items this runtime queues. Both lie outside 0..11, so the
@@ -21,6 +25,8 @@ namespace {
 // gets no reply reports 41, as a polled block does.
 constexpr qint32 WriteHostId = 100;
 constexpr qint32 OnceReadHostId = 200;
+// The HostId of the read blocks the module makes of the polled set.
+constexpr qint32 CyclicBlockHostId = 0;
 // First argument of every completion notice: tells our notices from a stray call.
 constexpr qint32 NoticeTag = 0x54617672;
 // How long the thread waits when the module has nothing to send, unless
@@ -31,6 +37,13 @@ constexpr int MaxReplyLength = 2 * 255 + Fx::DataReplyOverhead;
 // Writes the runtime lets wait at once; the module's write list drops
 // items silently at 1024.
 constexpr int MaxPendingRequests = 1000;
+// Reopening a lost line: first after this long, then twice as long each
+// time up to the cap, so a device server that restarts is back within
+// seconds and a missing one costs one attempt every few seconds.
+constexpr int FirstReopenMs = 250;
+constexpr int MaxReopenMs = 2000;
+// Events kept for takeLineEvents(); older ones are dropped.
+constexpr int MaxLineEvents = 100;
 
 std::atomic<HostRuntime*> activeRuntime{nullptr};
 
@@ -43,11 +56,18 @@ RequestId requestId(qint32 hostId, qint32 hostSubId)
     return (RequestId(hostId) << 32) | RequestId(quint32(hostSubId));
 }
 
+// The host owns the ComInfo block; the module reads it on this same thread.
+void setComInfoWord(std::array<qint32, 32>& block, int word, qint32 value)
+{
+    __atomic_store_n(&block[static_cast<size_t>(word)], value, __ATOMIC_RELAXED);
+}
+
 } // namespace
 
 HostRuntime::HostRuntime(LineFactory lineFactory, const LineSettings& settings)
     : lineFactory_(std::move(lineFactory))
     , settings_(settings)
+    , discipline_(settings.baud, settings.answerAllowanceMs)
 {
 }
 
@@ -132,17 +152,22 @@ void HostRuntime::finishStart(bool ok, const QString& error)
     stateChanged_.wakeAll();
 }
 
+bool HostRuntime::openLine(QString* error)
+{
+    if (!line_->open(error))
+        return false;
+    if (settings_.probe && !probe(error)) {
+        line_->close();
+        return false;
+    }
+    return true;
+}
+
 void HostRuntime::run()
 {
     line_ = lineFactory_();
     QString error;
-    if (!line_->open(&error)) {
-        line_.reset();
-        finishStart(false, error);
-        return;
-    }
-    if (settings_.probe && !probe(&error)) {
-        line_->close();
+    if (!openLine(&error)) {
         line_.reset();
         finishStart(false, error);
         return;
@@ -160,6 +185,10 @@ void HostRuntime::run()
         {
             QMutexLocker lock(&stateMutex_);
             statistics_.elapsedMs = clock.elapsed();
+        }
+        if (!line_->isConnected()) {
+            recover();
+            continue;
         }
         const RequestFrame* frame = ComCommunication();
         if (!frame) {
@@ -179,42 +208,50 @@ void HostRuntime::run()
 bool HostRuntime::probe(QString* error)
 {
     const QByteArray enquiry(1, Fx::ENQ);
-    const int timeoutMs = LineTiming::replyTimeoutMs(1, 1, settings_.baud, settings_.answerAllowanceMs);
-    QByteArray reply;
+    LineDiscipline::Exchange sent;
     const int tries = settings_.retries + 1;
     for (int attempt = 0; attempt < tries; ++attempt) {
-        line_->discardInput();
-        if (!line_->send(enquiry)) {
-            *error = QStringLiteral("cannot write to %1").arg(line_->name());
-            return false;
-        }
-        reply = line_->collect(1, timeoutMs);
-        TAVRIN_DEBUG(framesLog).noquote() << "->" << hexBytes(enquiry) << frameText(enquiry) << describeRequest(enquiry);
-        TAVRIN_DEBUG(framesLog).noquote() << "<-" << hexBytes(reply) << frameText(reply) << describeReply(reply);
-        if (reply.size() == 1 && reply.at(0) == Fx::ACK) {
+        sent = discipline_.exchange(*line_, enquiry, 1);
+        traceDropped(sent.stale, "late, dropped before the probe");
+        traceExchange(enquiry, sent.reply, QString());
+        if (sent.reply.size() == 1 && sent.reply.at(0) == Fx::ACK) {
             TAVRIN_DEBUG(hostLog).noquote() << "a PLC answers on" << line_->name();
             return true;
         }
         if (!line_->isConnected())
             break;
+        traceDropped(discipline_.settle(*line_), "late, dropped while the line went quiet");
     }
     const QString advice = QStringLiteral("check the port, the cable, the baud rate (%1, 7 data bits, "
                                           "even parity, 1 stop bit) and that the PLC is powered")
                                .arg(settings_.baud);
     if (!line_->isConnected())
         *error = QStringLiteral("%1 closed the line (a serial device server serving another host "
-                                "closes new connections)")
-                     .arg(line_->name());
-    else if (reply.isEmpty())
+                                "closes new connections): %2")
+                     .arg(line_->name(), line_->failure());
+    else if (sent.reply.isEmpty())
         *error = QStringLiteral("no PLC answers on %1: no reply to ENQ within %2 ms, %3 tries; %4")
                      .arg(line_->name())
-                     .arg(timeoutMs)
+                     .arg(sent.timeoutMs)
                      .arg(tries)
                      .arg(advice);
     else
         *error = QStringLiteral("%1 answered ENQ with %2 instead of ACK; %3")
-                     .arg(line_->name(), hexBytes(reply), advice);
+                     .arg(line_->name(), hexBytes(sent.reply), advice);
     return false;
+}
+
+void HostRuntime::traceExchange(const QByteArray& request, const QByteArray& reply, const QString& outcome) const
+{
+    TAVRIN_DEBUG(framesLog).noquote() << "->" << hexBytes(request) << frameText(request) << describeRequest(request);
+    TAVRIN_DEBUG(framesLog).noquote() << "<-" << hexBytes(reply) << frameText(reply) << describeReply(reply)
+                                     << outcome;
+}
+
+void HostRuntime::traceDropped(const QByteArray& bytes, const char* why) const
+{
+    if (!bytes.isEmpty())
+        TAVRIN_DEBUG(framesLog).noquote() << "<-" << hexBytes(bytes) << frameText(bytes) << why;
 }
 
 void HostRuntime::exchange(const RequestFrame& frame)
@@ -222,81 +259,215 @@ void HostRuntime::exchange(const RequestFrame& frame)
     // The head frame stays valid until DataCom: copy what we need first.
     const QByteArray request = frame.FrameBytes;
     const int replyLength = qBound(0, frame.ReplyLength, MaxReplyLength);
-    const qint32 hostId = frame.Item.HostId;
-    const qint32 hostSubId = frame.Item.HostSubId;
-    const int timeoutMs =
-        LineTiming::replyTimeoutMs(request.size(), replyLength, settings_.baud, settings_.answerAllowanceMs);
+    ExchangeEnd end;
+    end.hostId = frame.Item.HostId;
+    end.hostSubId = frame.Item.HostSubId;
+    if (end.hostId == CyclicBlockHostId)
+        end.block = blockSpan(frame.Item.RegName, frame.Item.Addr, frame.Item.Count);
 
-    line_->discardInput();
-    QByteArray reply;
-    if (line_->send(request)) {
-        reply = line_->collect(replyLength, timeoutMs);
-    } else {
+    const LineDiscipline::Exchange sent = discipline_.exchange(*line_, request, replyLength);
+    traceDropped(sent.stale, "late, dropped before the request");
+    if (!sent.sent) {
         // A dead line answers nothing; waiting out the timeout keeps the
         // cycle from spinning through its retries.
-        TAVRIN_DEBUG(hostLog).noquote() << "cannot send on" << line_->name();
-        QMutexLocker lock(&idleMutex_);
-        workArrived_.wait(&idleMutex_, static_cast<unsigned long>(timeoutMs));
+        TAVRIN_DEBUG(hostLog).noquote() << "cannot send on" << line_->name() << ":" << line_->failure();
+        waitForWork(sent.timeoutMs);
     }
     notices_.clear();
-    const qint32 result = DataCom(reply);
-    TAVRIN_DEBUG(framesLog).noquote() << "->" << hexBytes(request) << frameText(request) << describeRequest(request);
-    TAVRIN_DEBUG(framesLog).noquote() << "<-" << hexBytes(reply) << frameText(reply) << describeReply(reply)
-                                 << "=>" << describeResult(result);
+    QByteArray reply = sent.reply; // DataCom takes the host's array by reference
+    end.result = DataCom(reply);
+    traceExchange(request, sent.reply, QStringLiteral("=> ") + describeResult(end.result));
 
-    QMutexLocker lock(&stateMutex_);
-    ++statistics_.framesSent;
-    statistics_.bytesSent += request.size();
-    statistics_.bytesReceived += reply.size();
-    statistics_.wireTimeUs += LineTiming::wireTimeUs(request.size() + reply.size(), settings_.baud);
-    lock.unlock();
-    settle(hostId, hostSubId, result);
+    if (end.result == ReplyAccepted) {
+        // Each request gets its own retries: the module counts failed
+        // replies across requests until they pass the limit.
+        setComInfoWord(comInfo_, ComInfoWord::RetryCount, 0);
+    } else {
+        end.failure = sent.sent ? describeReplyFailure(sent.reply, replyLength, sent.timeoutMs)
+                                : QStringLiteral("cannot send on %1: %2").arg(line_->name(), line_->failure());
+        end.refused = classifyReplyFailure(sent.reply, replyLength) == ReplyFailure::Refused;
+        if (line_->isConnected()) {
+            const QByteArray late = discipline_.settle(*line_);
+            traceDropped(late, "late, dropped while the line went quiet");
+            if (!late.isEmpty())
+                noteLateReply();
+        }
+    }
+    {
+        QMutexLocker lock(&stateMutex_);
+        ++statistics_.framesSent;
+        statistics_.bytesSent += request.size();
+        statistics_.bytesReceived += sent.reply.size();
+        statistics_.wireTimeUs += LineTiming::wireTimeUs(request.size() + sent.reply.size(), settings_.baud);
+    }
+    settle(end);
 }
 
-void HostRuntime::settle(qint32 hostId, qint32 hostSubId, qint32 result)
+void HostRuntime::noteLateReply()
 {
     QMutexLocker lock(&stateMutex_);
-    if (result == ReplyAccepted) {
+    ++statistics_.lateReplies;
+    if (lateRepliesNoted_++ > 0)
+        return;
+    addEvent(LineEvent::Kind::LateReply,
+             QStringLiteral("a reply came about %1 ms after its request, later than its timeout of %2 ms, "
+                            "and was dropped; if the PLC is this slow, raise --timeout-ms")
+                 .arg(discipline_.lateAnswerMs())
+                 .arg(discipline_.lateTimeoutMs()));
+}
+
+void HostRuntime::settle(const ExchangeEnd& end)
+{
+    QMutexLocker lock(&stateMutex_);
+    const bool givenUp = end.result != ReplyAccepted && end.result != ReplyResend;
+    if (end.result == ReplyAccepted) {
         ++statistics_.goodReplies;
-    } else if (result == ReplyResend) {
+    } else if (end.result == ReplyResend) {
         ++statistics_.retries;
     } else {
         ++statistics_.giveUps;
-        statistics_.lastGiveUpCode = result;
-        TAVRIN_DEBUG(hostLog).noquote() << "request given up:" << describeResult(result);
+        statistics_.lastGiveUpCode = end.result;
+        TAVRIN_DEBUG(hostLog).noquote() << "request given up:" << end.failure;
         // A one-shot read split into blocks is notified once, with the
         // status of its last block: remember an earlier block's give-up.
-        auto it = pending_.find(requestId(hostId, hostSubId));
-        if (it != pending_.end() && !it->finished)
-            it->failureCode = result;
+        auto it = pending_.find(requestId(end.hostId, end.hostSubId));
+        if (it != pending_.end() && !it->finished) {
+            it->failureCode = end.result;
+            it->error = end.failure;
+        }
     }
+    if (end.block && (end.result == ReplyAccepted || givenUp))
+        quality_.blockEnded(*end.block, end.result == ReplyAccepted, end.failure);
+    noteHealth(end);
     for (const Notice& notice : notices_) {
         auto it = pending_.find(requestId(notice.hostId, notice.hostSubId));
         if (it == pending_.end())
             continue;
         it->finished = true;
         it->good = notice.status == CompletionGood && it->failureCode == 0;
-        if (!it->good && it->failureCode == 0)
-            it->failureCode = result != ReplyAccepted && result != ReplyResend ? result
-                                                                               : statistics_.lastGiveUpCode;
+        if (!it->good && it->failureCode == 0) {
+            it->failureCode = givenUp ? end.result : statistics_.lastGiveUpCode;
+            it->error = end.failure;
+        }
     }
     notices_.clear();
     stateChanged_.wakeAll();
 }
 
+void HostRuntime::noteHealth(const ExchangeEnd& end)
+{
+    // Caller holds stateMutex_. A refusal (NAK) is an answer: the PLC is
+    // there and refuses one request, which that request's variables report.
+    if (end.result == ReplyAccepted || end.refused) {
+        if (health_.state == LineState::NotAnswering) {
+            health_ = LineHealth();
+            addEvent(LineEvent::Kind::Answering, QStringLiteral("PLC answering again"));
+        }
+        return;
+    }
+    if (end.result == ReplyResend || health_.state != LineState::Up || !line_->isConnected())
+        return;
+    health_ = LineHealth{LineState::NotAnswering, end.failure};
+    addEvent(LineEvent::Kind::NotAnswering,
+             QStringLiteral("PLC not answering: %1, %2 tries").arg(end.failure).arg(settings_.retries + 1));
+}
+
+void HostRuntime::addEvent(LineEvent::Kind kind, const QString& text)
+{
+    // Caller holds stateMutex_.
+    TAVRIN_DEBUG(hostLog).noquote() << text;
+    if (events_.size() >= MaxLineEvents)
+        events_.removeFirst();
+    events_.append(LineEvent{kind, QDateTime::currentDateTime(), text});
+}
+
+void HostRuntime::recover()
+{
+    QString failure = line_->failure(); // the system's sentence, in the middle of ours
+    if (!failure.isEmpty())
+        failure[0] = failure.at(0).toLower();
+    const QString reason = QStringLiteral("line lost: %1: %2").arg(line_->name(), failure);
+    {
+        QMutexLocker lock(&stateMutex_);
+        ++statistics_.lineLosses;
+        health_ = LineHealth{LineState::Lost, reason};
+        quality_.invalidate(reason);
+        addEvent(LineEvent::Kind::Lost, reason + QStringLiteral("; reconnecting"));
+    }
+    line_->close();
+    QElapsedTimer downFor;
+    downFor.start();
+    int backoffMs = FirstReopenMs;
+    while (!stopRequested_) {
+        failQueuedRequests(reason);
+        if (waitForWork(backoffMs))
+            continue; // new work: fail it at once, then wait on
+        QString error;
+        if (openLine(&error)) {
+            QMutexLocker lock(&stateMutex_);
+            ++statistics_.reconnects;
+            health_ = LineHealth();
+            addEvent(LineEvent::Kind::Back, QStringLiteral("line back: %1 reopened after %2 s")
+                                               .arg(line_->name())
+                                               .arg(downFor.elapsed() / 1000.0, 0, 'f', 1));
+            return;
+        }
+        TAVRIN_DEBUG(hostLog).noquote() << "reopening" << line_->name() << "failed:" << error;
+        backoffMs = std::min(2 * backoffMs, MaxReopenMs);
+    }
+}
+
+void HostRuntime::failQueuedRequests(const QString& reason)
+{
+    // Every write and one-shot read waiting in the module is given up now,
+    // with the reason; a polled block at the head of the queue waits for
+    // the line. The module picks writes and one-shot reads first, but never
+    // more than five in a row and never ahead of a block already in flight,
+    // so blocks are given up too while requests wait behind them.
+    for (int step = 0; step < 4 * MaxPendingRequests && unfinishedRequests() > 0; ++step) {
+        const RequestFrame* frame = ComCommunication();
+        if (!frame)
+            continue; // after five writes in a row with nothing polled, the next call serves them
+        ExchangeEnd end;
+        end.hostId = frame->Item.HostId;
+        end.hostSubId = frame->Item.HostSubId;
+        end.failure = reason;
+        setComInfoWord(comInfo_, ComInfoWord::RetryCount, settings_.retries);
+        notices_.clear();
+        QByteArray noReply;
+        end.result = DataCom(noReply);
+        settle(end);
+    }
+}
+
+int HostRuntime::unfinishedRequests() const
+{
+    QMutexLocker lock(&stateMutex_);
+    return countUnfinished();
+}
+
+int HostRuntime::countUnfinished() const
+{
+    // Caller holds stateMutex_.
+    return static_cast<int>(std::count_if(pending_.cbegin(), pending_.cend(),
+                                          [](const Pending& pending) { return !pending.finished; }));
+}
+
 void HostRuntime::idle(bool retryAtOnce)
 {
-    if (retryAtOnce) {
-        QMutexLocker lock(&stateMutex_);
-        for (const Pending& pending : pending_) {
-            if (!pending.finished)
-                return;
-        }
-    }
+    if (retryAtOnce && unfinishedRequests() > 0)
+        return;
+    waitForWork(IdleBackoffMs);
+}
+
+bool HostRuntime::waitForWork(int ms)
+{
     QMutexLocker lock(&idleMutex_);
-    if (!workQueued_)
-        workArrived_.wait(&idleMutex_, IdleBackoffMs);
+    if (!workQueued_ && !stopRequested_)
+        workArrived_.wait(&idleMutex_, static_cast<unsigned long>(std::max(ms, 0)));
+    const bool arrived = workQueued_;
     workQueued_ = false;
+    return arrived && !stopRequested_;
 }
 
 void HostRuntime::wake()
@@ -313,10 +484,35 @@ RequestId HostRuntime::track(qint32 hostId, qint32 hostSubId)
     return id;
 }
 
+RequestId HostRuntime::refuse(const QString& error)
+{
+    // Caller holds stateMutex_.
+    const RequestId id = track(WriteHostId, nextSubId_++);
+    Pending& pending = pending_[id];
+    pending.finished = true;
+    pending.error = error;
+    return id;
+}
+
+QString HostRuntime::refusal(const VariableAddress& variable) const
+{
+    // Caller holds stateMutex_.
+    if (health_.state == LineState::Lost)
+        return health_.reason;
+    if (countUnfinished() > MaxPendingRequests)
+        return QStringLiteral("too many requests waiting");
+    return portReachError(variable);
+}
+
 int HostRuntime::setPolledVariables(const QList<VariableAddress>& variables)
 {
     QList<HostVarDef> definitions;
+    QVector<int> refused;
     for (const VariableAddress& variable : variables) {
+        if (!portReachError(variable).isEmpty()) {
+            refused.append(static_cast<int>(definitions.size()));
+            continue;
+        }
         HostVarDef definition;
         definition.AddrText = variable.addrText;
         definition.RegName = variable.regName;
@@ -341,13 +537,37 @@ int HostRuntime::setPolledVariables(const QList<VariableAddress>& variables)
             definition.Length = variable.registers - 1;
         definitions.append(definition);
     }
+    {
+        QMutexLocker lock(&stateMutex_);
+        quality_.reset(variables);
+        for (int i = 0; i < variables.size(); ++i) {
+            const QString reach = portReachError(variables.at(i));
+            if (!reach.isEmpty())
+                quality_.refuse(i, reach);
+        }
+    }
     const int blocks = ReCreatReadVarList(definitions);
     wake();
     return blocks;
 }
 
+VariableQuality HostRuntime::quality(int index) const
+{
+    QMutexLocker lock(&stateMutex_);
+    VariableQuality quality = quality_.quality(index);
+    if (health_.state == LineState::Lost && quality.quality != Quality::Bad)
+        quality = {Quality::Bad, health_.reason};
+    return quality;
+}
+
 QVector<RequestId> HostRuntime::readOnce(const VariableAddress& variable)
 {
+    {
+        QMutexLocker lock(&stateMutex_);
+        const QString error = refusal(variable);
+        if (!error.isEmpty())
+            return {refuse(error)};
+    }
     VarItem item;
     item.HostId = OnceReadHostId;
     item.OpKind = OpKindRead;
@@ -390,27 +610,18 @@ QVector<RequestId> HostRuntime::readOnce(const VariableAddress& variable)
 
 RequestId HostRuntime::queueWrite(const VariableAddress& variable, const QByteArray& values)
 {
-    QMutexLocker lock(&stateMutex_);
-    const qint32 hostSubId = nextSubId_++;
-    const RequestId id = track(WriteHostId, hostSubId);
     const ElementKind element = variable.type ? variable.type->element : ElementKind::Word;
     const int count = element == ElementKind::Bit ? 1 : moduleCount(element, variable.registers);
-    int unfinished = 0;
-    for (const Pending& pending : pending_)
-        unfinished += pending.finished ? 0 : 1;
-    QString refusal;
+    QMutexLocker lock(&stateMutex_);
+    QString error = refusal(variable);
     if (!variable.type || deviceAddressInfo(variable.type->type).write == WriteCommand::None)
-        refusal = QStringLiteral("%1 cannot be written: inputs are driven by the hardware").arg(variable.text);
-    else if (element != ElementKind::Bit && count > settings_.blockSize)
-        refusal = QStringLiteral("%1 words do not fit one request of at most %2 words").arg(count).arg(settings_.blockSize);
-    else if (unfinished > MaxPendingRequests)
-        refusal = QStringLiteral("too many requests waiting");
-    if (!refusal.isEmpty()) {
-        Pending& pending = pending_[id];
-        pending.finished = true;
-        refusals_.insert(id, refusal);
-        return id;
-    }
+        error = QStringLiteral("%1 cannot be written: inputs are driven by the hardware").arg(variable.text);
+    else if (error.isEmpty() && element != ElementKind::Bit && count > settings_.blockSize)
+        error = QStringLiteral("%1 words do not fit one request of at most %2 words").arg(count).arg(settings_.blockSize);
+    if (!error.isEmpty())
+        return refuse(error);
+    const qint32 hostSubId = nextSubId_++;
+    const RequestId id = track(WriteHostId, hostSubId);
     lock.unlock();
 
     // Bits go as one item of one bit (a force, or the read-before-write pair
@@ -445,7 +656,9 @@ RequestOutcome HostRuntime::wait(RequestId id, int timeoutMs)
     outcome.finished = true;
     outcome.good = it->good;
     outcome.failureCode = it->failureCode;
-    outcome.message = refusals_.take(id);
+    outcome.error = it->error;
+    if (!outcome.good && outcome.error.isEmpty())
+        outcome.error = describeResult(outcome.failureCode);
     pending_.erase(it);
     return outcome;
 }
@@ -465,6 +678,20 @@ LineStatistics HostRuntime::statistics() const
     return statistics_;
 }
 
+LineHealth HostRuntime::health() const
+{
+    QMutexLocker lock(&stateMutex_);
+    return health_;
+}
+
+QVector<LineEvent> HostRuntime::takeLineEvents()
+{
+    QMutexLocker lock(&stateMutex_);
+    QVector<LineEvent> events;
+    events.swap(events_);
+    return events;
+}
+
 bool HostRuntime::scanComplete() const
 {
     return __atomic_load_n(&comInfo_[ComInfoWord::ScanComplete], __ATOMIC_RELAXED) == 1;
@@ -473,8 +700,7 @@ bool HostRuntime::scanComplete() const
 int HostRuntime::giveUpBudgetMs() const
 {
     constexpr int LargestRequest = Fx::ReadFrameLength;
-    constexpr int LargestReply = 2 * 64 + Fx::DataReplyOverhead;
-    const int perTry = LineTiming::replyTimeoutMs(LargestRequest, LargestReply, settings_.baud,
-                                                  settings_.answerAllowanceMs);
+    const int perTry = discipline_.timeoutMs(LargestRequest, LineTiming::LongestReplyCharacters)
+                       + LineTiming::quietPeriodMs(settings_.baud, settings_.answerAllowanceMs);
     return (settings_.retries + 1) * perTry;
 }

@@ -8,16 +8,32 @@
 // DataCom. No fixed sleeps: a poll cycle runs at line speed, and the thread
 // only waits briefly when the module has nothing to send.
 //
+// What it adds to the module for a line in a plant:
+// - pairing: replies carry no address, so after a failed reply the line must
+//   go quiet before the next send (line_discipline.h);
+// - a retry budget per request: RetryCount goes back to 0 after every good
+//   reply, so a lossy line does not give up requests that failed once;
+// - recovery: a lost line (a device server restarting, an adapter unplugged)
+//   is reopened with a capped back-off, and what was queued meanwhile fails
+//   with the reason instead of waiting or vanishing;
+// - quality per polled variable (polled_quality.h) and plain-word reasons
+//   for every failure;
+// - the port's reach (port_reach.h): a register the port cannot reach
+//   without landing on another device is refused, never sent.
+//
 // The module is one static instance per process, so there is one running
 // runtime per process.
 
 #include "line.h"
-#include "tavrin.h"
+#include "line_discipline.h"
 #include "line_settings.h"
 #include "line_statistics.h"
+#include "polled_quality.h"
+#include "tavrin.h"
 #include "variable_address.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QHash>
 #include <QList>
 #include <QMutex>
@@ -30,16 +46,36 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 
 // How a write or a one-shot read ended.
 struct RequestOutcome {
     bool finished = false;   // false: no completion notice within the wait
     bool good = false;
-    qint32 failureCode = 0;  // the module's give-up code when not good
-    QString message;         // set when the runtime refused the request itself
+    qint32 failureCode = 0;  // the module's give-up code, 0 when the runtime refused the request itself
+    QString error;           // why it failed, in plain words
 };
 
 using RequestId = qint64;
+
+enum class LineState {
+    Up,           // the PLC answers
+    NotAnswering, // requests are given up for want of a (valid) reply
+    Lost,         // the line itself failed; it is being reopened
+};
+
+struct LineHealth {
+    LineState state = LineState::Up;
+    QString reason; // why it is not up
+};
+
+// What happened to the line, once, as it happened: for a log or a watch.
+struct LineEvent {
+    enum class Kind { Lost, Back, NotAnswering, Answering, LateReply };
+    Kind kind;
+    QDateTime at;
+    QString text; // "line lost: tcp:192.0.2.10:4001: the remote host closed the connection; reconnecting"
+};
 
 class HostRuntime {
 public:
@@ -59,8 +95,11 @@ public:
     void stop();
 
     // Replaces the polled set (ReCreatReadVarList); returns the number of
-    // read blocks the module made of it.
+    // read blocks the module made of it. Variables out of the port's reach
+    // are left out and marked bad.
     int setPolledVariables(const QList<VariableAddress>& variables);
+    // The quality of polled variable `index` (in the order given last).
+    VariableQuality quality(int index) const;
 
     // Queues a one-shot read of the variable's registers (AddListOnceReadVar).
     QVector<RequestId> readOnce(const VariableAddress& variable);
@@ -68,7 +107,8 @@ public:
     // are the module's value bytes for the variable's registers (one bit, or
     // words up to the block size). Each write gets ids of its own, so its
     // completion notice is its own. A write the runtime refuses itself (an
-    // input X, too many words) ends at once with a message.
+    // input X, out of reach, too many words, the line down) ends at once
+    // with a message.
     RequestId queueWrite(const VariableAddress& variable, const QByteArray& values);
     // Waits for the request's completion notice, at most `timeoutMs`.
     RequestOutcome wait(RequestId id, int timeoutMs);
@@ -77,11 +117,15 @@ public:
     QByteArray values(const VariableAddress& variable) const;
 
     LineStatistics statistics() const;
+    LineHealth health() const;
+    // The line's events since the last call, oldest first.
+    QVector<LineEvent> takeLineEvents();
     // ComInfo ScanComplete: a whole pass over the polled set ended well.
     bool scanComplete() const;
     const LineSettings& settings() const { return settings_; }
-    // The longest a request can take before it is given up: every try
-    // waits for its full timeout (a 64-byte read, the largest request).
+    // The longest a request can take before it is given up: every try waits
+    // for its full timeout (a 64-byte read, the largest request) and then for
+    // the line to go quiet.
     int giveUpBudgetMs() const;
 
 private:
@@ -89,40 +133,69 @@ private:
         bool finished = false;
         bool good = false;
         qint32 failureCode = 0; // a give-up of any of the request's frames
+        QString error;
     };
     struct Notice {
         qint32 hostId;
         qint32 hostSubId;
         qint32 status;
     };
+    // What one exchange came to, for the bookkeeping after DataCom.
+    struct ExchangeEnd {
+        qint32 hostId = 0;
+        qint32 hostSubId = 0;
+        qint32 result = 0;
+        QString failure;               // why the reply failed
+        bool refused = false;          // the PLC answered NAK
+        std::optional<PolledSpan> block; // a cyclic read block's registers
+    };
 
     static void completionNotice(qint32 tag, qint32 hostId, qint32 hostSubId, qint32 status);
 
     void run();
+    bool openLine(QString* error);
     bool probe(QString* error);
     void exchange(const RequestFrame& frame);
+    void settle(const ExchangeEnd& end);
+    void noteHealth(const ExchangeEnd& end);
+    void traceExchange(const QByteArray& request, const QByteArray& reply, const QString& outcome) const;
+    void traceDropped(const QByteArray& bytes, const char* why) const;
+    void noteLateReply();
+    // The line failed: fail what waits, reopen with back-off until it comes
+    // back or the runtime stops.
+    void recover();
+    void failQueuedRequests(const QString& reason);
+    void addEvent(LineEvent::Kind kind, const QString& text);
     // Points the module at a block that outlives this runtime.
     void parkComInfo();
-    void settle(qint32 hostId, qint32 hostSubId, qint32 result);
     void idle(bool retryAtOnce);
     void wake();
+    bool waitForWork(int ms);
     RequestId track(qint32 hostId, qint32 hostSubId);
+    RequestId refuse(const QString& error);
+    QString refusal(const VariableAddress& variable) const;
+    int unfinishedRequests() const;
+    int countUnfinished() const; // caller holds stateMutex_
     void finishStart(bool ok, const QString& error);
 
     LineFactory lineFactory_;
     LineSettings settings_;
+    LineDiscipline discipline_;
     std::array<qint32, 32> comInfo_{};
     std::unique_ptr<Line> line_;         // communication thread only
     std::unique_ptr<QThread> thread_;
     std::atomic<bool> stopRequested_{false};
     QVector<Notice> notices_;            // communication thread only
+    int lateRepliesNoted_ = 0;           // communication thread only
 
     mutable QMutex stateMutex_;          // guards the members below it
     QWaitCondition stateChanged_;
     QHash<RequestId, Pending> pending_;
-    QHash<RequestId, QString> refusals_; // requests the runtime refused itself
     qint32 nextSubId_ = 0;
     LineStatistics statistics_;
+    LineHealth health_;
+    QVector<LineEvent> events_;
+    PolledQuality quality_;
     bool startDone_ = false;
     bool startOk_ = false;
     QString startError_;

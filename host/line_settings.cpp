@@ -6,8 +6,13 @@
 bool parsePortOption(const QString& text, PortAddress* address, QString* error)
 {
     *address = PortAddress();
-    if (text.isEmpty())
-        return true;
+    if (text.trimmed().isEmpty()) {
+        // An unset variable in a script must not silently mean the built-in PLC.
+        *error = QStringLiteral("empty port \"%1\": expected a serial device such as /dev/ttyUSB0 or "
+                                "tcp:HOST:PORT; leave the port out to use the built-in virtual PLC")
+                     .arg(text);
+        return false;
+    }
     const QString tcpPrefix = QStringLiteral("tcp:");
     if (!text.startsWith(tcpPrefix)) {
         address->kind = LineKind::Serial;
@@ -41,9 +46,12 @@ std::unique_ptr<Line> makeLine(const LineSettings& settings, std::shared_ptr<Vir
     case LineKind::VirtualPlc:
         break;
     }
-    // The PLC answers within one scan; a few milliseconds stand for a small program.
+    // Paced, the PLC answers within one scan: a few milliseconds stand for a
+    // small program. Unpaced, it answers at once.
     LinePacing pacing;
-    pacing.baudRate = settings.baud;
-    pacing.responseDelayUs = 3000;
-    return std::make_unique<VirtualPlcLine>(std::move(plc), pacing, paced);
+    if (paced) {
+        pacing.baudRate = settings.baud;
+        pacing.responseDelayUs = 3000;
+    }
+    return std::make_unique<VirtualPlcLine>(std::move(plc), pacing);
 }

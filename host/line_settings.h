@@ -32,9 +32,9 @@ struct PortAddress {
     quint16 port = 0; // TCP port
 };
 
-// "" -> the built-in virtual PLC; "tcp:HOST:PORT" -> a serial device server;
-// anything else -> a serial device path. False with a message for a bad
-// tcp: form.
+// "tcp:HOST:PORT" -> a serial device server; anything else -> a serial
+// device path. False with a message for an empty text or a bad tcp: form
+// (the built-in virtual PLC is what a caller chooses by giving no port).
 bool parsePortOption(const QString& text, PortAddress* address, QString* error);
 
 struct LineSettings {

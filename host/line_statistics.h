@@ -11,6 +11,9 @@ struct LineStatistics {
     qint64 retries = 0;       // failed replies the module resent
     qint64 giveUps = 0;       // requests given up after their retries
     qint32 lastGiveUpCode = 0;
+    qint64 lateReplies = 0;   // replies that came after their timeout and were dropped
+    qint64 lineLosses = 0;    // times the line failed (a connection closed, an adapter gone)
+    qint64 reconnects = 0;    // times it was reopened
     qint64 elapsedMs = 0;     // since the line opened
     qint64 wireTimeUs = 0;    // the characters each way at the line's baud rate
 

@@ -32,4 +32,9 @@ int replyTimeoutMs(qint64 sentCharacters, qint64 replyCharacters, qint64 baud,
     return static_cast<int>(std::min<qint64>(total, std::numeric_limits<int>::max()));
 }
 
+int quietPeriodMs(qint64 baud, int answerAllowanceMs)
+{
+    return replyTimeoutMs(0, LongestReplyCharacters, baud, answerAllowanceMs);
+}
+
 } // namespace LineTiming

@@ -22,4 +22,15 @@ qint64 wireTimeUs(qint64 characters, qint64 baud);
 int replyTimeoutMs(qint64 sentCharacters, qint64 replyCharacters, qint64 baud,
                    int answerAllowanceMs);
 
+// Characters of the longest reply a request may ask for: 64 data bytes, the
+// limit real ports take, as STX, 128 characters, ETX and the sum: 132.
+constexpr int LongestReplyCharacters = 2 * 64 + 4;
+
+// How long the line must stay quiet after a failed reply before the host
+// sends again, so that no late reply can pass for the next request's answer:
+// a reply that began as the timeout ran out has arrived in full, and so has
+// one that the PLC sends up to a whole answer allowance after the timeout.
+// 9600 baud, 200 ms allowance: 132 characters take 137.5 ms -> 138 + 200 = 338 ms.
+int quietPeriodMs(qint64 baud, int answerAllowanceMs);
+
 } // namespace LineTiming

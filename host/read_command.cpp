@@ -2,7 +2,6 @@
 
 #include "command_support.h"
 #include "commands.h"
-#include "result_codes.h"
 
 namespace {
 const QString kCommand = QStringLiteral("read");
@@ -45,17 +44,18 @@ int runReadCommand(const QStringList& arguments)
     int exitCode = ExitOk;
     QTextStream& out = standardOutput();
     for (int i = 0; i < variables.size(); ++i) {
-        RequestOutcome failed;
+        const ValueVariable& variable = variables.at(i);
+        QString error;
         for (const RequestId id : requests.at(i)) {
             // Every request waits behind the ones queued before it.
             const RequestOutcome outcome = runtime->wait(id, runtime->giveUpBudgetMs() * (requests.size() + 1) + 2000);
-            if (!outcome.finished || !outcome.good)
-                failed = outcome.finished ? outcome : RequestOutcome{true, false, 0, QStringLiteral("no completion notice")};
+            if (!outcome.finished)
+                error = QStringLiteral("no completion notice in time");
+            else if (!outcome.good)
+                error = outcome.error;
         }
-        const ValueVariable& variable = variables.at(i);
-        if (failed.finished) {
-            const QString reason = failed.message.isEmpty() ? describeResult(failed.failureCode) : failed.message;
-            standardError() << "tavrin read: " << variable.address.text << ": " << reason << "\n" << Qt::flush;
+        if (!error.isEmpty()) {
+            standardError() << "tavrin read: " << variable.address.text << ": " << error << "\n" << Qt::flush;
             exitCode = ExitFailed;
             continue;
         }
@@ -64,5 +64,6 @@ int runReadCommand(const QStringList& arguments)
     }
     out << Qt::flush;
     runtime->stop();
+    reportLateReplies(*runtime, kCommand);
     return exitCode;
 }

@@ -1,5 +1,6 @@
 #include "variable_address.h"
 
+#include "port_reach.h"
 #include "tavrin.h"
 
 #include <QStringList>
@@ -64,12 +65,19 @@ bool parseVariableAddress(const QString& text, int registers, VariableAddress* v
         *error = QStringLiteral("\"%1\": %2").arg(text, reason);
         return false;
     }
-    variable->text = text;
-    variable->regName = regName;
-    variable->addrText = address;
-    variable->index = AddrStringToInt(regName, address);
-    variable->registers = registers;
-    variable->type = type;
+    VariableAddress parsed;
+    parsed.text = text;
+    parsed.regName = regName;
+    parsed.addrText = address;
+    parsed.index = AddrStringToInt(regName, address);
+    parsed.registers = registers;
+    parsed.type = type;
+    const QString reach = portReachError(parsed);
+    if (!reach.isEmpty()) {
+        *error = QStringLiteral("\"%1\": %2").arg(text, reach);
+        return false;
+    }
+    *variable = parsed;
     return true;
 }
 

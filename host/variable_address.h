@@ -25,8 +25,9 @@ struct VariableAddress {
 };
 
 // Splits the text into register name and address, checks the pair for
-// `registers` registers with the module's CheckAddrCorrect and converts it
-// with AddrStringToInt. On failure returns false and an error that quotes
-// the text and the module's own message.
+// `registers` registers with the module's CheckAddrCorrect, converts it with
+// AddrStringToInt and checks that the programming port reaches it
+// (port_reach.h). On failure returns false and an error that quotes the text
+// and the module's own message or the reach.
 bool parseVariableAddress(const QString& text, int registers, VariableAddress* variable,
                           QString* error);

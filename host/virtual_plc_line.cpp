@@ -6,45 +6,84 @@
 
 #include <algorithm>
 
-VirtualPlcLine::VirtualPlcLine(std::shared_ptr<VirtualPlc> plc, const LinePacing& pacing,
-                               bool waitLineTime)
+namespace {
+constexpr qint64 NsPerMs = 1000000;
+} // namespace
+
+VirtualPlcLine::VirtualPlcLine(std::shared_ptr<VirtualPlc> plc, const LinePacing& pacing)
     : plc_(std::move(plc))
-    , line_(*plc_, pacing)
-    , waitLineTime_(waitLineTime)
+    , schedule_(pacing)
 {
+    clock_.start();
 }
 
 bool VirtualPlcLine::open(QString* /*error*/)
 {
     plc_->resetLine();
+    schedule_.clear();
+    input_.clear();
     return true;
+}
+
+void VirtualPlcLine::sleepUntil(qint64 ns) const
+{
+    const qint64 waitNs = ns - nowNs();
+    if (waitNs > 0)
+        QThread::usleep(static_cast<unsigned long>((waitNs + 999) / 1000));
+}
+
+void VirtualPlcLine::arrive()
+{
+    input_ += schedule_.takeDue(nowNs());
 }
 
 bool VirtualPlcLine::send(const QByteArray& bytes)
 {
-    sentAt_.start();
-    const InProcessExchange exchange = line_.exchange(bytes);
-    pending_ += exchange.reply;
-    replyDueNs_ = exchange.lineTimeNs;
+    schedule_.add(plc_->receiveReplies(bytes), nowNs());
     return true;
 }
 
 QByteArray VirtualPlcLine::collect(int length, int timeoutMs)
 {
-    // A reply that a real line would deliver after the timeout (a delay
-    // fault, a slow PLC) is lost to this request, as it would be on the wire.
-    const qint64 timeoutNs = qint64(std::max(timeoutMs, 0)) * 1000000;
-    const bool late = replyDueNs_ > timeoutNs;
-    if (waitLineTime_) {
-        const qint64 waitNs = std::min(replyDueNs_, timeoutNs) - sentAt_.nsecsElapsed();
-        if (waitNs > 0)
-            QThread::usleep(static_cast<unsigned long>(waitNs / 1000));
-    }
-    if (late)
-        return {};
+    const qint64 deadline = nowNs() + qint64(std::max(timeoutMs, 0)) * NsPerMs;
     ReplyCollector collector(length);
-    collector.take(pending_);
-    pending_.remove(0, std::min<int>(static_cast<int>(pending_.size()),
-                                     static_cast<int>(collector.reply().size())));
+    for (;;) {
+        arrive();
+        const int taken = std::min<int>(static_cast<int>(input_.size()), collector.missing());
+        collector.take(input_.left(taken));
+        input_.remove(0, taken);
+        const qint64 next = schedule_.nextDueNs(deadline + 1);
+        if (collector.isComplete() || next > deadline || nowNs() >= deadline)
+            break;
+        sleepUntil(next);
+    }
+    if (!collector.isComplete())
+        sleepUntil(deadline); // a real line would have waited out the timeout
     return collector.reply();
+}
+
+QByteArray VirtualPlcLine::discardInput()
+{
+    arrive();
+    QByteArray dropped;
+    dropped.swap(input_);
+    return dropped;
+}
+
+QByteArray VirtualPlcLine::drainUntilQuiet(int quietMs, int limitMs)
+{
+    QByteArray dropped = discardInput();
+    const qint64 end = nowNs() + qint64(std::max(limitMs, 0)) * NsPerMs;
+    const qint64 quietNs = qint64(std::max(quietMs, 0)) * NsPerMs;
+    qint64 quietEnd = nowNs() + quietNs;
+    for (;;) {
+        const qint64 next = schedule_.nextDueNs(end + 1);
+        if (next > std::min(quietEnd, end))
+            break;
+        sleepUntil(next);
+        dropped += discardInput();
+        quietEnd = next + quietNs;
+    }
+    sleepUntil(std::min(quietEnd, end));
+    return dropped;
 }

@@ -1,13 +1,16 @@
 #pragma once
 
-// The built-in virtual PLC as a line, in the same process. Unpaced, a reply
-// is there the moment the request is sent (tests). Paced, the line takes as
-// long as a real one would at its baud rate and answer delay, so the demo's
-// frame rate and line utilisation are those of a real programming port.
+// The built-in virtual PLC as a line, in the same process. Each reply
+// arrives when a real line would deliver it: at once when unpaced (tests),
+// after the line time at its baud rate and the PLC's answer delay when paced
+// (the demo), and always late by a delay fault's hold-back. A reply due after
+// the host stopped collecting stays on its way, as it would on the wire, and
+// arrives during whatever the host does next.
 
 #include "line.h"
 
-#include "in_process_line.h"
+#include "line_pacing.h"
+#include "reply_schedule.h"
 #include "virtual_plc.h"
 
 #include <QElapsedTimer>
@@ -16,20 +19,24 @@
 
 class VirtualPlcLine : public Line {
 public:
-    VirtualPlcLine(std::shared_ptr<VirtualPlc> plc, const LinePacing& pacing, bool waitLineTime);
+    VirtualPlcLine(std::shared_ptr<VirtualPlc> plc, const LinePacing& pacing);
 
     bool open(QString* error) override;
     void close() override {}
-    void discardInput() override { pending_.clear(); }
+    QByteArray discardInput() override;
+    QByteArray drainUntilQuiet(int quietMs, int limitMs) override;
     bool send(const QByteArray& bytes) override;
     QByteArray collect(int length, int timeoutMs) override;
     QString name() const override { return QStringLiteral("the built-in virtual PLC"); }
 
 private:
+    qint64 nowNs() const { return clock_.nsecsElapsed(); }
+    void sleepUntil(qint64 ns) const;
+    // Moves the reply bytes due by now to the input.
+    void arrive();
+
     std::shared_ptr<VirtualPlc> plc_;
-    InProcessLine line_;
-    bool waitLineTime_;
-    QByteArray pending_;         // reply bytes not collected yet
-    qint64 replyDueNs_ = 0;      // when the last reply byte would have arrived
-    QElapsedTimer sentAt_;
+    ReplySchedule schedule_;
+    QByteArray input_; // arrived, not collected yet
+    QElapsedTimer clock_;
 };

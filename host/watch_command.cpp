@@ -2,7 +2,6 @@
 
 #include "command_support.h"
 #include "commands.h"
-#include "result_codes.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -14,9 +13,36 @@ const QString kCommand = QStringLiteral("watch");
 // How often the image is looked at; the line itself runs at its own speed.
 constexpr int LookIntervalMs = 20;
 
-QString timestamp()
+QString timestamp(const QDateTime& at = QDateTime::currentDateTime())
 {
-    return QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss.zzz"));
+    return at.toString(QStringLiteral("HH:mm:ss.zzz"));
+}
+
+// What the watch last printed of a variable.
+struct Shown {
+    Quality quality = Quality::Waiting;
+    QStringList lines;
+    QString error;
+};
+
+// Prints what changed about one variable: its values once it is read (again
+// after it was bad), each value that changes, and its own error once, unless
+// the whole line is in trouble, which the line's own event has said.
+void showVariable(QTextStream& out, const ValueVariable& variable, const VariableQuality& quality,
+                  const QByteArray& values, bool lineUp, Shown* shown)
+{
+    if (quality.quality == Quality::Good) {
+        const QStringList lines = variable.valueLines(values);
+        for (int k = 0; k < lines.size(); ++k) {
+            if (shown->quality != Quality::Good || shown->lines.value(k) != lines.at(k))
+                out << timestamp() << " " << lines.at(k) << "\n";
+        }
+        *shown = Shown{Quality::Good, lines, QString()};
+    } else if (quality.quality == Quality::Bad) {
+        if (lineUp && (shown->quality != Quality::Bad || shown->error != quality.error))
+            out << timestamp() << " " << variable.address.text << ": " << quality.error << "\n";
+        *shown = Shown{Quality::Bad, QStringList(), quality.error};
+    }
 }
 
 } // namespace
@@ -25,8 +51,11 @@ int runWatchCommand(const QStringList& arguments)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Polls the variables without pause and prints their values once the first pass over "
-                       "them has ended, then every change, with a timestamp. Runs until Ctrl-C or --seconds.\n"
+        QStringLiteral("Polls the variables without pause and prints each one's values once its registers "
+                       "have been read, then every change, with a timestamp; a variable the PLC refuses is "
+                       "reported once as its own error. A lost line is reopened and said so. Runs until "
+                       "Ctrl-C or --seconds; exits with 1 when the line, the PLC or a variable is in trouble "
+                       "at the end.\n"
                        "Example: tavrin watch D0 X0:8 T0 --port tcp:192.168.1.20:4001"));
     parser.addPositionalArgument(QStringLiteral("watch"), QStringLiteral("The command."), QStringLiteral("watch"));
     parser.addPositionalArgument(QStringLiteral("ADDR[:COUNT]"), QStringLiteral("Variables to poll."),
@@ -67,38 +96,29 @@ int runWatchCommand(const QStringList& arguments)
     runtime->setPolledVariables(addresses);
 
     QTextStream& out = standardOutput();
-    QVector<QStringList> shown(variables.size());
-    bool scanned = false;
-    bool answering = true;
-    qint64 giveUpsSeen = 0;
-    qint64 goodSeen = 0;
+    QVector<Shown> shown(variables.size());
+    bool allGood = true;
+    LineHealth health;
     QElapsedTimer clock;
     clock.start();
     while (!interrupted() && (seconds == 0 || clock.elapsed() < qint64(seconds) * 1000)) {
         QThread::msleep(LookIntervalMs);
-        const LineStatistics stats = runtime->statistics();
-        if (stats.giveUps > giveUpsSeen && answering) {
-            out << timestamp() << " PLC not answering: " << describeResult(stats.lastGiveUpCode) << "\n" << Qt::flush;
-            answering = false;
-        } else if (!answering && stats.goodReplies > goodSeen && stats.giveUps == giveUpsSeen) {
-            out << timestamp() << " PLC answering again\n" << Qt::flush;
-            answering = true;
-        }
-        giveUpsSeen = stats.giveUps;
-        goodSeen = stats.goodReplies;
-        scanned = scanned || runtime->scanComplete();
-        if (!scanned)
-            continue;
+        for (const LineEvent& event : runtime->takeLineEvents())
+            out << timestamp(event.at) << " " << event.text << "\n";
+        QVector<VariableQuality> qualities;
+        for (int i = 0; i < variables.size(); ++i)
+            qualities.append(runtime->quality(i));
+        // After the qualities: a block given up for want of replies has
+        // already turned the line's health by then.
+        health = runtime->health();
+        allGood = true;
         for (int i = 0; i < variables.size(); ++i) {
-            const QStringList lines = variables.at(i).valueLines(runtime->values(variables.at(i).address));
-            for (int k = 0; k < lines.size(); ++k) {
-                if (shown[i].value(k) != lines.at(k))
-                    out << timestamp() << " " << lines.at(k) << "\n";
-            }
-            shown[i] = lines;
+            showVariable(out, variables.at(i), qualities.at(i), runtime->values(variables.at(i).address),
+                         health.state == LineState::Up, &shown[i]);
+            allGood = allGood && qualities.at(i).quality != Quality::Bad;
         }
         out << Qt::flush;
     }
     runtime->stop();
-    return answering ? ExitOk : ExitFailed;
+    return health.state == LineState::Up && allGood ? ExitOk : ExitFailed;
 }

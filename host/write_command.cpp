@@ -2,7 +2,6 @@
 
 #include "command_support.h"
 #include "commands.h"
-#include "result_codes.h"
 
 namespace {
 
@@ -40,8 +39,11 @@ int runWriteCommand(const QStringList& arguments)
     parser.setApplicationDescription(
         QStringLiteral("Writes values to the PLC, waits for each write to be acknowledged and reports it. "
                        "Exits with 1 when any write failed.\n"
-                       "Bits take 0, 1, on, off, true or false; the inputs X cannot be written. "
-                       "D10.3=1 changes bit 3 of D10 alone.\n"
+                       "Bits take 0, 1, on, off, true or false; the inputs X cannot be written, nor M1536 "
+                       "and up, which the programming port puts on other devices.\n"
+                       "D10.3=1 reads D10 and writes the whole word back with bit 3 set: if the PLC program "
+                       "changes another bit of D10 in between (one scan and two frames), that bit gets its "
+                       "old value back. Keep bits the program writes out of words you write bit by bit.\n"
                        "Example: tavrin write D100=42 Y0=1 D200=3.5 --format float"));
     parser.addPositionalArgument(QStringLiteral("write"), QStringLiteral("The command."), QStringLiteral("write"));
     parser.addPositionalArgument(QStringLiteral("ADDR=VALUE"), QStringLiteral("Writes, in order."),
@@ -82,14 +84,10 @@ int runWriteCommand(const QStringList& arguments)
             continue;
         }
         exitCode = ExitFailed;
-        if (!outcome.message.isEmpty())
-            out << "failed, " << outcome.message << "\n";
-        else if (!outcome.finished)
-            out << "failed, no completion notice in time\n";
-        else
-            out << "failed, " << describeResult(outcome.failureCode) << "\n";
+        out << "failed, " << (outcome.finished ? outcome.error : QStringLiteral("no completion notice in time")) << "\n";
     }
     out << Qt::flush;
     runtime->stop();
+    reportLateReplies(*runtime, kCommand);
     return exitCode;
 }

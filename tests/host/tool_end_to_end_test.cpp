@@ -1,45 +1,13 @@
 // The built `tavrin` tool as a child process: against its built-in virtual
 // PLC, and against `tavrin sim` (unpaced) over a pseudo-terminal or TCP.
 
-#include <QProcess>
+#include "tool_process.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-QStringList words(const QString& commandLine)
-{
-    return commandLine.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-}
-
-// What `tavrin COMMANDLINE` prints on stdout, then on stderr, then "exit N"
-// (N is -1 when it was killed at the generous bound).
-QString tavrin(const QString& commandLine)
-{
-    QProcess process;
-    process.start(QStringLiteral(TAVRIN_TOOL_PATH), words(commandLine));
-    if (!process.waitForFinished(60000))
-        process.kill();
-    process.waitForFinished();
-    const int exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    return QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError())
-        + QStringLiteral("exit %1").arg(exitCode);
-}
-
-// `tavrin sim --baud 0 OPTIONS`, killed when the test ends.
-struct Sim : QProcess {
-    ~Sim() override { kill(); waitForFinished(); }
-    // Starts it; returns the options that point a command at it (only lost replies wait 50 ms).
-    QString start(const QString& options)
-    {
-        QProcess::start(QStringLiteral(TAVRIN_TOOL_PATH), words(QStringLiteral("sim --baud 0 ") + options));
-        while (!canReadLine() && waitForReadyRead(10000)) {
-        }
-        // "listening on /dev/pts/N" or "listening on tcp:127.0.0.1:PORT"
-        const QString line = QString::fromUtf8(readLine()).section(QLatin1Char(' '), 2).trimmed();
-        return QStringLiteral(" --timeout-ms 50 --port ") + line;
-    }
-};
+using Sim = SimProcess;
 
 class ToolOverLine : public ::testing::TestWithParam<const char*> {};
 
@@ -62,8 +30,9 @@ TEST_P(ToolOverLine, WritesEveryWritableTypeAndReadsItBackInItsOwnNotation)
 INSTANTIATE_TEST_SUITE_P(Lines, ToolOverLine, ::testing::Values("--pty", "--tcp 0"),
                          [](const ::testing::TestParamInfo<const char*>& info) { return info.index ? "Tcp" : "Pty"; });
 
-// Each command line (SILENT: pointed at a sim that never answers; else the
-// built-in virtual PLC), its exit code, and a part of what it prints.
+// Each command line (SILENT: pointed at a sim that never answers; SMALL: at
+// one that refuses requests of more than 2 bytes; else the built-in virtual
+// PLC), its exit code, and a part of what it prints.
 const struct {
     const char* commandLine;
     int exitCode;
@@ -81,6 +50,8 @@ const struct {
     {"demo --seconds 2 --baud 115200", 0, "writes          3 confirmed, 0 failed\n"}, // D200, D300, Y7 at 1 s
     {"check D_bit 10.3", 0, "D_bit 10.3: valid, register index 163\n"},
     {"check M 5 --word --lang zh", 1, "M 5: 寄存器和地址类型不匹配!\n"},
+    {"check M 1600", 0, "M 1600: valid, register index 1600\n  but out of the programming port's reach (M0 to M1535): "
+                        "a request for M1600 would act on the counter contact C64 instead; read, watch and write refuse it\n"},
     {"copy D_bit 7999.14 2 1", 0, "7999.15\t127999\n7999.15\t128000\nCopy has exceeded the maximum limit"},
     {"read D0 --port /dev/tavrin-no-such-port", 1, "cannot open serial port /dev/tavrin-no-such-port: No such file or directory"},
     {"read D0 --port tcp:127.0.0.1:1", 1, "cannot connect to tcp:127.0.0.1:1"},
@@ -93,17 +64,29 @@ const struct {
     {"write D0=70000", 2, "\"D0=70000\": int16 value \"70000\": expected a whole number from -32768 to 32767"},
     {"write X0=1", 2, "\"X0=1\": the inputs X are driven by the hardware"},
     {"frobnicate", 2, "unknown command \"frobnicate\""},
-    {"read D0 --no-probe --retries 2 SILENT", 1, "tavrin read: D0: no reply (code 41)\n"},
+    {"read D0 --no-probe --retries 2 SILENT", 1, "tavrin read: D0: no reply within 70 ms\n"},
     {"read D0 SILENT", 1, ": no reply to ENQ"},
-    {"write D300=7 --no-probe --retries 0 SILENT", 1, "D300 = 7: failed, no reply (code 41)\n"},
+    {"write D300=7 --no-probe --retries 0 SILENT", 1, "D300 = 7: failed, no reply within 67 ms\n"},
+    // SMALL takes requests of 2 bytes at most: D20:2 is refused, D0 is read.
+    {"read D0 D20:2 SMALL", 1, "D0 = 0\ntavrin read: D20: the PLC refused the request (NAK)\n"},
+    {"watch D20:2 D0 --seconds 1 --retries 0 SMALL", 1, " D20: the PLC refused the request (NAK)\n"},
+    {"watch D20:2 D0 --seconds 1 --retries 0 SMALL", 1, " D0 = 0\n"},
+    {"read D0 --port=", 2, "--port: empty port \"\": expected a serial device such as /dev/ttyUSB0 or tcp:HOST:PORT"},
+    {"write M1826=1", 2, "\"M1826\": out of the programming port's reach (M0 to M1535): a request for M1826 would "
+                         "act on M8034 instead"},
+    {"watch M1600 --seconds 1", 2, "\"M1600\": out of the programming port's reach (M0 to M1535)"},
 };
 
 TEST(ToolRuns, ExitCodeAndWhatTheyPrint)
 {
     Sim silent;
     const QString silentLine = silent.start(QStringLiteral("--tcp 0 --drop 1"));
+    Sim small;
+    const QString smallLine = small.start(QStringLiteral("--tcp 0 --byte-limit 2"));
     for (const auto& row : kRuns) {
-        const QString run = tavrin(QString::fromUtf8(row.commandLine).replace(QLatin1String("SILENT"), silentLine));
+        const QString run = tavrin(QString::fromUtf8(row.commandLine)
+                                       .replace(QLatin1String("SILENT"), silentLine)
+                                       .replace(QLatin1String("SMALL"), smallLine));
         EXPECT_TRUE(run.endsWith(QStringLiteral("exit %1").arg(row.exitCode))) << row.commandLine;
         EXPECT_TRUE(run.contains(QString::fromUtf8(row.text))) << row.commandLine << "\n" << run.toStdString();
     }

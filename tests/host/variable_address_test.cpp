@@ -1,7 +1,10 @@
 // Variables as the user writes them, through the module's address check and
-// conversion; the PLC's own spellings M8000 and D8000 switch at 8000.
+// conversion; the PLC's own spellings M8000 and D8000 switch at 8000; M
+// relays past M1535 are out of the programming port's reach.
 
 #include "variable_address.h"
+
+#include "support/qt_printers.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +15,14 @@ const struct {
     int registers;
     const char* expected; // "name address index", or the refusal
 } kRows[] = {
-    {"M7999", 1, "M 7999 7999"},
+    {"M1535", 1, "M 1535 1535"},
+    {"M1536", 1, "\"M1536\": out of the programming port's reach (M0 to M1535): a request for M1536 would act "
+                 "on the counter contact C0 instead"},
+    {"M1530", 8, "\"M1530\": out of the programming port's reach (M0 to M1535): a request for M1536 would act "
+                 "on the counter contact C0 instead"},
+    {"M1826", 1, "\"M1826\": out of the programming port's reach (M0 to M1535): a request for M1826 would act "
+                 "on M8034 instead"},
+    {"M7999", 1, "\"M7999\": out of the programming port's reach (M0 to M1535): the PLC refuses a request for M7999"},
     {"M8000", 1, "SM 8000 0"},
     {"d8000", 1, "SD 8000 0"},
     {"D10.3", 1, "D_bit 10.3 163"},

@@ -1,0 +1,84 @@
+#pragma once
+
+// The built `tavrin` tool as a child process, and a virtual PLC served by the
+// test itself on a pseudo-terminal or a TCP port, so that a test can set and
+// look at PLC memory while the tool talks to it.
+
+#include "pty_line.h"
+#include "tcp_line.h"
+#include "virtual_plc.h"
+
+#include <QProcess>
+#include <QStringList>
+
+#include <memory>
+
+inline QStringList toolWords(const QString& commandLine)
+{
+    return commandLine.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
+// What `tavrin ARGUMENTS` prints on stdout, then on stderr, then "exit N"
+// (N is -1 when it was killed at the generous bound).
+inline QString runTool(const QStringList& arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral(TAVRIN_TOOL_PATH), arguments);
+    if (!process.waitForFinished(120000))
+        process.kill();
+    process.waitForFinished();
+    const int exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError())
+        + QStringLiteral("exit %1").arg(exitCode);
+}
+
+inline QString tavrin(const QString& commandLine)
+{
+    return runTool(toolWords(commandLine));
+}
+
+// `tavrin sim --baud 0 OPTIONS` as a child process, killed when the test ends.
+struct SimProcess : QProcess {
+    ~SimProcess() override
+    {
+        kill();
+        waitForFinished();
+    }
+    // Starts it; returns the options that point a command at it (only lost replies wait 50 ms).
+    QString start(const QString& options)
+    {
+        QProcess::start(QStringLiteral(TAVRIN_TOOL_PATH), toolWords(QStringLiteral("sim --baud 0 ") + options));
+        while (!canReadLine() && waitForReadyRead(10000)) {
+        }
+        // "listening on /dev/pts/N" or "listening on tcp:127.0.0.1:PORT"
+        const QString line = QString::fromUtf8(readLine()).section(QLatin1Char(' '), 2).trimmed();
+        return QStringLiteral(" --timeout-ms 50 --port ") + line;
+    }
+};
+
+enum class ServedOn { Pty, Tcp };
+
+// A virtual PLC of this process behind a pseudo-terminal or a TCP port.
+struct ServedPlc {
+    VirtualPlc plc;
+    std::unique_ptr<PtyLine> pty;
+    std::unique_ptr<TcpLine> tcp;
+
+    ServedPlc(ServedOn on, const VirtualPlcOptions& options, const LineOptions& line = LineOptions())
+        : plc(options)
+    {
+        if (on == ServedOn::Pty) {
+            pty = std::make_unique<PtyLine>(plc, line);
+            pty->open();
+        } else {
+            tcp = std::make_unique<TcpLine>(plc, line);
+            tcp->open();
+        }
+    }
+
+    // The --port value that reaches it.
+    QString port() const
+    {
+        return pty ? pty->devicePath() : QStringLiteral("tcp:127.0.0.1:%1").arg(tcp->port());
+    }
+};
