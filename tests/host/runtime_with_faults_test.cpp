@@ -1,6 +1,6 @@
-// The host runtime on lines that fail as plant lines do, over TCP loopback:
-// a PLC that loses 5 % of its replies, and a serial device server that
-// restarts.
+// The host runtime on lines that fail as plant lines do: a PLC that loses
+// 5 % of its replies, a serial device server that restarts, a USB adapter
+// that is unplugged and plugged in again.
 
 #include "host_runtime.h"
 #include "tool_process.h"
@@ -8,6 +8,8 @@
 #include "support/qt_printers.h"
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -128,6 +130,43 @@ TEST(LostLine, WritesDuringTheOutageFailWithTheReasonAndTheLineComesBack)
     for (const LineEvent& event : runtime->takeLineEvents())
         events << event.text.section(QLatin1Char(':'), 0, 0);
     EXPECT_EQ(events, QStringList({QStringLiteral("line lost"), QStringLiteral("line back")}));
+    runtime->stop();
+}
+
+// A USB adapter that is unplugged and plugged in again comes back under the
+// same name (a udev link such as /dev/serial/by-id/...): here a link to a
+// pseudo-terminal, pointed at a new one.
+TEST(LostLine, ASerialPortComesBackUnderItsName)
+{
+    VirtualPlc plc;
+    auto pty = std::make_unique<PtyLine>(plc);
+    ASSERT_TRUE(pty->open());
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("ttyPLC"));
+    ASSERT_TRUE(QFile::link(pty->devicePath(), link));
+    LineSettings settings;
+    QString error;
+    ASSERT_TRUE(parsePortOption(link, &settings.port, &error));
+    settings.answerAllowanceMs = 20;
+    auto runtime = startedRuntime(settings);
+    runtime->setPolledVariables({variable(QStringLiteral("D100"))});
+
+    pty.reset(); // unplugged
+    QElapsedTimer clock;
+    clock.start();
+    while (runtime->health().state != LineState::Lost && clock.elapsed() < 10000)
+        QThread::msleep(5);
+    ASSERT_EQ(runtime->health().state, LineState::Lost);
+    pty = std::make_unique<PtyLine>(plc); // plugged in again
+    ASSERT_TRUE(pty->open());
+    QFile::remove(link);
+    ASSERT_TRUE(QFile::link(pty->devicePath(), link));
+    plc.setValue(QStringLiteral("D"), 100, 0x0102);
+    clock.restart();
+    while (runtime->quality(0).quality != Quality::Good && clock.elapsed() < 10000)
+        QThread::msleep(5);
+    EXPECT_EQ(runtime->health().state, LineState::Up);
+    EXPECT_EQ(runtime->values(variable(QStringLiteral("D100"))), QByteArray("\x02\x01", 2));
     runtime->stop();
 }
 
