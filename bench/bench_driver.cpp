@@ -3,20 +3,18 @@
 #include "protocol/frame_codec.h"
 #include "protocol/fx_protocol.h"
 
-#include <QMutexLocker>
-
-BenchDriver::BenchDriver(qint32 blockSize, qint32 writeMode) : driver_(std::make_unique<Tavrin>())
+BenchDriver::BenchDriver(qint32 blockSize, qint32 writeMode)
 {
     comInfo_[ComInfoWord::BlockSize] = blockSize;
     comInfo_[ComInfoWord::RetryLimit] = 3;
     comInfo_[ComInfoWord::WriteMode] = writeMode;
-    driver_->SetComInfo(comInfo_.data());
+    renew();
 }
 
-void BenchDriver::clearWriteList()
+void BenchDriver::renew()
 {
-    QMutexLocker lock(&driver_->ListMutex);
-    driver_->WriteVarList.clear();
+    driver_ = std::make_unique<Tavrin>();
+    driver_->SetComInfo(comInfo_.data());
 }
 
 VarItem makeItem(const QString& regName, qint32 addr, qint32 count, qint32 opKind,

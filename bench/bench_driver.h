@@ -17,9 +17,11 @@ public:
 
     Tavrin& driver() { return *driver_; }
     qint32 comInfo(int word) const { return comInfo_[static_cast<size_t>(word)]; }
+    void setRetryLimit(qint32 limit) { comInfo_[ComInfoWord::RetryLimit] = limit; }
 
-    // Empties the write list (the benchmarks refill it outside the timing).
-    void clearWriteList();
+    // A fresh driver object with the same ComInfo block: empty lists, as
+    // the benchmarks want them before they refill outside the timing.
+    void renew();
 
 private:
     std::array<qint32, 32> comInfo_{};

@@ -120,24 +120,25 @@ void runQueuedWrites(benchmark::State& state, const QString& name, qint32 count,
                      const QByteArray& values, int callsPerBatch)
 {
     BenchDriver bench(32, WriteModeQueue);
-    Tavrin& driver = bench.driver();
     int left = callsPerBatch;
     qint64 items = 0;
+    qint32 queued = 0; // WriteVarList's size after the last call
     AllocProbe allocs;
     for (auto _ : state) {
         if (left == 0) {
             state.PauseTiming();
             allocs.pause();
-            items += driver.WriteVarList.size();
-            bench.clearWriteList();
+            items += queued;
+            bench.renew();
             left = callsPerBatch;
             allocs.resume();
             state.ResumeTiming();
         }
-        benchmark::DoNotOptimize(driver.SetRegisterData(name, 0, 0, values, count));
+        queued = bench.driver().SetRegisterData(name, 0, 0, values, count);
+        benchmark::DoNotOptimize(queued);
         --left;
     }
-    items += driver.WriteVarList.size();
+    items += queued;
     state.counters["allocs/op"] = allocs.perIteration(state.iterations());
     state.counters["items/op"] =
         state.iterations() ? static_cast<double>(items) / static_cast<double>(state.iterations()) : 0.0;

@@ -5,8 +5,16 @@
 
 #include "alloc_counter.h"
 #include "bench_driver.h"
+#include "image/reply_decoders.h"
+#include "protocol/read_requests.h"
+#include "protocol/reply_check.h"
 
 #include <benchmark/benchmark.h>
+
+#include <QMutex>
+#include <QMutexLocker>
+
+#include <memory>
 
 namespace {
 
@@ -96,24 +104,21 @@ void BM_Transaction_WriteDWord(benchmark::State& state)
 }
 
 // The reply check and decode of one 32-word read alone, the part of the
-// transaction that touches the image: the frame stays at the head of the
-// queue, so every iteration checks and decodes the same reply again.
+// transaction that touches the image: the reply is judged against the frame
+// the read builder makes and decoded under an image lock, again and again.
 void BM_ValidateReply_D32Words(benchmark::State& state)
 {
-    BenchDriver bench(32, 0);
-    Tavrin& driver = bench.driver();
-    driver.AddListReadVar(makeItem(QStringLiteral("D"), 0, 32, OpKindRead));
-    RequestFrame* frame = driver.ComCommunication();
-    if (!frame) {
-        state.SkipWithError("the module built no read frame");
-        return;
-    }
-    const QByteArray reply = dataReplyFor(*frame);
-    const auto length = static_cast<qint32>(reply.size());
+    const RequestFrame frame = BuildReadRequest(makeItem(QStringLiteral("D"), 0, 32, OpKindRead)).front();
+    const QByteArray reply = dataReplyFor(frame);
+    auto image = std::make_unique<RegisterImage>();
+    QMutex imageMutex;
     qint64 failures = 0;
     AllocProbe allocs;
-    for (auto _ : state)
-        failures += driver.ValidateReply(reply, length) != ReplyAccepted;
+    for (auto _ : state) {
+        failures += checkReply(frame, reply) != ReplyVerdict::Data;
+        QMutexLocker lock(&imageMutex);
+        DecodeReply(*image, frame, reply);
+    }
     state.counters["allocs/op"] = allocs.perIteration(state.iterations());
     if (failures)
         state.SkipWithError("the reply was refused");

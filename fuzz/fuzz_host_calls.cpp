@@ -14,7 +14,7 @@
 // - ReCreatReadVarList returns the size of the read list, and its blocks
 //   carry the read-block fields.
 
-#include "core/driver_object.h"
+#include "core/driver_probe.h"
 #include "fuzz_input.h"
 #include "image_areas_oracle.h"
 #include "protocol/frame_codec.h"
@@ -27,7 +27,7 @@
 
 namespace {
 
-Tavrin* current = nullptr;
+const TavrinProbe* current = nullptr;
 bool insideDataCom = false;
 qint32* activeComInfo = nullptr;
 
@@ -36,9 +36,8 @@ void checkingCallback(qint32 tag, qint32, qint32, qint32 status)
     FUZZ_CHECK(insideDataCom);
     FUZZ_CHECK(status == CompletionGood || status == CompletionGivenUp);
     FUZZ_CHECK(tag == activeComInfo[ComInfoWord::CallbackTag]);
-    FUZZ_CHECK(!current->ListMutex.tryLock()); // held by the list step
-    FUZZ_CHECK(current->ImageMutex.tryLock());
-    current->ImageMutex.unlock();
+    FUZZ_CHECK(!current->isListMutexFree()); // held by the list step
+    FUZZ_CHECK(current->isImageMutexFree());
 }
 
 bool isDataComResult(qint32 r)
@@ -116,34 +115,33 @@ QByteArray goodReply(const RequestFrame& frame, FuzzInput& in)
     return reply;
 }
 
-void checkReadBlocks(const Tavrin& driver, qint32 result)
+void checkReadBlocks(const TavrinProbe& probe, qint32 result)
 {
-    FUZZ_CHECK(result == driver.ReadVarList.size());
-    for (int i = 0; i < driver.ReadVarList.size(); ++i) {
-        const VarItem& block = driver.ReadVarList.at(i);
+    const std::vector<VarItem> blocks = probe.readList();
+    FUZZ_CHECK(result == static_cast<qint32>(blocks.size()));
+    for (const VarItem& block : blocks) {
         FUZZ_CHECK(block.HostId == 0 && block.HostSubId == -1 && block.OpKind == OpKindRead);
         FUZZ_CHECK(block.WorkA == 0 && block.WorkB == 0 && block.Data.isEmpty());
     }
 }
 
-void checkBetweenCalls(Tavrin& driver)
+void checkBetweenCalls(const TavrinProbe& probe)
 {
-    FUZZ_CHECK(driver.WriteVarList.size() <= PendingListLimit);
-    FUZZ_CHECK(driver.OnceReadVarList.size() <= PendingListLimit);
-    FUZZ_CHECK(driver.FrameQueue.size() <= 2);
-    for (int i = 0; i < driver.FrameQueue.size(); ++i)
-        FUZZ_CHECK(driver.FrameQueue.at(i).SendLength == driver.FrameQueue.at(i).FrameBytes.size());
-    FUZZ_CHECK(driver.ListMutex.tryLock());
-    driver.ListMutex.unlock();
-    FUZZ_CHECK(driver.ImageMutex.tryLock());
-    driver.ImageMutex.unlock();
+    FUZZ_CHECK(probe.writeListSize() <= PendingListLimit);
+    FUZZ_CHECK(probe.onceReadListSize() <= PendingListLimit);
+    FUZZ_CHECK(probe.frameQueueSize() <= 2);
+    if (const RequestFrame* head = probe.headFrame())
+        FUZZ_CHECK(head->SendLength == head->FrameBytes.size());
+    FUZZ_CHECK(probe.isListMutexFree());
+    FUZZ_CHECK(probe.isImageMutexFree());
 }
 
 // Areas a call into the request cycle may change: those of the item in
 // flight and of the first pending write (built and stored into the image).
-QString headName(const Tavrin& driver)
+QString headName(const TavrinProbe& probe)
 {
-    return driver.FrameQueue.isEmpty() ? QString() : driver.FrameQueue.first().Item.RegName;
+    const RequestFrame* head = probe.headFrame();
+    return head ? head->Item.RegName : QString();
 }
 
 } // namespace
@@ -154,7 +152,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     qint32 blocks[2][ComInfoWord::Count];
     fillComInfo(in, blocks[0]);
     auto driver = std::make_unique<Tavrin>();
-    current = driver.get();
+    const TavrinProbe probe(*driver);
+    current = &probe;
     if (in.u8() % 8 != 0) { // now and then the host forgets SetComInfo
         driver->SetComInfo(blocks[0]);
         activeComInfo = blocks[0];
@@ -166,7 +165,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         driver->RegistCallBackFuncIntf(checkingCallback, 5);
 
     for (int call = 0; call < 48 && !in.atEnd(); ++call) {
-        const RegisterImage before = driver->Image;
+        const RegisterImage before = probe.image();
         switch (in.pick(12)) {
         case 0: {
             const int which = in.u8() % 2;
@@ -183,15 +182,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         case 2: {
             const VarItem item = anyItem(in);
             const qint32 size = driver->AddListWriteVar(item);
-            FUZZ_CHECK(size == driver->WriteVarList.size());
-            FUZZ_CHECK(changedOnlyIn(before, driver->Image, {}));
+            FUZZ_CHECK(size == probe.writeListSize());
+            FUZZ_CHECK(changedOnlyIn(before, probe.image(), {}));
             break;
         }
         case 3: {
             VarItem item = anyItem(in);
             const qint32 size = driver->AddListOnceReadVar(item);
-            FUZZ_CHECK(size == 0 || size == driver->OnceReadVarList.size());
-            FUZZ_CHECK(changedOnlyIn(before, driver->Image, {}));
+            FUZZ_CHECK(size == 0 || size == probe.onceReadListSize());
+            FUZZ_CHECK(changedOnlyIn(before, probe.image(), {}));
             break;
         }
         case 4: {
@@ -200,7 +199,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             const qint32 count = in.number();
             QByteArray values = in.bytes();
             FUZZ_CHECK(driver->GetRegisterData(name, index, 0, values, count) == 1);
-            FUZZ_CHECK(changedOnlyIn(before, driver->Image, {}));
+            FUZZ_CHECK(changedOnlyIn(before, probe.image(), {}));
             break;
         }
         case 5: {
@@ -211,39 +210,37 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             const QByteArray values = in.bytes();
             const qint32 result = driver->SetRegisterData(name, index, station, values, count);
             FUZZ_CHECK(result >= 0 && result <= PendingListLimit);
-            FUZZ_CHECK(changedOnlyIn(before, driver->Image, {name}));
+            FUZZ_CHECK(changedOnlyIn(before, probe.image(), {name}));
             break;
         }
         case 6: {
             const QList<HostVarDef> vars = anyHostList(in);
-            checkReadBlocks(*driver, driver->ReCreatReadVarList(vars));
-            FUZZ_CHECK(changedOnlyIn(before, driver->Image, {}));
+            checkReadBlocks(probe, driver->ReCreatReadVarList(vars));
+            FUZZ_CHECK(changedOnlyIn(before, probe.image(), {}));
             break;
         }
         case 7:
         case 8: {
-            const QString pending =
-                driver->WriteVarList.isEmpty() ? QString() : driver->WriteVarList.first().RegName;
+            const QString pending = probe.firstWriteName();
             RequestFrame* frame = driver->ComCommunication();
-            FUZZ_CHECK((frame == nullptr) == driver->FrameQueue.isEmpty());
+            FUZZ_CHECK(frame == probe.headFrame());
             if (frame) {
-                FUZZ_CHECK(frame == &driver->FrameQueue.first());
                 FUZZ_CHECK(isWholeFrame(*frame));
             }
-            FUZZ_CHECK(changedOnlyIn(before, driver->Image, {pending}));
+            FUZZ_CHECK(changedOnlyIn(before, probe.image(), {pending}));
             break;
         }
         case 9:
         case 10: {
             const bool good = in.u8() % 2 == 0;
             QByteArray reply;
-            if (good && !driver->FrameQueue.isEmpty())
-                reply = goodReply(driver->FrameQueue.first(), in);
+            if (good && probe.headFrame())
+                reply = goodReply(*probe.headFrame(), in);
             else
                 reply = in.bytes();
-            const int queued = driver->FrameQueue.size();
-            const QString name = headName(*driver);
-            const RegisterImage cycleBefore = driver->Image;
+            const int queued = probe.frameQueueSize();
+            const QString name = headName(probe);
+            const RegisterImage cycleBefore = probe.image();
             qint32 wordsBefore[ComInfoWord::Count];
             std::copy(activeComInfo, activeComInfo + ComInfoWord::Count, wordsBefore);
             insideDataCom = true;
@@ -251,14 +248,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             insideDataCom = false;
             FUZZ_CHECK(isDataComResult(result));
             if (queued == 0) { // nothing in flight: nothing changes
-                FUZZ_CHECK(result == ReplyMissing && driver->FrameQueue.isEmpty());
+                FUZZ_CHECK(result == ReplyMissing && probe.frameQueueSize() == 0);
                 FUZZ_CHECK(std::equal(wordsBefore, wordsBefore + ComInfoWord::Count, activeComInfo));
             }
             else if (result == ReplyResend)
-                FUZZ_CHECK(driver->FrameQueue.size() == queued);
+                FUZZ_CHECK(probe.frameQueueSize() == queued);
             else if (result != ReplyAccepted)
-                FUZZ_CHECK(driver->FrameQueue.isEmpty());
-            FUZZ_CHECK(changedOnlyIn(cycleBefore, driver->Image, {name}));
+                FUZZ_CHECK(probe.frameQueueSize() == 0);
+            FUZZ_CHECK(changedOnlyIn(cycleBefore, probe.image(), {name}));
             break;
         }
         default:
@@ -273,7 +270,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             }
             break;
         }
-        checkBetweenCalls(*driver);
+        checkBetweenCalls(probe);
     }
     current = nullptr;
     return 0;

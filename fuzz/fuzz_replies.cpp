@@ -12,7 +12,7 @@
 // 15-byte frame with a correct sum carrying the read word with the bit
 // applied; a frame handed out always has SendLength equal to its size.
 
-#include "core/driver_object.h"
+#include "core/driver_probe.h"
 #include "fuzz_input.h"
 #include "image_areas_oracle.h"
 #include "protocol/frame_codec.h"
@@ -20,6 +20,7 @@
 
 #include <QByteArray>
 
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -130,14 +131,14 @@ void queue(Tavrin& driver, const Request& r)
 }
 
 // An accepted data reply to a read stored its bytes into the item's area.
-void checkDecoded(const Tavrin& driver, const RequestFrame& frame, const QByteArray& reply)
+void checkDecoded(const RegisterImage& image, const RequestFrame& frame, const QByteArray& reply)
 {
     const VarItem& item = frame.Item;
     const RegisterTypeInfo* info = findRegisterType(item.RegName);
     FUZZ_CHECK(info != nullptr);
     const int chars = frame.DataChars;
     if (info->readGroup == ReadGroup::Bits) {
-        const AreaSpan area = areaSpan(driver.Image, item.RegName);
+        const AreaSpan area = areaSpan(image, item.RegName);
         for (int j = 0; j < chars / 2; ++j)
             FUZZ_CHECK(area.begin[item.Addr / 8 + j] == replyByte(reply, 1 + 2 * j));
     } else if (info->type == RegisterType::CV32) {
@@ -145,10 +146,11 @@ void checkDecoded(const Tavrin& driver, const RequestFrame& frame, const QByteAr
             quint32 value = 0;
             for (int b = 0; b < 4; ++b)
                 value |= static_cast<quint32>(replyByte(reply, 1 + 8 * j + 2 * b)) << (8 * b);
-            FUZZ_CHECK(driver.Image.CV32[item.Addr + j] == value);
+            const AreaSpan area = areaSpan(image, item.RegName);
+            FUZZ_CHECK(std::memcmp(area.begin + 4 * (item.Addr + j), &value, 4) == 0);
         }
     } else {
-        const auto* words = reinterpret_cast<const quint16*>(areaSpan(driver.Image, item.RegName).begin);
+        const auto* words = reinterpret_cast<const quint16*>(areaSpan(image, item.RegName).begin);
         for (int j = 0; j < chars / 4; ++j) {
             const quint16 value = static_cast<quint16>(replyByte(reply, 1 + 4 * j)
                                                        | replyByte(reply, 3 + 4 * j) << 8);
@@ -158,14 +160,16 @@ void checkDecoded(const Tavrin& driver, const RequestFrame& frame, const QByteAr
 }
 
 // The write half of a D_bit pair, completed after its read was answered.
-void checkCompletedPair(const Tavrin& driver, const VarItem& writeItem)
+void checkCompletedPair(const TavrinProbe& probe, const VarItem& writeItem)
 {
-    FUZZ_CHECK(!driver.FrameQueue.isEmpty());
-    const RequestFrame& second = driver.FrameQueue.first();
+    FUZZ_CHECK(probe.headFrame() != nullptr);
+    const RequestFrame& second = *probe.headFrame();
     const QByteArray& f = second.FrameBytes;
     FUZZ_CHECK(f.size() == 15 && second.SendLength == 15);
     FUZZ_CHECK(f[0] == 0x02 && f[1] == '1' && f[12] == 0x03);
-    quint16 word = driver.Image.D[writeItem.Addr / 16];
+    const RegisterImage image = probe.image();
+    const auto* d = reinterpret_cast<const quint16*>(areaSpan(image, QStringLiteral("D")).begin);
+    quint16 word = d[writeItem.Addr / 16];
     const quint16 mask = static_cast<quint16>(1u << (writeItem.Addr % 16));
     if (writeItem.Data[0] == 1)
         word |= mask;
@@ -195,40 +199,40 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const Request request = chooseRequest(in, blockSize);
 
     auto driver = std::make_unique<Tavrin>();
+    const TavrinProbe probe(*driver);
     driver->SetComInfo(comInfo);
     callbacks = 0;
     driver->RegistCallBackFuncIntf(countCallback, 0);
     queue(*driver, request);
 
     for (int round = 0; round < 64 && !in.atEnd(); ++round) {
-        const RegisterImage before = driver->Image;
+        const RegisterImage before = probe.image();
         RequestFrame* frame = driver->ComCommunication();
         if (!frame) { // a write ended: offer it again
-            FUZZ_CHECK(driver->FrameQueue.isEmpty());
+            FUZZ_CHECK(probe.frameQueueSize() == 0);
             queue(*driver, request);
             continue;
         }
-        FUZZ_CHECK(frame == &driver->FrameQueue.first());
+        FUZZ_CHECK(frame == probe.headFrame());
         FUZZ_CHECK(frame->SendLength == frame->FrameBytes.size());
         const RequestFrame head = *frame; // DataCom may destroy it
-        const int queued = driver->FrameQueue.size();
+        const int queued = probe.frameQueueSize();
 
         QByteArray reply = in.bytes();
         const qint32 result = driver->DataCom(reply);
         FUZZ_CHECK(isDataComResult(result));
-        FUZZ_CHECK(changedOnlyIn(before, driver->Image, {request.item.RegName}));
+        const RegisterImage after = probe.image();
+        FUZZ_CHECK(changedOnlyIn(before, after, {request.item.RegName}));
         if (result == ReplyResend)
-            FUZZ_CHECK(driver->FrameQueue.size() == queued);
+            FUZZ_CHECK(probe.frameQueueSize() == queued);
         else if (result != ReplyAccepted)
-            FUZZ_CHECK(driver->FrameQueue.isEmpty());
+            FUZZ_CHECK(probe.frameQueueSize() == 0);
         if (result == ReplyAccepted && head.DataChars > 0)
-            checkDecoded(*driver, head, reply);
+            checkDecoded(after, head, reply);
         if (result == ReplyAccepted && head.Item.OpKind == OpKindReadBeforeWrite)
-            checkCompletedPair(*driver, request.item);
-        FUZZ_CHECK(driver->ListMutex.tryLock());
-        driver->ListMutex.unlock();
-        FUZZ_CHECK(driver->ImageMutex.tryLock());
-        driver->ImageMutex.unlock();
+            checkCompletedPair(probe, request.item);
+        FUZZ_CHECK(probe.isListMutexFree());
+        FUZZ_CHECK(probe.isImageMutexFree());
     }
     return 0;
 }

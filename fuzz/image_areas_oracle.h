@@ -1,10 +1,11 @@
 #pragma once
 
 // The fuzz targets' own view of the image areas, written from the image
-// layout (one area per register type, D shared by "D" and "D_bit"), so that
-// a check can say "nothing outside this area changed". An out-of-area
-// write inside the driver object lands in the neighbouring area, which
-// AddressSanitizer cannot see; these checks can.
+// layout (bit areas in one byte pool, word areas in one word pool, the
+// 32-bit counters in a third, each pool in register-table order; D shared
+// by "D" and "D_bit"), so that a check can say "nothing outside this area
+// changed". An out-of-area write inside the image lands in the neighbouring
+// area, which AddressSanitizer cannot see; these checks can.
 
 #include "image/register_image.h"
 
@@ -20,21 +21,26 @@ struct AreaSpan {
 
 inline AreaSpan areaSpan(const RegisterImage& image, const QString& name)
 {
-    auto span = [](const auto& area) {
-        return AreaSpan{reinterpret_cast<const quint8*>(area), sizeof area};
+    struct Area {
+        const char* name;
+        int pool; // 0 bits, 1 words, 2 double words
+        size_t offset, units;
     };
-    if (name == QLatin1String("X")) return span(image.X);
-    if (name == QLatin1String("Y")) return span(image.Y);
-    if (name == QLatin1String("M")) return span(image.M);
-    if (name == QLatin1String("SM")) return span(image.SM);
-    if (name == QLatin1String("S")) return span(image.S);
-    if (name == QLatin1String("T")) return span(image.T);
-    if (name == QLatin1String("C")) return span(image.C);
-    if (name == QLatin1String("D") || name == QLatin1String("D_bit")) return span(image.D);
-    if (name == QLatin1String("SD")) return span(image.SD);
-    if (name == QLatin1String("TV")) return span(image.TV);
-    if (name == QLatin1String("CV")) return span(image.CV);
-    if (name == QLatin1String("32CV")) return span(image.CV32);
+    static const Area areas[] = {
+        {"X", 0, 0, 33},      {"Y", 0, 33, 33},     {"M", 0, 66, 1000},  {"SM", 0, 1066, 40},
+        {"S", 0, 1106, 150},  {"T", 0, 1256, 40},   {"C", 0, 1296, 40},  {"D", 1, 0, 8000},
+        {"D_bit", 1, 0, 8000}, {"SD", 1, 8000, 256}, {"TV", 1, 8256, 256}, {"CV", 1, 8512, 200},
+        {"32CV", 2, 0, 56},
+    };
+    for (const Area& area : areas) {
+        if (name != QLatin1String(area.name))
+            continue;
+        if (area.pool == 0)
+            return {image.bits + area.offset, area.units};
+        if (area.pool == 1)
+            return {reinterpret_cast<const quint8*>(image.words + area.offset), 2 * area.units};
+        return {reinterpret_cast<const quint8*>(image.doubleWords + area.offset), 4 * area.units};
+    }
     return {};
 }
 

@@ -1,45 +1,44 @@
 #include "device_memory.h"
 
-#include "device_areas.h"
-#include "protocol/device_address_map.h"
+#include "device_map.h"
 
 namespace {
 
 constexpr qint64 AddressSpace = 0x10000;
 
-// Where a named element lives: a byte address and a bit within the element
-// (bits counted from the element's lowest byte), or a whole element.
-struct ElementLocation {
+// Where a named device lives: its byte address and, for a bit device, the
+// bit counted from that byte; or a whole word or double word.
+struct DeviceLocation {
     qint64 byteAddress = 0;
-    int bit = -1; // -1: the whole element
-    int width = 1; // bytes of the whole element
+    int bit = -1;  // -1: the whole device
+    int width = 1; // bytes of the element the bit lies in, or of the whole device
 };
 
-std::optional<ElementLocation> locate(const QString& regName, qint64 index)
+// D_bit index 163 is bit 3 of D10: byte 0x1000 + 2 x 10, bit 3 of the word.
+std::optional<DeviceLocation> locateDataBit(qint64 index)
 {
-    const RegisterTypeInfo* info = findRegisterType(regName);
-    if (!info || index < 0)
+    const DeviceRange* d = deviceRangeNamed(QStringLiteral("D"));
+    if (index >= 16 * d->devices())
         return std::nullopt;
-    const DeviceArea& area = deviceAreaOf(info->type);
-    switch (info->type) {
-    case RegisterType::DBit: // word x 16 + bit: D10.3 is index 163
-        if (index >= area.elementCount * 16)
-            return std::nullopt;
-        return ElementLocation{byteAddressOf(RegisterType::DBit, index / 16),
-                               static_cast<int>(index % 16), 2};
-    default:
-        break;
-    }
-    if (index >= area.elementCount)
+    return DeviceLocation{d->firstByte + 2 * (index / 16), static_cast<int>(index % 16), 2};
+}
+
+std::optional<DeviceLocation> locate(const QString& regName, qint64 index)
+{
+    if (index < 0)
         return std::nullopt;
-    const qint64 address = byteAddressOf(info->type, index);
-    switch (info->element) {
-    case ElementKind::Bit:
-        return ElementLocation{address, static_cast<int>(index % 8), 1};
-    case ElementKind::Word:
-        return ElementLocation{address, -1, 2};
-    case ElementKind::DoubleWord:
-        return ElementLocation{address, -1, 4};
+    if (regName == QLatin1String("D_bit"))
+        return locateDataBit(index);
+    const DeviceRange* range = deviceRangeNamed(regName);
+    if (!range || index >= range->devices())
+        return std::nullopt;
+    switch (range->element) {
+    case DeviceElement::Bits:
+        return DeviceLocation{range->firstByte + index / 8, static_cast<int>(index % 8), 1};
+    case DeviceElement::Words:
+        return DeviceLocation{range->firstByte + 2 * index, -1, 2};
+    case DeviceElement::DoubleWords:
+        return DeviceLocation{range->firstByte + 4 * index, -1, 4};
     }
     return std::nullopt;
 }
@@ -53,22 +52,13 @@ bool DeviceMemory::inSpace(qint64 address)
     return address >= 0 && address < AddressSpace;
 }
 
-bool DeviceMemory::inArea(qint64 address)
-{
-    for (const DeviceArea& area : deviceAreas()) {
-        if (address >= area.firstByte && address < area.firstByte + area.byteCount)
-            return true;
-    }
-    return false;
-}
-
 bool DeviceMemory::isReadable(qint64 address, qint64 count) const
 {
     if (count < 1 || !inSpace(address) || count > AddressSpace - address)
         return false;
-    // Areas may adjoin (X ends at 0x009F, Y starts at 0x00A0), so check each byte.
+    // Ranges may adjoin (X ends at 0x009F, Y starts at 0x00A0), so check each byte.
     for (qint64 a = address; a < address + count; ++a) {
-        if (!inArea(a))
+        if (!deviceRangeAt(a))
             return false;
     }
     return true;
@@ -78,33 +68,31 @@ bool DeviceMemory::isWritable(qint64 address, qint64 count) const
 {
     if (!isReadable(address, count))
         return false;
-    for (const DeviceArea& area : deviceAreas()) {
-        const bool overlaps = address < area.firstByte + area.byteCount
-                              && area.firstByte < address + count;
-        if (overlaps && !area.writable)
+    for (qint64 a = address; a < address + count; ++a) {
+        if (!deviceRangeAt(a)->writable)
             return false;
     }
     return true;
 }
 
+// Bit address b is bit b % 8 of byte b / 8: a force reaches the bit devices
+// of a writable range (S0-S999 are bit addresses 0x0000-0x03E7).
 bool DeviceMemory::isForceable(qint64 bitAddress) const
 {
-    for (const DeviceArea& area : deviceAreas()) {
-        if (area.writable && area.firstBit >= 0 && bitAddress >= area.firstBit
-            && bitAddress < area.firstBit + area.elementCount)
-            return true;
-    }
-    return false;
+    if (bitAddress < 0)
+        return false;
+    const DeviceRange* range = deviceRangeAt(bitAddress / 8);
+    return range && range->writable && range->element == DeviceElement::Bits;
 }
 
 quint8 DeviceMemory::byte(qint64 address) const
 {
-    return inSpace(address) && inArea(address) ? bytes_[static_cast<size_t>(address)] : 0;
+    return inSpace(address) && deviceRangeAt(address) ? bytes_[static_cast<size_t>(address)] : 0;
 }
 
 bool DeviceMemory::setByte(qint64 address, quint8 value)
 {
-    if (!inSpace(address) || !inArea(address))
+    if (!inSpace(address) || !deviceRangeAt(address))
         return false;
     bytes_[static_cast<size_t>(address)] = value;
     return true;
@@ -171,7 +159,7 @@ void DeviceMemory::write(qint64 address, const QByteArray& data)
 
 std::optional<quint32> DeviceMemory::value(const QString& regName, qint64 index) const
 {
-    const std::optional<ElementLocation> at = locate(regName, index);
+    const std::optional<DeviceLocation> at = locate(regName, index);
     if (!at)
         return std::nullopt;
     if (at->bit >= 0) {
@@ -183,7 +171,7 @@ std::optional<quint32> DeviceMemory::value(const QString& regName, qint64 index)
 
 bool DeviceMemory::setValue(const QString& regName, qint64 index, quint32 value)
 {
-    const std::optional<ElementLocation> at = locate(regName, index);
+    const std::optional<DeviceLocation> at = locate(regName, index);
     if (!at)
         return false;
     if (at->bit >= 0) // bit b of the element starting at the byte: byte b / 8, bit b % 8

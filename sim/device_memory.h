@@ -8,8 +8,6 @@
 // bit b % 8 of byte b / 8 of the same space: Y0's bit address 0x0500 is
 // bit 0 of byte 0x00A0, where block reads find Y0 to Y7.
 
-#include "registers/register_types.h"
-
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
@@ -46,10 +44,12 @@ public:
     QByteArray read(qint64 address, int count) const;
     void write(qint64 address, const QByteArray& data);
 
-    // --- By register name and index, through the shared address map: bit
-    // types give 0 or 1, word types 16 bits, 32CV 32 bits. D_bit indexes are
-    // word x 16 + bit. Unknown names and indexes beyond the PLC's devices
-    // (M1536 up, see device_areas.h) give nullopt / false.
+    // --- By register name and index, through the PLC's own device map
+    // (device_map.h): bit devices give 0 or 1, words 16 bits, 32CV 32 bits.
+    // The index counts devices from the range's first: X10 (octal) is 8,
+    // M8000 is SM 0, C200 is 32CV 0; "D_bit" index word x 16 + bit is a bit
+    // of the D words. Unknown names and indexes beyond the PLC's devices
+    // (M1536 up) give nullopt / false.
     std::optional<quint32> value(const QString& regName, qint64 index) const;
     bool setValue(const QString& regName, qint64 index, quint32 value);
 
@@ -57,7 +57,6 @@ public:
 
 private:
     static bool inSpace(qint64 address);
-    static bool inArea(qint64 address);
 
     std::vector<quint8> bytes_;
 };

@@ -1,6 +1,6 @@
 #include "fault_injector.h"
 
-#include "protocol/fx_protocol.h"
+#include "port_codec.h"
 
 FaultInjector::FaultInjector(const FaultOptions& options)
     : options_(options), random_(options.seed)
@@ -45,7 +45,7 @@ FaultedReply FaultInjector::apply(const QByteArray& reply)
         out.bytes.clear();
         break;
     case FaultKind::Nak:
-        out.bytes = QByteArray(1, Fx::NAK);
+        out.bytes = QByteArray(1, PortCodec::NAK);
         break;
     case FaultKind::Truncate:
         out.bytes.truncate(out.bytes.size() / 2);

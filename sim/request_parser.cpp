@@ -1,20 +1,10 @@
 #include "request_parser.h"
 
-#include "protocol/frame_codec.h"
-#include "protocol/fx_protocol.h"
+#include "port_codec.h"
 
 namespace {
 
 using Kind = ParsedRequest::Kind;
-
-int strictHexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 // Value of `digits` hex characters from `text`, most significant first;
 // -1 if any is not an upper-case hex digit.
@@ -22,7 +12,7 @@ qint64 hexField(const char* text, int digits)
 {
     qint64 value = 0;
     for (int i = 0; i < digits; ++i) {
-        const int digit = strictHexDigit(text[i]);
+        const int digit = PortCodec::hexValue(text[i]);
         if (digit < 0)
             return -1;
         value = value * 16 + digit;
@@ -81,25 +71,23 @@ ParsedRequest decodeForce(const char* body, int bodyLength, Kind kind)
 ParsedRequest decodeRequestFrame(const QByteArray& frame)
 {
     const int length = static_cast<int>(frame.size());
-    if (length < 4 || frame.at(0) != Fx::STX || frame.at(length - 3) != Fx::ETX)
+    if (length < 4 || frame.at(0) != PortCodec::STX || frame.at(length - 3) != PortCodec::ETX)
         return malformed();
     const int etxIndex = length - 3;
-    char sum[2];
-    putHexByte(sum, frameSumCheck(frame, etxIndex));
     ParsedRequest request;
-    if (frame.at(length - 2) != sum[0] || frame.at(length - 1) != sum[1]) {
+    if (frame.right(2) != PortCodec::sumText(frame.mid(1, etxIndex))) {
         request.kind = Kind::BadSum;
     } else {
         const char* body = frame.constData() + 1; // command character on
         const int bodyLength = etxIndex - 1;
         const char command = bodyLength > 0 ? body[0] : '\0';
-        if (command == Fx::CommandRead)
+        if (command == PortCodec::BlockRead)
             request = decodeBlock(body, bodyLength, Kind::BlockRead);
-        else if (command == Fx::CommandWrite)
+        else if (command == PortCodec::BlockWrite)
             request = decodeBlock(body, bodyLength, Kind::BlockWrite);
-        else if (command == Fx::CommandForceOn)
+        else if (command == PortCodec::ForceOn)
             request = decodeForce(body, bodyLength, Kind::ForceOn);
-        else if (command == Fx::CommandForceOff)
+        else if (command == PortCodec::ForceOff)
             request = decodeForce(body, bodyLength, Kind::ForceOff);
     }
     request.frameLength = length;
@@ -131,10 +119,10 @@ void RequestParser::take(char c, QVector<ParsedRequest>& out)
 {
     switch (state_) {
     case State::Hunting:
-        if (c == Fx::STX) {
+        if (c == PortCodec::STX) {
             frame_.append(c);
             state_ = State::InFrame;
-        } else if (c == Fx::ENQ) {
+        } else if (c == PortCodec::ENQ) {
             ParsedRequest enquiry;
             enquiry.kind = Kind::Enquiry;
             enquiry.frameLength = 1;
@@ -144,14 +132,14 @@ void RequestParser::take(char c, QVector<ParsedRequest>& out)
         }
         return;
     case State::InFrame:
-        if (c == Fx::STX) { // resynchronise: the frame so far was broken
+        if (c == PortCodec::STX) { // resynchronise: the frame so far was broken
             drop();
             frame_.append(c);
             state_ = State::InFrame;
             return;
         }
         frame_.append(c);
-        if (c == Fx::ETX)
+        if (c == PortCodec::ETX)
             state_ = State::InSum;
         else if (frame_.size() > MaxFrameLength - 3) // no room left for ETX and the sum
             drop();

@@ -1,28 +1,23 @@
 #include "virtual_plc.h"
 
-#include "protocol/frame_codec.h"
-#include "protocol/fx_protocol.h"
+#include "port_codec.h"
 #include "scan_program.h"
 
 #include <QMutexLocker>
 
 namespace {
-const QByteArray Ack(1, Fx::ACK);
-const QByteArray Nak(1, Fx::NAK);
+const QByteArray Ack(1, PortCodec::ACK);
+const QByteArray Nak(1, PortCodec::NAK);
 } // namespace
 
 QByteArray encodeDataReply(const QByteArray& data)
 {
-    QByteArray reply(2 * data.size() + Fx::DataReplyOverhead, Qt::Uninitialized);
-    char* out = reply.data();
-    *out++ = Fx::STX;
-    for (char byte : data) {
-        putHexByte(out, static_cast<quint8>(byte));
-        out += 2;
-    }
-    *out = Fx::ETX;
-    putHexByte(out + 1, frameSumCheck(reply, static_cast<int>(out - reply.data())));
-    return reply;
+    QByteArray body;
+    body.reserve(2 * data.size() + 1);
+    for (char byte : data)
+        body += PortCodec::hexText(static_cast<quint8>(byte), 2);
+    body += PortCodec::ETX;
+    return PortCodec::STX + body + PortCodec::sumText(body);
 }
 
 VirtualPlc::VirtualPlc(const VirtualPlcOptions& options)

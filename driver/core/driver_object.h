@@ -1,31 +1,29 @@
 #pragma once
 
-// The driver object: all run-time state of the module. The module keeps one
-// static instance (see entry_points.cpp) behind the exported functions; tests
-// construct their own. Only the default constructor is exported.
+// The driver object: all run-time state of the module, private, behind the
+// host's entry points. The module keeps one static instance (see
+// entry_points.cpp); tests construct their own. Only the default constructor
+// is exported. Frames come from the protocol's builders and replies go into
+// the image through its decoders; the object owns the lists, the frame queue
+// and the request cycle that joins them.
 
 #include "core/com_info_block.h"
-#include "core/owning_list.h"
+#include "core/variable_lists.h"
 #include "image/register_image.h"
+#include "protocol/request_record.h"
 #include "tavrin.h"
 
 #include <QMutex>
 
 #include <atomic>
 
-using VarItemList = OwningList<VarItem>;
-using FrameQueueList = OwningList<RequestFrame>;
-
-// ListKind values: which list the item in flight came from.
-namespace ListKindValue {
-constexpr qint32 Read = 0;
-constexpr qint32 Write = 1;
-constexpr qint32 OnceRead = 2;
-constexpr qint32 None = 100; // before the first item is taken
-} // namespace ListKindValue
-
-// Most items WriteVarList and OnceReadVarList hold; further items are dropped.
-constexpr int PendingListLimit = 1024;
+// Which list the item in flight came from (the driver object's ListKind).
+enum class VarListKind : qint32 {
+    Read = 0,     // ReadVarList, the cyclic read blocks
+    Write = 1,    // WriteVarList
+    OnceRead = 2, // OnceReadVarList
+    None = 100,   // before the first item is taken
+};
 
 class Tavrin {
 public:
@@ -39,44 +37,39 @@ public:
     void FlashLocalRegister(qint32 arg1, qint32 arg2, qint32 arg3);
     void RegistCallBackFuncIntf(HostCallback callback, qint32 context);
 
-    // --- Variable lists (variable_lists.cpp)
+    // --- Variable lists (variable_lists.cpp, read_list_rebuild.cpp)
     qint32 AddListReadVar(const VarItem& item);
     qint32 AddListWriteVar(const VarItem& item);
     qint32 AddListOnceReadVar(VarItem& item);
-
-    // --- Read list rebuilding (read_list_rebuild.cpp)
     qint32 ReCreatReadVarList(const QList<HostVarDef>& vars);
 
-    // --- Request cycle (request_cycle.cpp)
+    // --- Request cycle (request_cycle.cpp), the host's communication thread
     RequestFrame* ComCommunication();
     qint32 DataCom(const QByteArray& reply);
 
-    // --- Host data access (image/host_data_access.cpp)
+    // --- Host data access (host_data_access.cpp), any host thread
     qint32 GetRegisterData(const QString& regName, qint32 index, qint32 station,
                            QByteArray& values, qint32 count);
     qint32 SetRegisterData(const QString& regName, qint32 index, qint32 station,
                            const QByteArray& values, qint32 count);
-    void UpdateImage(const VarItem& item);
 
-    // --- Frames (protocol/frame_queue.cpp). Caller holds ListMutex.
+private:
+    friend class TavrinProbe; // read-only looks for test programs and fuzz targets
+
+    // Request cycle steps. Caller holds ListMutex.
+    void queueRequests(RequestFrames frames);
+    void queueWrite(const VarItem& item);
     void AppendFrame(RequestFrame&& frame);
-    // Tells ComInfo that a transaction of `frames` queued frames begins.
-    void OpenTransaction(qint32 frames);
+    void listStep();
+    void notifyCompletion(const VarItemList& list);
+    void countTowardScan();
 
-    // --- Read requests (protocol/read_requests.cpp). Caller holds ListMutex.
-    void BuildReadRequest(const VarItem& item);
-    void BuildBitRead(const VarItem& item);
-    void BuildWordRead(const VarItem& item);
+    // Reply steps, communication thread.
+    qint32 ValidateReply(const QByteArray& reply);
+    void storeReplyData(const RequestFrame& head, const QByteArray& reply);
+    bool isPairReadHalf(const RequestFrame& head) const;
 
-    // --- Write requests (protocol/write_requests.cpp). Caller holds ListMutex.
-    void BuildWriteRequest(const VarItem& item);
-    void BuildForce(const VarItem& item);
-    void BuildWordWrite(const VarItem& item);
-    void BuildBitOfWordWrite(const VarItem& item);
-
-    // --- Reply checking (image/reply_validation.cpp). Communication thread only.
-    qint32 ValidateReply(const QByteArray& reply, qint32 length);
-    void DecodeReply(const QByteArray& reply); // caller holds ImageMutex
+    void UpdateImage(const VarItem& item);
 
     // Effective BlockSize: the host's value, or 1 when it is 0 or negative
     // (outside the contract; it divides). See docs/robustness.md.
@@ -97,7 +90,7 @@ public:
     FrameQueueList FrameQueue;
     QMutex ListMutex;  // the three lists and frame building; taken before ImageMutex
     QMutex ImageMutex; // the image areas
-    qint32 ListKind = ListKindValue::None;
+    VarListKind ListKind = VarListKind::None;
     qint32 WriteRun = 0;
     qint32 OnceRun = 0;
     qint32 ScanCount = 0;
@@ -105,8 +98,4 @@ public:
     HostCallback Callback = nullptr;    // the host's completion notice (HostCallback)
     qint32 CallbackContext = 0;
     RegisterImage Image;
-
-private:
-    void ListStep();
-    void NotifyCompletion(const VarItemList& list);
 };

@@ -14,20 +14,21 @@
 
 namespace {
 
-constexpr qint64 kMaxIndex = std::numeric_limits<qint32>::max();
+constexpr qint64 MaxIndex = std::numeric_limits<qint32>::max();
 
-// The type buckets, in the order their blocks stand in the read list. D_bit
-// variables go into the D bucket as the D words that hold their bits.
-constexpr int kBucketCount = 12;
-constexpr int kFirstWordBucket = 7; // X Y M SM S T C, then D SD TV CV 32CV
+// The type buckets, in the order their blocks stand in the read list (the
+// register table's rebuild bucket: X Y M SM S T C, then D SD TV CV 32CV).
+// D_bit variables go into the D bucket as the D words that hold their bits.
+constexpr int BucketCount = rebuildBucketCount();
 
-int bucketOf(RegisterType type)
+// Whether a bucket's blocks count bytes of bits or words.
+constexpr ReadGroup bucketReadGroup(int bucket)
 {
-    const int t = static_cast<int>(type);
-    const int dBit = static_cast<int>(RegisterType::DBit);
-    if (t < dBit)
-        return t;
-    return t == dBit ? static_cast<int>(RegisterType::D) : t - 1;
+    for (const RegisterTypeInfo& row : RegisterTable::Rows) {
+        if (row.rebuildBucket == bucket)
+            return row.readGroup;
+    }
+    return ReadGroup::Words;
 }
 
 // One piece of a host variable in a bucket. Positions and lengths are 64-bit
@@ -55,17 +56,6 @@ qint64 floorDiv(qint64 a, qint64 b)
     return (a % b < 0) ? q - 1 : q;
 }
 
-// A D_bit variable as D words: bit 3 of D10 (index 163) with 20 bits covers
-// (3 + 20) / 16 + 1 = 2 words from D10. Truncating division, as the host
-// numbers bits; a span ending on a word boundary still takes one word more.
-void toDataWords(Piece& piece)
-{
-    const qint64 word = piece.addr / 16;
-    const qint64 bit = piece.addr % 16;
-    piece.addr = word;
-    piece.count = (bit + piece.count) / 16 + 1;
-}
-
 // Cuts a piece longer than `limit` into pieces of `limit`, the last one
 // taking the remainder. A variable far beyond its type's index space (count
 // 2,000,000,000 with limit 1) is cut into at most as many pieces as the whole
@@ -79,7 +69,7 @@ void appendPieces(Bucket& bucket, const Piece& piece, qint64 limit, qint64 regis
     }
     const qint64 pieces = ceilDiv(piece.count, limit);
     const qint64 made = std::min({pieces, registerCount / limit + 1,
-                                  (kMaxIndex - piece.addr) / limit + 1});
+                                  (MaxIndex - piece.addr) / limit + 1});
     for (qint64 k = 0; k < made; ++k) {
         Piece part = piece;
         part.addr = piece.addr + k * limit;
@@ -187,7 +177,7 @@ qint32 Tavrin::ReCreatReadVarList(const QList<HostVarDef>& vars)
     const VarItem blockTemplate = driverItem(OpKindRead);
 
     // Split pass: every known variable into its bucket, cut to the limit.
-    std::array<Bucket, kBucketCount> buckets;
+    std::array<Bucket, BucketCount> buckets;
     for (const HostVarDef& var : vars) {
         const RegisterTypeInfo* info = findRegisterType(var.RegName);
         if (!info)
@@ -197,14 +187,15 @@ qint32 Tavrin::ReCreatReadVarList(const QList<HostVarDef>& vars)
         piece.count = var.Length;
         piece.source = &var;
         piece.stationNo = ComInfo.get(ComInfoWord::StationNo);
-        RegisterType type = info->type;
-        if (type == RegisterType::DBit) {
-            toDataWords(piece);
-            type = RegisterType::D;
+        qint64 registerCount = info->registerCount;
+        if (info->type == RegisterType::DBit) {
+            const DataWordRun run = dataWordsOfBits(piece.addr, piece.count);
+            piece.addr = run.firstWord;
+            piece.count = run.words;
+            registerCount = registerTypeInfo(RegisterType::D).registerCount;
         }
         const qint64 limit = info->readGroup == ReadGroup::Bits ? bitLimit : wordLimit;
-        appendPieces(buckets[static_cast<size_t>(bucketOf(type))], piece, limit,
-                     registerTypeInfo(type).registerCount);
+        appendPieces(buckets[static_cast<size_t>(info->rebuildBucket)], piece, limit, registerCount);
     }
 
     // Sort pass: ascending address, equal addresses in host-list order.
@@ -213,10 +204,10 @@ qint32 Tavrin::ReCreatReadVarList(const QList<HostVarDef>& vars)
                          [](const Piece& a, const Piece& b) { return a.addr < b.addr; });
     }
 
-    // Merge passes: the bit buckets, then the word buckets.
+    // Merge passes, bucket by bucket.
     BlockMerger merger(blockTemplate, ReadVarList);
-    for (int b = 0; b < kBucketCount; ++b) {
-        if (b < kFirstWordBucket)
+    for (int b = 0; b < BucketCount; ++b) {
+        if (bucketReadGroup(b) == ReadGroup::Bits)
             merger.mergeBits(buckets[static_cast<size_t>(b)], bitLimit);
         else
             merger.mergeWords(buckets[static_cast<size_t>(b)], wordLimit);

@@ -3,11 +3,16 @@
 // or gives up, and ends the transaction of the item in flight.
 
 #include "core/driver_object.h"
+#include "image/reply_decoders.h"
+#include "protocol/read_requests.h"
+#include "protocol/reply_check.h"
+#include "protocol/write_requests.h"
 
 #include <QMutexLocker>
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -15,7 +20,6 @@ namespace {
 // turn: "at most 4" before taking means 5 in a row.
 constexpr qint32 kLastRunBeforeTurn = 4;
 
-constexpr qint64 kMaxReplyLength = std::numeric_limits<qint32>::max();
 constexpr qint64 kMaxCounter = std::numeric_limits<qint32>::max();
 
 // The early paths of DataCom pass through the list lock, so that every
@@ -37,17 +41,23 @@ qint64 countUp(ComInfoBlock& comInfo, int word)
     return value;
 }
 
-// A transaction ended well. Once more transactions have ended well than the
-// cyclic list holds blocks (3 blocks: the 4th), the scan is complete.
-void countTowardScan(Tavrin& driver)
+// Error codes name the host item through an offset: its HostId when it lies
+// in 0..11, else 0 (HostId 3 gives 14, 44, 74; HostId 12 or -1 gives 11, 41, 71).
+qint32 replyCode(ReplyVerdict verdict, qint32 hostId)
 {
-    if (driver.ComInfo.get(ComInfoWord::ScanComplete) != 0)
-        return;
-    ++driver.ScanCount;
-    if (driver.ScanCount > driver.ReadVarList.size()) {
-        driver.ScanCount = 0;
-        driver.ComInfo.set(ComInfoWord::ScanComplete, 1);
+    const qint32 offset = hostId >= 0 && hostId <= 11 ? hostId : 0;
+    switch (verdict) {
+    case ReplyVerdict::Ack:
+    case ReplyVerdict::Data:
+        return ReplyAccepted;
+    case ReplyVerdict::Missing:
+        return ReplyMissing + offset;
+    case ReplyVerdict::WrongLength:
+        return ReplyWrongLength + offset;
+    case ReplyVerdict::BadFrame:
+        break;
     }
+    return ReplyBadFrame + offset;
 }
 
 } // namespace
@@ -60,16 +70,16 @@ RequestFrame* Tavrin::ComCommunication()
 
     QMutexLocker lock(&ListMutex);
     if (!WriteVarList.isEmpty() && WriteRun <= kLastRunBeforeTurn) {
-        ListKind = ListKindValue::Write;
-        BuildWriteRequest(WriteVarList.first());
+        ListKind = VarListKind::Write;
+        queueWrite(WriteVarList.first());
         ++WriteRun;
     } else if (!OnceReadVarList.isEmpty() && OnceRun <= kLastRunBeforeTurn) {
-        ListKind = ListKindValue::OnceRead;
-        BuildReadRequest(OnceReadVarList.first());
+        ListKind = VarListKind::OnceRead;
+        queueRequests(BuildReadRequest(OnceReadVarList.first()));
         ++OnceRun;
     } else if (!ReadVarList.isEmpty()) {
-        ListKind = ListKindValue::Read;
-        BuildReadRequest(ReadVarList.first());
+        ListKind = VarListKind::Read;
+        queueRequests(BuildReadRequest(ReadVarList.first()));
         WriteRun = 0;
         OnceRun = 0;
     } else {
@@ -90,8 +100,7 @@ qint32 Tavrin::DataCom(const QByteArray& reply)
         return ReplyMissing;
 
     // A reply longer than 32 bits can count is cut to what the length can say.
-    const qint32 length = static_cast<qint32>(std::min<qint64>(reply.size(), kMaxReplyLength));
-    const qint32 verdict = ValidateReply(reply, length);
+    const qint32 verdict = ValidateReply(reply);
     if (verdict == ReplyAccepted) {
         CommFailed = 0;
         FrameQueue.removeFirst();
@@ -103,8 +112,8 @@ qint32 Tavrin::DataCom(const QByteArray& reply)
         QMutexLocker lock(&ListMutex);
         // Counted under the list lock: a rebuild on another thread resets
         // ScanCount and changes the list size.
-        countTowardScan(*this);
-        ListStep();
+        countTowardScan();
+        listStep();
         return ReplyAccepted;
     }
 
@@ -122,27 +131,27 @@ qint32 Tavrin::DataCom(const QByteArray& reply)
     ScanCount = 0;
     if (!givenUp)
         return ReplyResend; // the head frame stays queued and is sent again
-    ListStep();
+    listStep();
     return verdict;
 }
 
 // The item in flight leaves its pending list, with a notice, or the cyclic
 // block goes to the end of the ring. Caller holds ListMutex.
-void Tavrin::ListStep()
+void Tavrin::listStep()
 {
     switch (ListKind) {
-    case ListKindValue::Write:
-        NotifyCompletion(WriteVarList);
+    case VarListKind::Write:
+        notifyCompletion(WriteVarList);
         WriteVarList.removeFirst();
         break;
-    case ListKindValue::OnceRead:
-        NotifyCompletion(OnceReadVarList);
+    case VarListKind::OnceRead:
+        notifyCompletion(OnceReadVarList);
         OnceReadVarList.removeFirst();
         break;
-    case ListKindValue::Read:
+    case VarListKind::Read:
         ReadVarList.rotateFirstToEnd();
         break;
-    default:
+    case VarListKind::None:
         break;
     }
 }
@@ -150,7 +159,7 @@ void Tavrin::ListStep()
 // Tells the host that the first item's request has ended, unless a later
 // item of the same variable (another block of the request, or a later write)
 // is still pending: that one will tell. Caller holds ListMutex.
-void Tavrin::NotifyCompletion(const VarItemList& list)
+void Tavrin::notifyCompletion(const VarItemList& list)
 {
     if (list.isEmpty())
         return;
@@ -165,4 +174,94 @@ void Tavrin::NotifyCompletion(const VarItemList& list)
         return;
     const qint32 status = CommFailed ? CompletionGivenUp : CompletionGood;
     Callback(ComInfo.get(ComInfoWord::CallbackTag), head.HostId, head.HostSubId, status);
+}
+
+// A transaction ended well. Once more transactions have ended well than the
+// cyclic list holds blocks (3 blocks: the 4th), the scan is complete.
+// Caller holds ListMutex.
+void Tavrin::countTowardScan()
+{
+    if (ComInfo.get(ComInfoWord::ScanComplete) != 0)
+        return;
+    ++ScanCount;
+    if (ScanCount > ReadVarList.size()) {
+        ScanCount = 0;
+        ComInfo.set(ComInfoWord::ScanComplete, 1);
+    }
+}
+
+// The frames built for the item in flight go to the end of FrameQueue, and
+// the transaction begins: FramesAnswered 0 of FramesQueued (1, or 2 for a
+// D_bit pair). A builder that made no frame changes nothing.
+void Tavrin::queueRequests(RequestFrames frames)
+{
+    if (frames.empty())
+        return;
+    const auto count = static_cast<qint32>(frames.size());
+    for (RequestFrame& frame : frames)
+        AppendFrame(std::move(frame));
+    ComInfo.set(ComInfoWord::FramesAnswered, 0);
+    ComInfo.set(ComInfoWord::FramesQueued, count);
+}
+
+void Tavrin::AppendFrame(RequestFrame&& frame)
+{
+    FrameQueue.append(std::move(frame));
+}
+
+// The write dispatch. The image shows the written value at once, before the
+// ACK (X included, which has no request). A D_bit write shows at the next
+// read of its word instead; while the PLC is not answering, SetRegisterData
+// stores its items itself.
+void Tavrin::queueWrite(const VarItem& item)
+{
+    queueRequests(BuildWriteRequest(item));
+    const RegisterTypeInfo* type = findRegisterType(item.RegName);
+    if (CommFailed.load() == 0 && !(type && type->write == WriteCommand::BitOfWordPair))
+        UpdateImage(item);
+}
+
+// Judges the reply against the head frame and, for a data reply, stores its
+// data. Communication thread; FrameQueue is not empty.
+qint32 Tavrin::ValidateReply(const QByteArray& reply)
+{
+    const RequestFrame& head = FrameQueue.first();
+    const ReplyVerdict verdict = checkReply(head, reply);
+    if (verdict == ReplyVerdict::Data)
+        storeReplyData(head, reply);
+    return replyCode(verdict, head.Item.HostId);
+}
+
+bool Tavrin::isPairReadHalf(const RequestFrame& head) const
+{
+    const RegisterTypeInfo* type = findRegisterType(head.Item.RegName);
+    return type && type->write == WriteCommand::BitOfWordPair
+           && head.Item.OpKind == OpKindReadBeforeWrite && FrameQueue.size() >= 2;
+}
+
+// Decodes the reply into the image under ImageMutex, so that a host never
+// reads half a block. The read half of a D_bit pair also completes the write
+// half queued behind it, from the first write item, which is copied under
+// ListMutex and released again before ImageMutex is taken: the lock order
+// holds and no lock waits for the other. The item cannot leave the list
+// meanwhile (only this thread removes items), but other threads may append.
+void Tavrin::storeReplyData(const RequestFrame& head, const QByteArray& reply)
+{
+    const bool pair = isPairReadHalf(head);
+    std::optional<VarItem> firstWrite;
+    if (pair) {
+        QMutexLocker lock(&ListMutex);
+        if (!WriteVarList.isEmpty())
+            firstWrite = WriteVarList.first();
+    }
+    {
+        QMutexLocker lock(&ImageMutex);
+        DecodeReply(Image, head, reply);
+    }
+    if (pair) {
+        const quint16 read = lastReplyWord(head, reply);
+        RequestFrame& writeHalf = FrameQueue.at(1);
+        writeHalf.FrameBytes = completeBitOfWordWrite(
+            writeHalf.FrameBytes, firstWrite ? applyWriteBit(read, *firstWrite) : read);
+    }
 }

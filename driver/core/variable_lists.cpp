@@ -7,39 +7,20 @@
 #include <QMutexLocker>
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 
 namespace {
 
-constexpr qint64 kMaxIndex = std::numeric_limits<qint32>::max();
+constexpr qint64 MaxIndex = std::numeric_limits<qint32>::max();
 
-// A one-shot request turned into block units: the first block's start, the
-// number of units (bytes for bit types, elements otherwise) and how far the
-// start moves per unit.
-struct OnceReadUnits {
-    qint64 base = 0;
-    qint64 units = 0;
-    qint64 indexesPerUnit = 1;
-};
-
-// The extra unit is always added: X from 0 with 8 bits asks for
-// (0 + 8) / 8 + 1 = 2 bytes, not 1. Divisions truncate toward zero; the
-// address is not negative here.
-OnceReadUnits onceReadUnits(const QString& regName, qint64 addr, qint64 count)
-{
-    const RegisterTypeInfo* info = findRegisterType(regName);
-    if (info && info->readGroup == ReadGroup::Bits)
-        return {addr & ~qint64(7), (addr % 8 + count) / 8 + 1, 8};
-    if (info && info->type == RegisterType::DBit)
-        return {addr / 16, (addr % 16 + count) / 16 + 1, 1};
-    return {addr, count, 1};
-}
-
-bool isSameBlock(const VarItem& a, const VarItem& b)
-{
-    return a.HostId == b.HostId && a.HostSubId == b.HostSubId && a.StationNo == b.StationNo
-        && a.RegName == b.RegName && a.Addr == b.Addr && a.Count == b.Count;
-}
+// The largest word area (D, 8000 words). A block's Data is padded with zero
+// bytes to 2 x Count bytes, but never beyond this many words, so a host
+// BlockSize of 2,000,000,000 does not allocate gigabytes. Such a block
+// cannot be carried by any request anyway (the count field holds at most
+// 127 words), and from a start index of 0 or more its words past the
+// 8000th lie past every area.
+constexpr qint64 MaxPaddedWords = 8000;
 
 bool containsBlock(const VarItemList& list, const VarItem& block)
 {
@@ -50,7 +31,62 @@ bool containsBlock(const VarItemList& list, const VarItem& block)
     return false;
 }
 
+bool fitsRegisterIndex(qint64 index)
+{
+    return index >= std::numeric_limits<qint32>::min() && index <= MaxIndex;
+}
+
+// `bytes` bytes of `values` from byte `from` on, zero where `values` ends.
+QByteArray paddedSlice(const QByteArray& values, qint64 from, qint64 bytes)
+{
+    QByteArray slice(static_cast<int>(bytes), '\0');
+    const qint64 available = std::clamp<qint64>(values.size() - from, 0, bytes);
+    if (available > 0)
+        std::memcpy(slice.data(), values.constData() + from, static_cast<size_t>(available));
+    return slice;
+}
+
 } // namespace
+
+OnceReadUnits onceReadUnits(const QString& regName, qint64 addr, qint64 count)
+{
+    const RegisterTypeInfo* info = findRegisterType(regName);
+    if (info && info->readGroup == ReadGroup::Bits)
+        return {addr & ~qint64(7), (addr % 8 + count) / 8 + 1, 8};
+    if (info && info->type == RegisterType::DBit) {
+        const DataWordRun run = dataWordsOfBits(addr, count);
+        return {run.firstWord, run.words, 1};
+    }
+    return {addr, count, 1};
+}
+
+bool isSameBlock(const VarItem& a, const VarItem& b)
+{
+    return a.HostId == b.HostId && a.HostSubId == b.HostSubId && a.StationNo == b.StationNo
+        && a.RegName == b.RegName && a.Addr == b.Addr && a.Count == b.Count;
+}
+
+WriteSplit writeSplitOf(const QString& regName)
+{
+    const RegisterTypeInfo* info = findRegisterType(regName);
+    if (!info || info->write == WriteCommand::None)
+        return WriteSplit::None;
+    return info->addressKind == AddressKind::Bit ? WriteSplit::BitByBit : WriteSplit::WordBlocks;
+}
+
+bool HostWrite::pieceAt(qint64 offset, VarItem& item) const
+{
+    const qint64 addr = qint64(index) + offset;
+    if (!fitsRegisterIndex(addr))
+        return false;
+    const qint64 elements = std::min<qint64>(step, count - offset);
+    item.Addr = static_cast<qint32>(addr);
+    item.Count = static_cast<qint32>(elements);
+    item.Data = split == WriteSplit::BitByBit
+                    ? paddedSlice(values, offset, 1)
+                    : paddedSlice(values, 2 * offset, 2 * std::min(elements, MaxPaddedWords));
+    return true;
+}
 
 // No lock: the host must not call this while the request cycle or a rebuild runs.
 qint32 Tavrin::AddListReadVar(const VarItem& item)
@@ -95,7 +131,7 @@ qint32 Tavrin::AddListOnceReadVar(VarItem& item)
     const qint64 rest = range.units % limit != 0 ? range.units % limit : limit;
     // Blocks whose start would not fit a 32-bit register index are not made.
     const qint64 step = limit * range.indexesPerUnit;
-    const qint64 made = std::min(blocks, (kMaxIndex - range.base) / step + 1);
+    const qint64 made = std::min(blocks, (MaxIndex - range.base) / step + 1);
     auto setBlock = [&](qint64 k) {
         item.Addr = static_cast<qint32>(range.base + k * step);
         item.Count = static_cast<qint32>(k == blocks - 1 ? rest : limit);

@@ -4,28 +4,25 @@
 
 namespace {
 
-template <size_t N> ImageArea packedBits(quint8 (&bytes)[N])
+template <typename Unit> AreaSpan<Unit> poolArea(Unit* pool, RegisterType type)
 {
-    ImageArea area;
-    area.shape = AreaShape::PackedBits;
-    area.bits = {bytes, qint64(N)};
-    return area;
+    return {pool + imageOffsetOf(type), qint64(imageUnitsOf(type))};
 }
 
-template <size_t N> ImageArea words(AreaShape shape, quint16 (&units)[N])
+// How the type's elements lie in its area: bits packed into the bytes of a
+// bit area, or into the words of the D area (D_bit), words, double words.
+AreaShape shapeOf(const RegisterTypeInfo& type)
 {
-    ImageArea area;
-    area.shape = shape;
-    area.words = {units, qint64(N)};
-    return area;
-}
-
-template <size_t N> ImageArea doubleWords(quint32 (&units)[N])
-{
-    ImageArea area;
-    area.shape = AreaShape::DoubleWords;
-    area.doubleWords = {units, qint64(N)};
-    return area;
+    switch (type.element) {
+    case ElementKind::Bit:
+        return imageUnitOf(type.type) == ElementKind::Bit ? AreaShape::PackedBits
+                                                          : AreaShape::WordBits;
+    case ElementKind::Word:
+        return AreaShape::Words;
+    case ElementKind::DoubleWord:
+        return AreaShape::DoubleWords;
+    }
+    return AreaShape::None;
 }
 
 template <typename Unit> Unit unitAt(AreaSpan<Unit> area, qint64 index)
@@ -87,45 +84,41 @@ void getBits(AreaSpan<Unit> area, int bitsPerUnit, qint32 start, QByteArray& out
 
 } // namespace
 
-// The area selection table: each register type's area and shape (the shape
-// names its store and read operations and its reply decoder, image_areas.h).
-// D and D_bit share the D area.
-ImageArea imageAreaOf(RegisterImage& image, RegisterType type)
+// The area of a register type, from the register table: its row (or the row
+// whose area it shares) gives the pool and the place in it, its element the shape.
+ImageArea imageAreaOf(RegisterImage& image, const RegisterTypeInfo& type)
 {
-    // clang-format off
-    switch (type) {
-    case RegisterType::X: return packedBits(image.X);
-    case RegisterType::Y: return packedBits(image.Y);
-    case RegisterType::M: return packedBits(image.M);
-    case RegisterType::SM: return packedBits(image.SM);
-    case RegisterType::S: return packedBits(image.S);
-    case RegisterType::T: return packedBits(image.T);
-    case RegisterType::C: return packedBits(image.C);
-    case RegisterType::DBit: return words(AreaShape::WordBits, image.D);
-    case RegisterType::D: return words(AreaShape::Words, image.D);
-    case RegisterType::SD: return words(AreaShape::Words, image.SD);
-    case RegisterType::TV: return words(AreaShape::Words, image.TV);
-    case RegisterType::CV: return words(AreaShape::Words, image.CV);
-    case RegisterType::CV32: return doubleWords(image.CV32);
+    ImageArea area;
+    area.shape = shapeOf(type);
+    switch (imageUnitOf(type.type)) {
+    case ElementKind::Bit:
+        area.bits = poolArea(image.bits, type.type);
+        break;
+    case ElementKind::Word:
+        area.words = poolArea(image.words, type.type);
+        break;
+    case ElementKind::DoubleWord:
+        area.doubleWords = poolArea(image.doubleWords, type.type);
+        break;
     }
-    // clang-format on
-    return {};
+    return area;
 }
 
 ImageArea imageAreaOf(RegisterImage& image, const QString& regName)
 {
     const RegisterTypeInfo* info = findRegisterType(regName);
-    return info ? imageAreaOf(image, info->type) : ImageArea{};
+    return info ? imageAreaOf(image, *info) : ImageArea{};
 }
 
-qint64 areaElementCount(const ImageArea& area)
+qint64 areaElementCount(const RegisterTypeInfo& type)
 {
+    const qint64 units = imageUnitsOf(type.type);
     // clang-format off
-    switch (area.shape) {
-    case AreaShape::PackedBits: return area.bits.size * 8;
-    case AreaShape::WordBits: return area.words.size * 16;
-    case AreaShape::Words: return area.words.size;
-    case AreaShape::DoubleWords: return area.doubleWords.size;
+    switch (shapeOf(type)) {
+    case AreaShape::PackedBits: return units * 8;
+    case AreaShape::WordBits: return units * 16;
+    case AreaShape::Words:
+    case AreaShape::DoubleWords: return units;
     case AreaShape::None: break;
     }
     // clang-format on

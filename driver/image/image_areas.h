@@ -42,11 +42,11 @@ struct ImageArea {
 // The area and shape of a register type, or shape None for a name outside
 // the register table (exact, case-sensitive comparison).
 ImageArea imageAreaOf(RegisterImage& image, const QString& regName);
-ImageArea imageAreaOf(RegisterImage& image, RegisterType type);
+ImageArea imageAreaOf(RegisterImage& image, const RegisterTypeInfo& type);
 
-// Register indexes the area holds: 8 per byte of a bit area (X: 33 bytes,
-// 264 indexes), 16 per D word for D_bit, one per word or double word.
-qint64 areaElementCount(const ImageArea& area);
+// Register indexes the area of `type` holds: 8 per byte of a bit area (X:
+// 33 bytes, 264 indexes), 16 per D word for D_bit, one per word or double word.
+qint64 areaElementCount(const RegisterTypeInfo& type);
 
 // The store or read operation of the area's shape; shape None does nothing.
 void storeValues(const ImageArea& area, qint32 start, const QByteArray& data, qint32 count);

@@ -1,25 +1,55 @@
 #pragma once
 
 // The driver's local copy of PLC device memory: one fixed area per register
-// type, all zero at load, never cleared. Bit areas pack eight bits to a byte
-// (register index i is bit i mod 8 of byte i / 8, bit 0 least significant),
-// which is also how the PLC returns bit devices. The D area serves both "D"
-// and "D_bit" (bit b of D w is bit b of word w). Some bit areas have spare
-// bytes beyond the elements they serve; they belong to the area.
+// type that owns one in the register table, all zero at load, never cleared.
+// Areas of one unit lie in one pool, in table order, each as large as its
+// row's image units: bytes of packed bits (register index i is bit i mod 8
+// of byte i / 8, bit 0 least significant, which is also how the PLC returns
+// bit devices), 16-bit words, or 32-bit double words (32CV). The D area
+// serves both "D" and "D_bit" (bit b of D w is bit b of word w).
+
+#include "registers/register_types.h"
 
 #include <QtGlobal>
 
+// The unit an area is made of: the element of the row that owns it.
+constexpr ElementKind imageUnitOf(RegisterType type)
+{
+    return registerTypeInfo(registerTypeInfo(type).imageArea).element;
+}
+
+// Where the area of `type` (or of the row it shares) starts in its pool:
+// the units of the areas of the same unit before it in the table.
+constexpr int imageOffsetOf(RegisterType type)
+{
+    const RegisterType owner = registerTypeInfo(type).imageArea;
+    int offset = 0;
+    for (int i = 0; i < static_cast<int>(owner); ++i) {
+        if (imageUnitOf(static_cast<RegisterType>(i)) == imageUnitOf(owner))
+            offset += registerTypeInfo(static_cast<RegisterType>(i)).imageUnits;
+    }
+    return offset;
+}
+
+// Units of the area of `type` (or of the row it shares).
+constexpr int imageUnitsOf(RegisterType type)
+{
+    return registerTypeInfo(registerTypeInfo(type).imageArea).imageUnits;
+}
+
+// Units of all areas made of `unit`.
+constexpr int imagePoolUnits(ElementKind unit)
+{
+    int units = 0;
+    for (int i = 0; i < RegisterTypeCount; ++i) {
+        if (imageUnitOf(static_cast<RegisterType>(i)) == unit)
+            units += registerTypeInfo(static_cast<RegisterType>(i)).imageUnits;
+    }
+    return units;
+}
+
 struct RegisterImage {
-    quint8 X[33] = {};     // 256 inputs
-    quint8 Y[33] = {};     // 256 outputs
-    quint8 M[1000] = {};   // 8000 auxiliary relays
-    quint8 S[150] = {};    // 1000 states
-    quint8 SM[40] = {};    // 256 special relays (M8000 up)
-    quint8 T[40] = {};     // 256 timer contacts
-    quint8 C[40] = {};     // 256 counter contacts
-    quint16 D[8000] = {};  // data registers; also the D_bit bits
-    quint16 SD[256] = {};  // special data registers (D8000 up)
-    quint16 TV[256] = {};  // timer current values
-    quint16 CV[200] = {};  // 16-bit counter current values
-    quint32 CV32[56] = {}; // 32-bit counter current values (C200 up)
+    quint8 bits[imagePoolUnits(ElementKind::Bit)] = {};           // X Y M SM S T C
+    quint16 words[imagePoolUnits(ElementKind::Word)] = {};        // D SD TV CV
+    quint32 doubleWords[imagePoolUnits(ElementKind::DoubleWord)] = {}; // 32CV
 };

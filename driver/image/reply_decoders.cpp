@@ -1,10 +1,20 @@
 #include "image/reply_decoders.h"
 
-#include "protocol/frame_codec.h"
-
 #include <algorithm>
 
 namespace {
+
+// Value of a reply character as the decoders read it: below '0' gives 0,
+// '0'..'?' give 0..15, '@' gives 0, above '@' gives (c - 55) mod 16, so
+// 'A'..'F' and 'a'..'f' both give 10..15 (and 'G' gives 0).
+quint8 characterValue(quint8 c)
+{
+    if (c < 48 || c == 64)
+        return 0;
+    if (c <= 63)
+        return static_cast<quint8>(c - 48);
+    return static_cast<quint8>((c - 55) % 16);
+}
 
 // Elements j of `width` characters that the reply holds whole: element j
 // spans characters s + width*j .. s + width*j + width - 1, and only
@@ -30,7 +40,8 @@ ElementRange wholeElements(const QByteArray& reply, const RequestFrame& frame, q
 quint8 byteAtChars(const QByteArray& reply, qint64 index)
 {
     const char* c = reply.constData() + index;
-    return hexByteValue(static_cast<quint8>(c[0]), static_cast<quint8>(c[1]));
+    return static_cast<quint8>(16 * characterValue(static_cast<quint8>(c[0]))
+                               + characterValue(static_cast<quint8>(c[1])));
 }
 
 quint16 wordAtChars(const QByteArray& reply, qint64 index)
@@ -67,20 +78,21 @@ void DecodeDoubleWords(const QByteArray& reply, const RequestFrame& frame, Doubl
         putUnit(area, frame.Item.Addr + j, doubleWordAtChars(reply, frame.DataStart + 8 * j));
 }
 
-void decodeIntoArea(const ImageArea& area, const QByteArray& reply, const RequestFrame& frame)
+void DecodeReply(RegisterImage& image, const RequestFrame& head, const QByteArray& reply)
 {
+    const ImageArea area = imageAreaOf(image, head.Item.RegName);
     // clang-format off
     switch (area.shape) {
-    case AreaShape::PackedBits: DecodeBytes(reply, frame, area.bits); break;
+    case AreaShape::PackedBits: DecodeBytes(reply, head, area.bits); break;
     case AreaShape::WordBits:
-    case AreaShape::Words: DecodeWords(reply, frame, area.words); break;
-    case AreaShape::DoubleWords: DecodeDoubleWords(reply, frame, area.doubleWords); break;
+    case AreaShape::Words: DecodeWords(reply, head, area.words); break;
+    case AreaShape::DoubleWords: DecodeDoubleWords(reply, head, area.doubleWords); break;
     case AreaShape::None: break;
     }
     // clang-format on
 }
 
-quint16 lastReplyWord(const QByteArray& reply, const RequestFrame& frame)
+quint16 lastReplyWord(const RequestFrame& frame, const QByteArray& reply)
 {
     const ElementRange range = wholeElements(reply, frame, 4);
     if (range.end <= range.begin)

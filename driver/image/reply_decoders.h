@@ -1,12 +1,16 @@
 #pragma once
 
-// Decoding the data characters of an accepted reply into an image area. The
+// Decoding the data characters of an accepted reply into the image. The
 // request the reply answers says where its data lie (DataStart, DataChars)
-// and where they go (its item's Addr). Each decoder reads only characters
-// inside the reply and writes only elements inside the area.
+// and where they go (its item's RegName and Addr). Each decoder reads only
+// characters inside the reply and writes only elements inside the area.
 
 #include "image/image_areas.h"
 #include "tavrin.h"
+
+// Stores the data of an accepted data reply to `head` into the area of the
+// head item's register type; a name outside the register table stores nothing.
+void DecodeReply(RegisterImage& image, const RequestFrame& head, const QByteArray& reply);
 
 // Bit-read group: each byte (two characters, high first) lands unchanged in
 // byte Addr / 8 + j of the bit area: the PLC sends bits a..a+7 in one byte,
@@ -21,8 +25,5 @@ void DecodeWords(const QByteArray& reply, const RequestFrame& frame, WordArea ar
 // as double word Addr + j. "78 56 34 12" is 0x12345678.
 void DecodeDoubleWords(const QByteArray& reply, const RequestFrame& frame, DoubleWordArea area);
 
-// The decoder of the area's shape; shape None stores nothing.
-void decodeIntoArea(const ImageArea& area, const QByteArray& reply, const RequestFrame& frame);
-
 // The last word DecodeWords takes from the reply, or 0 when it holds none.
-quint16 lastReplyWord(const QByteArray& reply, const RequestFrame& frame);
+quint16 lastReplyWord(const RequestFrame& frame, const QByteArray& reply);

@@ -2,7 +2,7 @@
 
 // Byte-level encoding of programming-port frames: hex digits, the sum check
 // and the three request layouts. Pure functions, shared by the request
-// builders, the reply checker and the virtual PLC.
+// builders and the reply check.
 
 #include <QByteArray>
 #include <QtGlobal>
@@ -12,24 +12,6 @@ inline char hexDigit(unsigned nibble)
 {
     nibble &= 0x0F;
     return static_cast<char>(nibble <= 9 ? nibble + 0x30 : nibble + 0x37);
-}
-
-// Value of a reply character as the decoders read it: below '0' gives 0,
-// '0'..'?' give 0..15, '@' gives 0, above '@' gives (c - 55) mod 16, so
-// 'A'..'F' and 'a'..'f' both give 10..15 (and 'G' gives 0).
-inline quint8 hexDigitValue(quint8 c)
-{
-    if (c < 48 || c == 64)
-        return 0;
-    if (c <= 63)
-        return static_cast<quint8>(c - 48);
-    return static_cast<quint8>((c - 55) % 16);
-}
-
-// One byte from two reply characters, high character first.
-inline quint8 hexByteValue(quint8 high, quint8 low)
-{
-    return static_cast<quint8>(16 * hexDigitValue(high) + hexDigitValue(low));
 }
 
 // Writes the two hex digits of `value` at out[0], out[1], high nibble first.

@@ -1,13 +1,11 @@
-// Read requests: one block read "0" per list item. The lists deliver bit
-// blocks in whole bytes and D_bit blocks as the D words holding the bits, so
-// the builders neither split nor check; out-of-contract items still make a
-// well-formed frame (addresses and counts in 64 bits, only the low 16 bits of
-// the address and the low 8 bits of the count go on the line).
+// Out-of-contract items still make a well-formed frame: addresses and counts
+// are computed in 64 bits, and only the low 16 bits of the address and the
+// low 8 bits of the count go on the line.
 
-#include "core/driver_object.h"
+#include "protocol/read_requests.h"
+
 #include "protocol/device_address_map.h"
 #include "protocol/frame_codec.h"
-#include "protocol/request_record.h"
 
 namespace {
 
@@ -15,42 +13,35 @@ namespace {
 // while its Addr counts counters, and one counter per index from the first
 // to the last is read: 4 x Count - 4 (Count 2 reads one counter, Count 1
 // reads nothing).
-qint64 wordReadByteCount(RegisterType type, qint64 count)
+qint64 wordReadByteCount(const RegisterTypeInfo& type, qint64 count)
 {
-    return type == RegisterType::CV32 ? 4 * count - 4 : 2 * count;
+    return type.type == RegisterType::CV32 ? 4 * count - 4 : 2 * count;
+}
+
+RequestFrame blockRead(const RegisterTypeInfo& type, const VarItem& item, qint64 byteCount)
+{
+    const QByteArray frame = encodeBlockRead(byteAddressOf(type, item.Addr), byteCount);
+    return dataRequestRecord(frame, byteCount, item);
 }
 
 } // namespace
 
-void Tavrin::BuildReadRequest(const VarItem& item)
+RequestFrames BuildReadRequest(const VarItem& item)
 {
-    const RegisterTypeInfo* info = findRegisterType(item.RegName);
-    if (!info)
-        return; // no register of that name: nothing is queued
-    if (info->readGroup == ReadGroup::Bits)
-        BuildBitRead(item);
-    else
-        BuildWordRead(item);
+    const RegisterTypeInfo* type = findRegisterType(item.RegName);
+    if (!type)
+        return {}; // no register of that name: nothing is queued
+    if (type->readGroup == ReadGroup::Bits)
+        return {BuildBitRead(*type, item)};
+    return {BuildWordRead(*type, item)};
 }
 
-void Tavrin::BuildBitRead(const VarItem& item)
+RequestFrame BuildBitRead(const RegisterTypeInfo& type, const VarItem& item)
 {
-    const RegisterTypeInfo* info = findRegisterType(item.RegName);
-    if (!info || info->readGroup != ReadGroup::Bits)
-        return;
-    const qint64 byteCount = item.Count;
-    const QByteArray frame = encodeBlockRead(byteAddressOf(info->type, item.Addr), byteCount);
-    AppendFrame(dataRequestRecord(frame, byteCount, item));
-    OpenTransaction(1);
+    return blockRead(type, item, item.Count);
 }
 
-void Tavrin::BuildWordRead(const VarItem& item)
+RequestFrame BuildWordRead(const RegisterTypeInfo& type, const VarItem& item)
 {
-    const RegisterTypeInfo* info = findRegisterType(item.RegName);
-    if (!info || info->readGroup != ReadGroup::Words)
-        return;
-    const qint64 byteCount = wordReadByteCount(info->type, item.Count);
-    const QByteArray frame = encodeBlockRead(byteAddressOf(info->type, item.Addr), byteCount);
-    AppendFrame(dataRequestRecord(frame, byteCount, item));
-    OpenTransaction(1);
+    return blockRead(type, item, wordReadByteCount(type, item.Count));
 }

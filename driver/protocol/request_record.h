@@ -8,6 +8,11 @@
 #include "tavrin.h"
 
 #include <limits>
+#include <vector>
+
+// The frames built for one item, in the order they go on the line: none
+// (a name no builder knows, or a write to X), one, or the two of a D_bit pair.
+using RequestFrames = std::vector<RequestFrame>;
 
 inline qint32 saturatedInt32(qint64 value)
 {

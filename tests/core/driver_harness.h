@@ -1,13 +1,15 @@
 #pragma once
 
 // A driver object with its own ComInfo block (RetryLimit 0 unless a test sets
-// it), makers for the records the host hands in, and lists written as text.
+// it), makers for the records the host hands in, and the lists observed as a
+// host sees them: through the items of the frames the request cycle builds.
 
 #include "core/driver_object.h"
 #include "support/qt_printers.h"
 
 #include <QStringList>
 #include <string>
+#include <vector>
 
 struct DriverHarness {
     explicit DriverHarness(qint32 blockSize = 16, qint32 writeMode = 0)
@@ -16,6 +18,36 @@ struct DriverHarness {
         comInfo[ComInfoWord::WriteMode] = writeMode;
         driver.SetComInfo(comInfo);
     }
+
+    // The items of the next `transactions` requests, each answered with
+    // nothing under RetryLimit 0, so that each is given up at once: a
+    // pending item leaves its list, a cyclic block goes to the end of the
+    // ring. Writes come first, then one-shot reads, then cyclic blocks; the
+    // empty turn after five items of one list is passed over. Stops early
+    // when nothing is left to send.
+    std::vector<VarItem> requestItems(int transactions = 4096)
+    {
+        comInfo[ComInfoWord::RetryLimit] = 0;
+        std::vector<VarItem> items;
+        while (static_cast<int>(items.size()) < transactions) {
+            RequestFrame* frame = driver.ComCommunication();
+            if (!frame)
+                frame = driver.ComCommunication();
+            if (!frame)
+                break;
+            items.push_back(frame->Item);
+            driver.DataCom(QByteArray());
+        }
+        return items;
+    }
+
+    QByteArray get(const char* regName, qint32 index, qint32 count, const char* old = "")
+    {
+        QByteArray values = fromHexBytes(old);
+        driver.GetRegisterData(QString::fromLatin1(regName), index, 0, values, count);
+        return values;
+    }
+
     qint32 comInfo[ComInfoWord::Count] = {};
     Tavrin driver;
 };
@@ -37,12 +69,11 @@ inline HostVarDef makeVar(const char* regName, qint32 addr, qint32 length, const
     return {{}, 0, {}, text, QString::fromLatin1(regName), length, 0, addr};
 }
 
-// A list as "D:0+64 D:64+22" (RegName:Addr+Count), with "@AddrText" if asked.
-inline std::string spansOf(const VarItemList& list, bool withText = false)
+// Items as "D:0+64 D:64+22" (RegName:Addr+Count), with "@AddrText" if asked.
+inline std::string spansOf(const std::vector<VarItem>& items, bool withText = false)
 {
     QStringList spans;
-    for (int i = 0; i < list.size(); ++i) {
-        const VarItem& item = list.at(i);
+    for (const VarItem& item : items) {
         spans << item.RegName + QStringLiteral(":%1+%2").arg(item.Addr).arg(item.Count)
                      + (withText ? QLatin1Char('@') + item.AddrText : QString());
     }

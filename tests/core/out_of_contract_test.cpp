@@ -44,7 +44,9 @@ TEST(OutOfContract, OddItemsGoOutWithTheFieldsTheyComputeTo)
         RequestFrame* frame = d.driver.ComCommunication();
         ASSERT_NE(frame, nullptr);
         EXPECT_EQ(frame->FrameBytes, fromHexBytes(bytes));
-        EXPECT_EQ(d.driver.Image.C[39], 0); // the image skips D-1, which would lie here
+        // The image skips D-1: the last two bytes of the C area, which lie just
+        // before the D area, stay 0.
+        EXPECT_EQ(d.get("C", 304, 16), QByteArray(16, '\0'));
     }
 }
 
@@ -56,29 +58,34 @@ TEST(OutOfContract, BlockSizeBelowOneCountsAsOne)
         VarItem request = makeItem("D", 0, 2);
         EXPECT_EQ(d.driver.AddListOnceReadVar(request), 2) << blockSize;
         EXPECT_EQ(d.driver.ReCreatReadVarList({makeVar("D", 0, 2), makeVar("M", 0, 9)}), 4);
-        EXPECT_EQ(spansOf(d.driver.ReadVarList), "M:0+1 M:8+1 D:0+1 D:1+1");
+        EXPECT_EQ(spansOf(d.requestItems(6)), "D:0+1 D:1+1 M:0+1 M:8+1 D:0+1 D:1+1");
         EXPECT_EQ(set(d.driver, "D", 0, "01 00 02 00", 2), 2);
     }
 }
 
 // Without a block every ComInfo word reads 0: BlockSize counts as 1, writes go
 // to the image only, RetryLimit is 0. DataCom with nothing in flight gives the
-// no-reply code and changes nothing; without a callback a write ends silently.
+// no-reply code and changes nothing, not even the list of the last item taken;
+// without a callback a write ends silently.
 TEST(OutOfContract, CallsOutOfOrderDoNoHarm)
 {
     Tavrin driver;
     EXPECT_EQ(set(driver, "D", 5, "07 00", 1), 1);
-    EXPECT_EQ(driver.Image.D[5], 7);
+    EXPECT_EQ(get(driver, "D", 5, 1), fromHexBytes("07 00"));
     VarItem request = makeItem("D", 0, 2);
     EXPECT_EQ(driver.AddListOnceReadVar(request), 2); // BlockSize 1: two blocks
     driver.AddListWriteVar(makeItem("D", 0, 1, "01 00"));
-    driver.ListKind = ListKindValue::Write; // as after an earlier write
-    EXPECT_EQ(driver.DataCom(fromHexBytes("06")), ReplyMissing);
-    EXPECT_EQ(driver.WriteVarList.size(), 1);
     ASSERT_NE(driver.ComCommunication(), nullptr);
+    EXPECT_EQ(driver.DataCom(fromHexBytes("06")), ReplyAccepted); // the last item was a write
+    driver.AddListWriteVar(makeItem("D", 1, 1, "02 00"));
+    EXPECT_EQ(driver.DataCom(fromHexBytes("06")), ReplyMissing); // nothing in flight
+    const RequestFrame* frame = driver.ComCommunication();
+    ASSERT_NE(frame, nullptr);
+    EXPECT_EQ(frame->Item.Addr, 1); // the D1 write is still there
     EXPECT_EQ(driver.DataCom(fromHexBytes("06")), ReplyAccepted);
-    EXPECT_TRUE(driver.WriteVarList.isEmpty());
-    ASSERT_NE(driver.ComCommunication(), nullptr);
+    frame = driver.ComCommunication();
+    ASSERT_NE(frame, nullptr);
+    EXPECT_EQ(frame->Item.OpKind, OpKindRead); // the write list is empty
     EXPECT_EQ(driver.DataCom(QByteArray()), ReplyMissing); // given up at once
 }
 
@@ -98,7 +105,6 @@ TEST(OutOfContract, UnknownNamesAreAcceptedButNeverSentStoredOrRead)
         if (frame)
             d.driver.DataCom(fromHexBytes(kGoodD100));
     }
-    EXPECT_EQ(d.driver.WriteVarList.size(), 1);
 }
 
 // Reads give 0 outside the area, stores skip it: SD0 follows D7999 in the
@@ -107,13 +113,13 @@ TEST(OutOfContract, UnknownNamesAreAcceptedButNeverSentStoredOrRead)
 TEST(OutOfContract, IndexesAndCountsOutOfRangeAreBounded)
 {
     DriverHarness d(64); // image-only writes first
-    d.driver.Image.D[0] = 0x0201;
+    set(d.driver, "D", 0, "01 02", 1);
     EXPECT_EQ(get(d.driver, "D", -1, 2), fromHexBytes("00 00 01 02"));
     EXPECT_EQ(get(d.driver, "D", Int32Max, 2), fromHexBytes("00 00 00 00")); // no wrap
     EXPECT_EQ(get(d.driver, "D", 0, Int32Max).size(), 16000);                // 8000 words
     set(d.driver, "D", 7999, "01 00 02 00", 2);
     EXPECT_EQ(get(d.driver, "D", 7999, 2), fromHexBytes("01 00 00 00"));
-    EXPECT_EQ(d.driver.Image.SD[0], 0);
+    EXPECT_EQ(get(d.driver, "SD", 0, 1), fromHexBytes("00 00")); // the next word area
     d.comInfo[ComInfoWord::WriteMode] = WriteModeQueue;
     VarItem request = makeItem("D", 0, -5);
     EXPECT_EQ(d.driver.AddListOnceReadVar(request), 0);
@@ -125,7 +131,7 @@ TEST(OutOfContract, IndexesAndCountsOutOfRangeAreBounded)
     EXPECT_EQ(d.driver.ReCreatReadVarList({makeVar("D", 10, -4)}), 1);
     ASSERT_NE(d.driver.ComCommunication(), nullptr);
     EXPECT_EQ(d.driver.DataCom(fromHexBytes(kGoodD100)), ReplyWrongLength);
-    EXPECT_EQ(d.driver.Image.D[10], 0);
+    EXPECT_EQ(get(d.driver, "D", 10, 1), fromHexBytes("00 00"));
     request = makeItem("D", 2000000000, 2000000000);
     EXPECT_EQ(d.driver.AddListOnceReadVar(request), PendingListLimit);
     // No block starts beyond 2^31 - 1: 147,483,647 / 64 = 2,304,431 whole steps
@@ -156,12 +162,13 @@ TEST(OutOfContract, HostileRepliesAreJudgedByLengthFramingAndSumAlone)
     };
     for (const auto& [label, write, reply, result, d100] : rows) {
         DriverHarness d;
-        d.driver.Image.D[100] = 0x5555;
+        set(d.driver, "D", 100, "55 55", 1);
         write ? d.driver.AddListWriteVar(makeItem("D", 100, 1, "01 00", 3))
               : d.driver.AddListReadVar(makeItem("D", 100, 1));
         ASSERT_NE(d.driver.ComCommunication(), nullptr);
         EXPECT_EQ(d.driver.DataCom(fromHexBytes(reply)), result) << label;
-        EXPECT_EQ(d.driver.Image.D[100], d100) << label;
+        const QByteArray d100Bytes = QByteArray(1, char(d100 & 0xFF)) + char(d100 >> 8); // low byte first
+        EXPECT_EQ(get(d.driver, "D", 100, 1), d100Bytes) << label;
     }
 }
 

@@ -1,5 +1,6 @@
 // The request cycle as scenarios: a driver object, a test PLC answering its
-// frames, and the completion notices.
+// frames, and what a host sees: the frames, the ComInfo words and the
+// completion notices.
 
 #include "core/driver_harness.h"
 #include "support/plc_responder.h"
@@ -27,32 +28,37 @@ protected:
             0);
     }
     // One request and the test PLC's reply: DataCom's result, or -1 for no request.
-    qint32 exchange()
+    qint32 exchange(VarItem* item = nullptr)
     {
         RequestFrame* frame = h.driver.ComCommunication();
+        if (frame && item)
+            *item = frame->Item;
         return frame ? h.driver.DataCom(plc.answer(frame->FrameBytes)) : -1;
     }
+    qint32 scanComplete() const { return h.comInfo[ComInfoWord::ScanComplete]; }
 
     DriverHarness h;
     PlcResponder plc; // plc.requests(): every request sent
 };
 
+// Writes D0..D5, one-shot reads D100..D150, the cyclic block D500.
 TEST_F(RequestCycle, WritesThenOneShotReadsEachGetFiveTurnsThenOneCyclicBlock)
 {
     EXPECT_EQ(exchange(), -1); // all lists empty: nothing to send, the scan is complete
-    EXPECT_EQ(h.comInfo[ComInfoWord::ScanComplete], 1);
+    EXPECT_EQ(scanComplete(), 1);
     h.driver.AddListReadVar(makeItem("D", 500, 1));
     for (int i = 0; i < 6; ++i) {
         h.driver.AddListWriteVar(makeItem("D", i, 1, "00 00", i));
         VarItem once = makeItem("D", 100 + 10 * i, 1, "", 20 + i);
         h.driver.AddListOnceReadVar(once);
     }
-    std::vector<qint32> kinds;
+    std::string lists; // W write, O one-shot read, C cyclic block
     for (int i = 0; i < 13; ++i) {
-        ASSERT_EQ(exchange(), 1);
-        kinds.push_back(h.driver.ListKind);
+        VarItem item;
+        ASSERT_EQ(exchange(&item), 1);
+        lists += item.OpKind == OpKindWrite ? 'W' : item.Addr == 500 ? 'C' : 'O';
     }
-    EXPECT_EQ(kinds, (std::vector<qint32>{1, 1, 1, 1, 1, 2, 2, 2, 2, 2, 0, 1, 2}));
+    EXPECT_EQ(lists, "WWWWWOOOOOCWO");
     EXPECT_EQ(notices.size(), 12u);
     EXPECT_EQ(notices[5], (Notice{77, 20, 0, CompletionGood}));
 }
@@ -72,13 +78,13 @@ TEST_F(RequestCycle, FailuresResendTheSameFrameUntilTheyAddUpPastTheLimit)
     EXPECT_EQ(exchange(), ReplyMissing); // D10 is given up
     EXPECT_EQ(plc.requests().at(2), plc.requests().at(3));
     EXPECT_EQ(h.comInfo[ComInfoWord::RetryCount], 0);
-    EXPECT_EQ(h.comInfo[ComInfoWord::ScanComplete], 0);
-    EXPECT_EQ(h.driver.ScanCount, 0);                         // it was 1
-    EXPECT_EQ(spansOf(h.driver.ReadVarList), "D:0+1 D:10+1"); // the given-up block went last
+    EXPECT_EQ(scanComplete(), 0);
+    EXPECT_EQ(spansOf(h.requestItems(2)), "D:0+1 D:10+1"); // the given-up block went last
 }
 
 // A variable written in three blocks is notified once, by its last block, with
-// that block's status; a given-up block sets CommFailed until a good reply.
+// that block's status: a NAK gives the first block up, and the good replies
+// after it clear the failure. A given-up write alone reports 2.
 TEST_F(RequestCycle, WritesAreNotifiedByTheirLastBlockAndGivenUpOnesReportTwo)
 {
     h.comInfo[ComInfoWord::RetryLimit] = 0;
@@ -87,9 +93,7 @@ TEST_F(RequestCycle, WritesAreNotifiedByTheirLastBlockAndGivenUpOnesReportTwo)
     h.driver.AddListWriteVar(makeItem("D", 0, 1, "00 00", 3, 9));
     plc.queueFault(PlcResponder::Fault::Nak);
     EXPECT_EQ(exchange(), ReplyBadFrame + 4); // the item's HostId 4 is added
-    EXPECT_EQ(h.driver.CommFailed, 1);
     EXPECT_EQ(exchange(), 1);
-    EXPECT_EQ(h.driver.CommFailed, 0);
     EXPECT_TRUE(notices.empty());
     EXPECT_EQ(exchange(), 1);
     plc.queueFault(PlcResponder::Fault::Silence);
@@ -98,28 +102,55 @@ TEST_F(RequestCycle, WritesAreNotifiedByTheirLastBlockAndGivenUpOnesReportTwo)
               (std::vector<Notice>{{77, 4, 5, CompletionGood}, {77, 3, 9, CompletionGivenUp}}));
 }
 
-// A rebuild restarts the scan; an empty host list only empties the list. The
-// blocks carry the ComInfo station and item parameters, HostSubId -1.
-TEST_F(RequestCycle, ScanCompletesAfterTheFourthGoodTransactionOverThreeBlocks)
+// Notices are held back while a later item of the same variable waits: the
+// same HostId and HostSubId, nothing else. A write of another HostSubId, or of
+// another HostId, is another variable.
+TEST_F(RequestCycle, ANoticeWaitsOnlyForTheSameHostIdAndHostSubId)
 {
-    h.comInfo[ComInfoWord::ScanComplete] = 1;
-    h.comInfo[ComInfoWord::StationNo] = 3;
-    h.comInfo[ComInfoWord::ItemParam1] = 5;
-    h.comInfo[ComInfoWord::ItemParam2] = -6;
-    h.driver.ReCreatReadVarList({makeVar("D", 0, 1), makeVar("D", 200, 1), makeVar("D", 400, 1)});
-    const VarItem& block = h.driver.ReadVarList.at(2);
-    EXPECT_EQ((std::array{block.StationNo, block.HostSubId, block.ItemParam1, block.ItemParam2}),
-              (std::array{3, -1, 5, -6}));
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(h.comInfo[ComInfoWord::ScanComplete], 0);
+    h.driver.AddListWriteVar(makeItem("D", 0, 1, "00 00", 4, 5));
+    h.driver.AddListWriteVar(makeItem("D", 1, 1, "00 00", 4, 6));
+    h.driver.AddListWriteVar(makeItem("D", 2, 1, "00 00", 8, 5));
+    h.driver.AddListWriteVar(makeItem("D", 3, 1, "00 00", 4, 5));
+    for (int i = 0; i < 4; ++i)
         ASSERT_EQ(exchange(), 1);
+    EXPECT_EQ(notices, (std::vector<Notice>{{77, 4, 6, CompletionGood},
+                                            {77, 8, 5, CompletionGood},
+                                            {77, 4, 5, CompletionGood}}));
+}
+
+// ScanComplete turns 1 once more transactions have ended well than the read
+// list holds blocks (3 blocks: the 4th), counted afresh after any failed reply
+// (f, resent) or rebuild. The blocks carry the ComInfo station and item
+// parameters, HostSubId -1.
+TEST_F(RequestCycle, ScanCompletesAfterOneMoreGoodTransactionThanBlocks)
+{
+    const std::pair<const char*, const char*> rows[] = {
+        // replies     ScanComplete after each
+        {"gggg",      "0001"},
+        {"ggfgggg",   "0000001"},
+        {"gggfgggg",  "00000001"},
+    };
+    for (const auto& [replies, expected] : rows) {
+        h.comInfo[ComInfoWord::ScanComplete] = 1;
+        h.comInfo[ComInfoWord::StationNo] = 3;
+        h.comInfo[ComInfoWord::ItemParam1] = 5;
+        h.comInfo[ComInfoWord::ItemParam2] = -6;
+        h.driver.ReCreatReadVarList(
+            {makeVar("D", 0, 1), makeVar("D", 200, 1), makeVar("D", 400, 1)});
+        std::string seen;
+        VarItem block;
+        for (const char* r = replies; *r; ++r) {
+            if (*r == 'f')
+                plc.queueFault(PlcResponder::Fault::Silence);
+            EXPECT_EQ(exchange(&block), *r == 'f' ? ReplyResend : 1);
+            seen += static_cast<char>('0' + scanComplete());
+        }
+        EXPECT_EQ(seen, expected) << replies;
+        EXPECT_EQ((std::array{block.StationNo, block.HostSubId, block.ItemParam1, block.ItemParam2}),
+                  (std::array{3, -1, 5, -6}));
     }
-    ASSERT_EQ(exchange(), 1);
-    EXPECT_EQ(h.comInfo[ComInfoWord::ScanComplete], 1);
-    EXPECT_EQ(h.driver.ScanCount, 0);
-    EXPECT_EQ(spansOf(h.driver.ReadVarList), "D:200+1 D:400+1 D:0+1"); // rotated four times
-    EXPECT_EQ(h.driver.ReCreatReadVarList({}), 0);
-    EXPECT_EQ(h.comInfo[ComInfoWord::ScanComplete], 1);
+    EXPECT_EQ(h.driver.ReCreatReadVarList({}), 0); // an empty host list leaves the scan as it is
+    EXPECT_EQ(scanComplete(), 1);
 }
 
 // The frame in flight holds its own copy of the block: a rebuild meanwhile
@@ -133,10 +164,57 @@ TEST_F(RequestCycle, ARebuildWhileABlockIsInFlightStoresItsReplyWhereItAsked)
     const QByteArray reply = plc.answer(frame->FrameBytes);
     h.driver.ReCreatReadVarList({makeVar("D", 300, 2)});
     EXPECT_EQ(h.driver.DataCom(reply), 1);
-    QByteArray values;
-    h.driver.GetRegisterData(QStringLiteral("D"), 99, 0, values, 3);
-    EXPECT_EQ(values, fromHexBytes("00 00 34 12 00 00"));
-    EXPECT_EQ(spansOf(h.driver.ReadVarList), "D:300+2");
+    EXPECT_EQ(h.get("D", 99, 3), fromHexBytes("00 00 34 12 00 00"));
+    EXPECT_EQ(spansOf(h.requestItems(1)), "D:300+2");
+}
+
+// Every build opens a transaction of its frames, whatever the words held:
+// a D_bit pair two (read, then the completed write), anything else one.
+// The write shows in the image when it is built; a D_bit write does not.
+TEST_F(RequestCycle, ABuildOpensATransactionOfItsFramesAndAWriteShowsAtOnce)
+{
+    plc.setWord(0x1014, 0x0001); // D10, bit 0 on
+    h.driver.AddListWriteVar(makeItem("D_bit", 163, 1, "01", 6)); // bit 3 of D10
+    h.driver.AddListWriteVar(makeItem("D", 200, 2, "01 00 FF FF", 7));
+    h.comInfo[ComInfoWord::FramesQueued] = 77;
+    h.comInfo[ComInfoWord::FramesAnswered] = 55;
+    EXPECT_EQ(exchange(), 1); // the read of D10
+    EXPECT_EQ((std::array{h.comInfo[ComInfoWord::FramesQueued], h.comInfo[ComInfoWord::FramesAnswered]}),
+              (std::array{2, 1}));
+    EXPECT_TRUE(notices.empty());
+    EXPECT_EQ(exchange(), 1); // the write of D10 = 0x0009
+    EXPECT_EQ(plc.wordAt(0x1014), 0x0009);
+    EXPECT_EQ(h.get("D", 10, 1), fromHexBytes("01 00")); // as read, not as written
+    EXPECT_EQ(notices, (std::vector<Notice>{{77, 6, 0, CompletionGood}}));
+    ASSERT_NE(h.driver.ComCommunication(), nullptr); // D200, D201
+    EXPECT_EQ((std::array{h.comInfo[ComInfoWord::FramesQueued], h.comInfo[ComInfoWord::FramesAnswered]}),
+              (std::array{1, 0}));
+    EXPECT_EQ(h.get("D", 200, 2), fromHexBytes("01 00 FF FF"));
+}
+
+// Inputs have no write request: the item stays first and is never sent, but
+// the image takes its value when the cycle comes to it.
+TEST_F(RequestCycle, AnXWriteBuildsNothingButShowsInTheImage)
+{
+    h.driver.AddListWriteVar(makeItem("X", 9, 1, "01")); // X11 octal
+    EXPECT_EQ(exchange(), -1);
+    EXPECT_EQ(h.get("X", 8, 2), fromHexBytes("00 01"));
+}
+
+// While the PLC is not answering, a write is built as usual and the image is
+// left alone; the PLC's ACK ends it well.
+TEST_F(RequestCycle, WhileCommFailedAWriteIsBuiltButLeavesTheImageAlone)
+{
+    h.comInfo[ComInfoWord::RetryLimit] = 0;
+    h.driver.AddListReadVar(makeItem("D", 0, 1));
+    plc.queueFault(PlcResponder::Fault::Silence);
+    EXPECT_EQ(exchange(), ReplyMissing);
+    h.driver.AddListWriteVar(makeItem("D", 100, 1, "34 12"));
+    RequestFrame* frame = h.driver.ComCommunication();
+    ASSERT_NE(frame, nullptr);
+    EXPECT_EQ(frame->FrameBytes, fromHexBytes("02 31 31 30 43 38 30 32 33 34 31 32 03 33 43"));
+    EXPECT_EQ(h.get("D", 100, 1), fromHexBytes("00 00"));
+    EXPECT_EQ(h.driver.DataCom(plc.answer(frame->FrameBytes)), 1);
 }
 
 } // namespace

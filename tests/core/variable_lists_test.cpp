@@ -6,6 +6,7 @@
 #include "core/driver_harness.h"
 
 #include <algorithm>
+#include <array>
 #include <gtest/gtest.h>
 #include <numeric>
 #include <random>
@@ -35,23 +36,54 @@ TEST(VariableLists, ReadListHasNoLimitWriteListStopsAt1024)
 // Bit types count bytes from the byte of the first bit, D_bit words from the
 // word of the first bit; both take one unit more than the span needs even when
 // it ends on a boundary: M13 with 491 bits asks (5 + 491) / 8 + 1 = 63 bytes.
-// Blocks already queued for the same variable and station are not queued again.
+// A block already queued for the same HostId, HostSubId, StationNo, name,
+// address and count is not queued again; one that differs in any of them is.
+struct OnceRow {
+    const char* name;
+    VarItem first, second;
+    qint32 blockSize, secondStation; // the second request's own StationNo (StationPerVar 1)
+    const char* blocks;
+};
+
 TEST(VariableLists, OnceReadIsSplitIntoBlocksOfBlockSizeQueuedOnce)
 {
-    const std::tuple<VarItem, qint32, const char*> rows[] = {
-        {makeItem("D", 0, 100), 32, "D:0+32 D:32+32 D:64+32 D:96+4"},
-        {makeItem("D", 0, 64), 32, "D:0+32 D:32+32"},
-        {makeItem("M", 13, 491), 32, "M:8+32 M:264+31"},
-        {makeItem("D_bit", 16, 32), 1, "D_bit:1+1 D_bit:2+1 D_bit:3+1"},
-        {makeItem("D", 5, 0), 32, ""},
+    const VarItem d0 = makeItem("D", 0, 2, "", 1, 2);
+    const OnceRow rows[] = {
+        {"Words", makeItem("D", 0, 100), makeItem("D", 0, 100), 32, 0, "D:0+32 D:32+32 D:64+32 D:96+4"},
+        {"WordsEndOnABlock", makeItem("D", 0, 64), makeItem("D", 0, 64), 32, 0, "D:0+32 D:32+32"},
+        {"Bits", makeItem("M", 13, 491), makeItem("M", 13, 491), 32, 0, "M:8+32 M:264+31"},
+        {"DBitWords", makeItem("D_bit", 16, 32), makeItem("D_bit", 16, 32), 1, 0, "D_bit:1+1 D_bit:2+1 D_bit:3+1"},
+        {"CountZero", makeItem("D", 5, 0), makeItem("D", 5, 0), 32, 0, ""},
+        {"OtherStation", d0, d0, 32, 5, "D:0+2 D:0+2"},
+        {"OtherHostId", d0, makeItem("D", 0, 2, "", 9, 2), 32, 0, "D:0+2 D:0+2"},
+        {"OtherHostSubId", d0, makeItem("D", 0, 2, "", 1, 9), 32, 0, "D:0+2 D:0+2"},
+        {"OtherName", d0, makeItem("SD", 0, 2, "", 1, 2), 32, 0, "D:0+2 SD:0+2"},
+        {"OtherCount", d0, makeItem("D", 0, 3, "", 1, 2), 32, 0, "D:0+2 D:0+3"},
     };
-    for (const auto& [original, blockSize, blocks] : rows) {
-        DriverHarness h(blockSize);
-        VarItem item = original, same = original;
-        const qint32 size = h.driver.AddListOnceReadVar(item);
-        EXPECT_EQ(spansOf(h.driver.OnceReadVarList), blocks);
-        EXPECT_EQ(h.driver.AddListOnceReadVar(same), size);
+    for (const OnceRow& r : rows) {
+        DriverHarness h(r.blockSize);
+        h.comInfo[ComInfoWord::StationPerVar] = 1;
+        VarItem first = r.first, second = r.second;
+        second.StationNo = r.secondStation;
+        h.driver.AddListOnceReadVar(first);
+        const auto queued = static_cast<qint32>(QByteArray(r.blocks).count(':'));
+        EXPECT_EQ(h.driver.AddListOnceReadVar(second), queued) << r.name;
+        EXPECT_EQ(spansOf(h.requestItems()), r.blocks) << r.name;
     }
+}
+
+// With StationPerVar 0 the caller's record comes back with the ComInfo
+// station, and the last block's address and count.
+TEST(VariableLists, OnceReadRecordComesBackAsTheLastBlock)
+{
+    DriverHarness h(32);
+    h.comInfo[ComInfoWord::StationNo] = 4;
+    VarItem request = makeItem("D", 0, 100);
+    request.StationNo = 9;
+    request.WorkA = 3;
+    EXPECT_EQ(h.driver.AddListOnceReadVar(request), 4);
+    EXPECT_EQ((std::array{request.Addr, request.Count, request.StationNo, request.WorkA}),
+              (std::array{96, 4, 4, 0}));
 }
 
 // The twelve read-list types in their order, then D_bit and a name no type has.
@@ -104,11 +136,12 @@ std::string referenceRebuild(const QList<HostVarDef>& vars, qint32 blockSize)
     return out.join(QLatin1Char(' ')).toStdString();
 }
 
+// The blocks as the cycle polls them, once round the ring.
 std::string rebuild(const QList<HostVarDef>& vars, qint32 blockSize)
 {
     DriverHarness h(blockSize);
-    h.driver.ReCreatReadVarList(vars);
-    return spansOf(h.driver.ReadVarList, true);
+    const qint32 blocks = h.driver.ReCreatReadVarList(vars);
+    return spansOf(h.requestItems(blocks), true);
 }
 
 // Worked by hand, and the reference must give them too. Word blocks count

@@ -20,7 +20,12 @@ struct Exchange {
     const char* after; // the bytes there afterwards
 };
 
-// Every row starts from D100 = 0x1234, X0..X7 = 0xA5, Y0..Y7 = 0xFF.
+// Every row starts from D100 = 0x1234, X0..X7 = 0xA5, Y0..Y7 = 0xFF,
+// M1528..M1535 = 0x7E, C0..C7 = 0x81, CV199 = 0xBEEF, C255 = 0x12345678.
+// The port's ranges: S 0x0000-0x007C, X 0x0080-0x009F, Y 0x00A0-0x00BF,
+// T 0x00C0-0x00DF, M0-M1535 0x0100-0x01BF, C 0x01C0-0x01DF, M8000 0x01E0-0x01FF,
+// TV 0x0800-0x09FF, CV 0x0A00-0x0B8F, 32CV 0x0C00-0x0CDF, D8000 0x0E00-0x0FFF,
+// D 0x1000-0x4E7F; a force's bit address b is bit b % 8 of byte b / 8.
 const Exchange kExchanges[] = {
     {"WordReadD100", kReadD100, kReplyD100, 0x10C8, "3412"},
     {"BitReadX0ToX7", "02 30 30 30 38 30 30 31 03 35 43", "02 41 35 03 37 39", 0x0080, "A5"},
@@ -33,6 +38,21 @@ const Exchange kExchanges[] = {
     {"NakCount65", "02 30 31 30 30 30 34 31 03 35 39", "15", 0x1000, "0000"},
     {"NakWriteInputX0", "02 31 30 30 38 30 30 31 30 30 03 42 44", "15", 0x0080, "A5"},
     {"NakForceOffInputX0", "02 38 30 30 30 34 03 46 46", "15", 0x0080, "A5"}, // bit 0x0400, sum FF
+    // M1536 up lands on the C contacts, as on a real port; M2048 up (0x0200) is refused.
+    {"ReadM1528ToC7", "02 30 30 31 42 46 30 32 03 37 45", "02 37 45 38 31 03 45 38", 0x01BF, "7E81"},
+    {"NakReadM2048", "02 30 30 32 30 30 30 31 03 35 36", "15", 0x0200, ""},
+    {"ReadLastS", "02 30 30 30 37 43 30 31 03 36 45", "02 30 30 03 36 33", 0x007C, "00"},
+    {"NakReadGapAfterS", "02 30 30 30 37 44 30 31 03 36 46", "15", 0x007D, ""},
+    {"ReadCV199", "02 30 30 42 38 45 30 32 03 38 34", "02 45 46 42 45 03 31 35", 0x0B8E, "EFBE"},
+    {"NakReadPastCV199", "02 30 30 42 38 46 30 32 03 38 35", "15", 0x0B8F, "BE"},
+    {"ReadC255", "02 30 30 43 44 43 30 34 03 39 31", "02 37 38 35 36 33 34 31 32 03 41 37", 0x0CDC,
+     "78563412"},
+    {"NakReadPastC255", "02 30 30 43 44 44 30 34 03 39 32", "15", 0x0CDD, "563412"},
+    {"ReadTV0", "02 30 30 38 30 30 30 32 03 35 44", "02 30 30 30 30 03 43 33", 0x0800, "0000"},
+    {"ReadD8000", "02 30 30 45 30 30 30 32 03 36 41", "02 30 30 30 30 03 43 33", 0x0E00, "0000"},
+    {"ForceOnC255", "02 37 46 46 30 45 03 33 42", "06", 0x01DF, "80"}, // bit 0x0EFF: byte 0x01DF, bit 7
+    {"NakForceBeyondM8255", "02 37 30 30 31 30 03 46 42", "15", 0x0200, ""}, // bit 0x1000
+    {"NakForceGapAfterS", "02 37 45 38 30 33 03 31 41", "15", 0x007D, ""},   // bit 0x03E8
 };
 
 class WorkedExchange : public ::testing::TestWithParam<Exchange> {};
@@ -44,6 +64,10 @@ TEST_P(WorkedExchange, RepliesAsAPlcAndChangesOnlyWhatItShould)
     plc.setWord(0x10C8, 0x1234);
     plc.setByte(0x0080, 0xA5);
     plc.setByte(0x00A0, 0xFF);
+    plc.setByte(0x01BF, 0x7E);
+    plc.setByte(0x01C0, 0x81);
+    plc.setWord(0x0B8E, 0xBEEF);
+    plc.setDoubleWord(0x0CDC, 0x12345678);
     EXPECT_EQ(plc.receive(fromHexBytes(row.request)), fromHexBytes(row.reply));
     const QByteArray after = QByteArray::fromHex(row.after);
     EXPECT_EQ(plc.readBytes(row.address, static_cast<int>(after.size())), after);
@@ -51,6 +75,30 @@ TEST_P(WorkedExchange, RepliesAsAPlcAndChangesOnlyWhatItShould)
 
 INSTANTIATE_TEST_SUITE_P(VirtualPlc, WorkedExchange, ::testing::ValuesIn(kExchanges),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// By register name, through the PLC's own map: X10 (octal) is index 8, M8000
+// is SM 0, C200 is 32CV 0, D10.3 is D_bit 163; M1536 is beyond the port.
+TEST(VirtualPlc, ValuesByRegisterNameLieWhereThePortHasThem)
+{
+    VirtualPlc plc;
+    EXPECT_TRUE(plc.setValue(QStringLiteral("X"), 8, 1));
+    EXPECT_TRUE(plc.setValue(QStringLiteral("SM"), 2, 1));
+    EXPECT_TRUE(plc.setValue(QStringLiteral("TV"), 1, 0x1234));
+    EXPECT_TRUE(plc.setValue(QStringLiteral("CV"), 199, 0xBEEF));
+    EXPECT_TRUE(plc.setValue(QStringLiteral("32CV"), 55, 0x12345678));
+    EXPECT_TRUE(plc.setValue(QStringLiteral("SD"), 0, 10));
+    EXPECT_TRUE(plc.setValue(QStringLiteral("D_bit"), 163, 1));
+    EXPECT_EQ(plc.readBytes(0x0081, 1), fromHexBytes("01"));
+    EXPECT_EQ(plc.readBytes(0x01E0, 1), fromHexBytes("04"));
+    EXPECT_EQ(plc.readBytes(0x0802, 2), fromHexBytes("34 12"));
+    EXPECT_EQ(plc.readBytes(0x0B8E, 2), fromHexBytes("EF BE"));
+    EXPECT_EQ(plc.readBytes(0x0CDC, 4), fromHexBytes("78 56 34 12"));
+    EXPECT_EQ(plc.readBytes(0x0E00, 2), fromHexBytes("0A 00"));
+    EXPECT_EQ(plc.readBytes(0x1014, 2), fromHexBytes("08 00"));
+    EXPECT_EQ(plc.value(QStringLiteral("D"), 10), 8u);
+    EXPECT_FALSE(plc.setValue(QStringLiteral("M"), 1536, 1));
+    EXPECT_FALSE(plc.value(QStringLiteral("Q"), 0).has_value());
+}
 
 TEST(VirtualPlc, ResynchronisesOnStxAndAnswersInOrderByteByByte)
 {

@@ -15,7 +15,7 @@
 // minutes. Bounded in operations: a few seconds normally, about three times
 // that under ThreadSanitizer.
 
-#include "core/driver_object.h"
+#include "core/driver_probe.h"
 #include "virtual_plc.h"
 
 #include <gtest/gtest.h>
@@ -76,12 +76,10 @@ VarItem blockItem(qint32 hostId, qint32 hostSubId, int block, const QByteArray& 
 
 // Holds a host back while a pending list is long, so that its limit of 1024
 // items never drops one: the hosts add at most 9 items between two looks.
-void waitForRoom(Tavrin& driver, const VarItemList& list)
+template <typename ListSize> void waitForRoom(ListSize listSize)
 {
-    for (QMutexLocker lock(&driver.ListMutex); list.size() >= 900; lock.relock()) {
-        lock.unlock();
+    while (listSize() >= 900)
         std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
 }
 
 struct StressCase {
@@ -104,6 +102,7 @@ TEST_P(ConcurrencyStress, NoTornBlocksNoLostNoticesAndTheEndStateAgrees)
     comInfo[ComInfoWord::RetryLimit] = 1; // two failed replies in all give a request up
     comInfo[ComInfoWord::WriteMode] = c.writeMode;
     Tavrin driver;
+    const TavrinProbe probe(driver);
     driver.SetComInfo(comInfo);
     noticesPerItem.assign(6 * Rounds, 0);
     noticesByStatus.clear();
@@ -122,11 +121,11 @@ TEST_P(ConcurrencyStress, NoTornBlocksNoLostNoticesAndTheEndStateAgrees)
         hosts.emplace_back([&, host] { // HostIds 1 to 3 write, 4 to 6 read once
             for (int i = 0; i < Rounds; ++i) {
                 const int block = (i * 7 + host * 3) % DataBlocks;
-                waitForRoom(driver, driver.WriteVarList);
+                waitForRoom([&] { return probe.writeListSize(); });
                 driver.AddListWriteVar(blockItem(host, i, block, nextBlock()));
                 driver.SetRegisterData(kD, block * BlockWords, 0, nextBlock(), BlockWords);
                 VarItem read = blockItem(host + 3, i, (block + 2) % DataBlocks, QByteArray());
-                waitForRoom(driver, driver.OnceReadVarList);
+                waitForRoom([&] { return probe.onceReadListSize(); });
                 driver.AddListOnceReadVar(read);
                 if (host == 1 && i % 8 == 0) // 1 to 33 blocks while the cycle polls
                     driver.ReCreatReadVarList(readList(i * 7 % (DataBlocks + 1) + 1));
@@ -153,8 +152,8 @@ TEST_P(ConcurrencyStress, NoTornBlocksNoLostNoticesAndTheEndStateAgrees)
             if (RequestFrame* frame = driver.ComCommunication())
                 driver.DataCom(plc.receive(frame->FrameBytes));
             // Once the hosts are done, only this thread changes the pending lists.
-            finalPass -= hostsDone && driver.WriteVarList.isEmpty()
-                         && driver.OnceReadVarList.isEmpty() ? 1 : 0;
+            finalPass -= hostsDone && probe.writeListSize() == 0
+                         && probe.onceReadListSize() == 0 ? 1 : 0;
         }
     });
     for (std::thread& host : hosts)

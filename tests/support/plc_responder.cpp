@@ -1,9 +1,27 @@
 #include "support/plc_responder.h"
 
-#include "protocol/frame_codec.h"
-#include "protocol/fx_protocol.h"
-
 namespace {
+
+constexpr char STX = 0x02;
+constexpr char ETX = 0x03;
+const QByteArray kAck(1, 0x06);
+const QByteArray kNak(1, 0x15);
+
+// Two upper-case hex digits of a byte, high nibble first.
+QByteArray hexByte(quint8 value)
+{
+    return QByteArray::number(value, 16).toUpper().rightJustified(2, '0');
+}
+
+// The sum check: the low 8 bits of the bytes from the command character
+// (or first data character) through ETX, as two hex digits.
+QByteArray sumOf(const QByteArray& frame, int etxIndex)
+{
+    unsigned sum = 0;
+    for (int i = 1; i <= etxIndex; ++i)
+        sum += static_cast<quint8>(frame.at(i));
+    return hexByte(static_cast<quint8>(sum));
+}
 
 // Value of `digits` upper-case hex characters from `at`, or -1 when one is not a hex digit.
 int hexValue(const QByteArray& bytes, int at, int digits)
@@ -27,16 +45,9 @@ int hexValue(const QByteArray& bytes, int at, int digits)
 QByteArray dataFrame(const QByteArray& body)
 {
     QByteArray frame;
-    frame.append(Fx::STX).append(body).append(Fx::ETX);
-    const int etxIndex = frame.size() - 1;
-    char sum[2];
-    putHexByte(sum, frameSumCheck(frame, etxIndex));
-    frame.append(sum, 2);
-    return frame;
+    frame.append(STX).append(body).append(ETX);
+    return frame + sumOf(frame, frame.size() - 1);
 }
-
-const QByteArray kAck(1, Fx::ACK);
-const QByteArray kNak(1, Fx::NAK);
 
 } // namespace
 
@@ -61,27 +72,25 @@ QByteArray PlcResponder::carryOut(const QByteArray& request)
 {
     // A frame: STX first, ETX third from last, at least a command before it.
     const int etx = request.size() - 3;
-    if (etx < 2 || request.at(0) != Fx::STX || request.at(etx) != Fx::ETX)
+    if (etx < 2 || request.at(0) != STX || request.at(etx) != ETX)
         return QByteArray();
-    char sum[2];
-    putHexByte(sum, frameSumCheck(request, etx));
-    if (request.at(etx + 1) != sum[0] || request.at(etx + 2) != sum[1])
+    if (request.mid(etx + 1) != sumOf(request, etx))
         return kNak;
 
     const char command = request.at(1);
-    if (command == Fx::CommandRead && etx == 8) {
+    if (command == '0' && etx == 8) {
         const int address = hexValue(request, 2, 4);
         const int count = hexValue(request, 6, 2);
         return address < 0 || count < 0 ? kNak : blockRead(address, count);
     }
-    if (command == Fx::CommandWrite && etx >= 8) {
+    if (command == '1' && etx >= 8) {
         const int address = hexValue(request, 2, 4);
         const int count = hexValue(request, 6, 2);
         if (address < 0 || count < 0 || etx != 8 + 2 * count)
             return kNak;
         return blockWrite(request, address, count) ? kAck : kNak;
     }
-    if ((command == Fx::CommandForceOn || command == Fx::CommandForceOff) && etx == 6) {
+    if ((command == '7' || command == '8') && etx == 6) {
         // The bit address travels low byte first.
         const int low = hexValue(request, 2, 2);
         const int high = hexValue(request, 4, 2);
@@ -90,7 +99,7 @@ QByteArray PlcResponder::carryOut(const QByteArray& request)
         const int bit = high * 256 + low;
         const auto mask = static_cast<quint8>(1u << (bit % 8));
         quint8& byte = memory_[static_cast<size_t>(bit / 8)];
-        byte = command == Fx::CommandForceOn ? (byte | mask) : (byte & ~mask);
+        byte = command == '7' ? (byte | mask) : (byte & ~mask);
         return kAck;
     }
     return kNak;
@@ -99,11 +108,8 @@ QByteArray PlcResponder::carryOut(const QByteArray& request)
 QByteArray PlcResponder::blockRead(int address, int count) const
 {
     QByteArray body;
-    for (int i = 0; i < count; ++i) {
-        char digits[2];
-        putHexByte(digits, byteAt(address + i));
-        body.append(digits, 2);
-    }
+    for (int i = 0; i < count; ++i)
+        body += hexByte(byteAt(address + i));
     return dataFrame(body);
 }
 
