@@ -36,12 +36,10 @@ set(TAVRIN_PC_QT_CORE ${TAVRIN_QT}Core)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/tavrin.pc.in ${PROJECT_BINARY_DIR}/tavrin.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/tavrin.pc DESTINATION ${TAVRIN_PC_DIR})
 
-# The tool. host/ defines it; it may be switched off (TAVRIN_BUILD_HOST).
-# The run path lets the installed tool find the installed module in any
-# prefix, a staging one included.
+# The tool. host/ defines it; it may be switched off (TAVRIN_BUILD_HOST). It
+# loads the module from beside itself (host/CMakeLists.txt), in any prefix,
+# a staging one included.
 if(TARGET tavrin_tool)
-  file(RELATIVE_PATH TAVRIN_BIN_TO_LIB /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${CMAKE_INSTALL_LIBDIR})
-  set_target_properties(tavrin_tool PROPERTIES INSTALL_RPATH "$ORIGIN/${TAVRIN_BIN_TO_LIB}")
   install(TARGETS tavrin_tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 

@@ -4,8 +4,7 @@
 #include "commands.h"
 #include "port_reach.h"
 
-#include "registers/register_types.h"
-#include "tavrin.h"
+#include "module_instance.h"
 
 namespace {
 
@@ -59,15 +58,19 @@ int runCheckCommand(const QStringList& arguments)
 
     const QString& regName = positional.at(0);
     const QString& address = positional.at(1);
-    const RegisterTypeInfo* type = findRegisterType(regName);
-    AddressKind kind = type ? type->addressKind : AddressKind::Word;
+    const RegisterKind* type = findRegisterKind(regName);
+    qint32 addressType = type ? type->addressType() : 1;
     if (parser.isSet(QStringLiteral("bit")))
-        kind = AddressKind::Bit;
+        addressType = 0;
     if (parser.isSet(QStringLiteral("word")))
-        kind = AddressKind::Word;
+        addressType = 1;
 
+    QString error;
+    const std::shared_ptr<ModuleInstance> module = ModuleInstance::shared(&error);
+    if (!module)
+        return failure(kCommand, error);
     qint32 index = -1;
-    const QString message = CheckAddrCorrect(regName, address, &index, count, language, static_cast<qint32>(kind));
+    const QString message = module->CheckAddrCorrect(regName, address, &index, count, language, addressType);
     if (!message.isEmpty()) {
         standardOutput() << regName << " " << address << ": " << message << "\n" << Qt::flush;
         return ExitFailed;

@@ -1,6 +1,7 @@
 #include "command_support.h"
 
 #include "log_categories.h"
+#include "module_instance.h"
 
 #include "virtual_plc.h"
 
@@ -208,6 +209,8 @@ int parseValueCommandLine(QCommandLineParser& parser, const QString& command, co
     applyDiagnosticOptions(parser);
 
     QString error;
+    if (!ModuleInstance::shared(&error))
+        return failure(command, error);
     if (!formatFromOption(parser, &commandLine->format, &commandLine->formatGiven, &error)
         || !lineSettingsFromOptions(parser, &commandLine->settings, &error))
         return usageError(command, error);

@@ -3,7 +3,8 @@
 #include "command_support.h"
 #include "commands.h"
 
-#include "registers/register_types.h"
+#include "module_instance.h"
+#include "register_kinds.h"
 #include "tavrin.h"
 
 #include <QVector>
@@ -49,17 +50,21 @@ int runCopyCommand(const QStringList& arguments)
         return usageError(kCommand, QStringLiteral("STEP \"%1\": expected a whole number").arg(positional.at(3)));
 
     const QString& regName = positional.at(0);
-    const RegisterTypeInfo* type = findRegisterType(regName);
+    const RegisterKind* type = findRegisterKind(regName);
+    QString error;
+    const std::shared_ptr<ModuleInstance> module = ModuleInstance::shared(&error);
+    if (!module)
+        return failure(kCommand, error);
     qint32 index = -1;
-    const QString message = CheckAddrCorrect(regName, positional.at(1), &index, 1, language,
-                                             static_cast<qint32>(type ? type->addressKind : AddressKind::Word));
+    const QString message = module->CheckAddrCorrect(regName, positional.at(1), &index, 1, language,
+                                                     type ? type->addressType() : 1);
     if (!message.isEmpty() || !type)
         return usageError(kCommand, QStringLiteral("%1 %2: %3").arg(regName, positional.at(1), message));
 
     QStringList texts;
     QVector<qint32> numbers;
     const QString question =
-        AddrMutilCopy(regName, index + type->numberOffset, count, step, texts, numbers, language);
+        module->AddrMutilCopy(regName, index + type->numberOffset, count, step, texts, numbers, language);
     QTextStream& out = standardOutput();
     for (int i = 0; i < texts.size(); ++i)
         out << texts.at(i) << "\t" << numbers.value(i) << "\n";

@@ -8,9 +8,7 @@
 #include "result_codes.h"
 #include "value_format.h"
 
-#include "protocol/device_address_map.h"
-#include "protocol/fx_protocol.h"
-#include "tavrin.h"
+#include "port_protocol.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -27,13 +25,15 @@ constexpr qint32 WriteHostId = 100;
 constexpr qint32 OnceReadHostId = 200;
 // The HostId of the read blocks the module makes of the polled set.
 constexpr qint32 CyclicBlockHostId = 0;
-// First argument of every completion notice: tells our notices from a stray call.
-constexpr qint32 NoticeTag = 0x54617672;
+// First argument of every completion notice: NoticeTagBase plus the slot of
+// the runtime it is for, so that one callback serves every module copy.
+constexpr qint32 NoticeTagBase = 0x54617600;
+constexpr int NoticeSlots = 256;
 // How long the thread waits when the module has nothing to send, unless
 // new work wakes it earlier.
 constexpr unsigned long IdleBackoffMs = 5;
 // Largest reply the module's requests can ask for: 255 data bytes.
-constexpr int MaxReplyLength = 2 * 255 + Fx::DataReplyOverhead;
+constexpr int MaxReplyLength = 2 * Port::MaxBlockBytes + Port::DataReplyOverhead;
 // Writes the runtime lets wait at once; the module's write list drops
 // items silently at 1024.
 constexpr int MaxPendingRequests = 1000;
@@ -45,11 +45,17 @@ constexpr int MaxReopenMs = 2000;
 // Events kept for takeLineEvents(); older ones are dropped.
 constexpr int MaxLineEvents = 100;
 
-std::atomic<HostRuntime*> activeRuntime{nullptr};
+std::array<std::atomic<HostRuntime*>, NoticeSlots> noticeSlots{};
 
-// Where the module's ComInfo pointer goes when a runtime stops: the module
-// keeps the pointer for its whole life and must never see a dead block.
-std::array<qint32, 32> parkedComInfo{};
+int takeNoticeSlot(HostRuntime* runtime)
+{
+    for (int slot = 0; slot < NoticeSlots; ++slot) {
+        HostRuntime* none = nullptr;
+        if (noticeSlots[static_cast<size_t>(slot)].compare_exchange_strong(none, runtime))
+            return slot;
+    }
+    return -1;
+}
 
 RequestId requestId(qint32 hostId, qint32 hostSubId)
 {
@@ -64,11 +70,16 @@ void setComInfoWord(std::array<qint32, 32>& block, int word, qint32 value)
 
 } // namespace
 
-HostRuntime::HostRuntime(LineFactory lineFactory, const LineSettings& settings)
+HostRuntime::HostRuntime(LineFactory lineFactory, const LineSettings& settings,
+                         std::shared_ptr<ModuleInstance> module)
     : lineFactory_(std::move(lineFactory))
     , settings_(settings)
+    , module_(std::move(module))
     , discipline_(settings.baud, settings.answerAllowanceMs)
 {
+    QString error; // start() reports it
+    if (!module_)
+        module_ = ModuleInstance::shared(&error);
 }
 
 HostRuntime::~HostRuntime()
@@ -80,16 +91,24 @@ void HostRuntime::completionNotice(qint32 tag, qint32 hostId, qint32 hostSubId, 
 {
     // Runs on the communication thread inside DataCom, with the module's
     // list lock held: only note it here, settle() handles it after DataCom.
-    HostRuntime* runtime = activeRuntime.load();
-    if (runtime && tag == NoticeTag)
+    const qint32 slot = tag - NoticeTagBase;
+    HostRuntime* runtime = slot >= 0 && slot < NoticeSlots ? noticeSlots[static_cast<size_t>(slot)].load() : nullptr;
+    if (runtime)
         runtime->notices_.append(Notice{hostId, hostSubId, status});
 }
 
 bool HostRuntime::start(QString* error)
 {
-    HostRuntime* none = nullptr;
-    if (!activeRuntime.compare_exchange_strong(none, this)) {
-        *error = QStringLiteral("another runtime already drives the module in this process");
+    if (!module_ && !(module_ = ModuleInstance::shared(error)))
+        return false;
+    if (!module_->claim()) {
+        *error = QStringLiteral("another runtime already drives this copy of the module");
+        return false;
+    }
+    noticeSlot_ = takeNoticeSlot(this);
+    if (noticeSlot_ < 0) {
+        module_->release();
+        *error = QStringLiteral("more than %1 runtimes in one process").arg(NoticeSlots);
         return false;
     }
     comInfo_.fill(0);
@@ -97,10 +116,10 @@ bool HostRuntime::start(QString* error)
     comInfo_[ComInfoWord::StationNo] = settings_.station;
     comInfo_[ComInfoWord::RetryLimit] = settings_.retries;
     comInfo_[ComInfoWord::WriteMode] = WriteModeQueue;
-    comInfo_[ComInfoWord::CallbackTag] = NoticeTag;
-    SetComInfo(comInfo_.data());
-    RegistCallBackFuncIntf(&HostRuntime::completionNotice, 0);
-    ReCreatReadVarList({}); // forget a polled set an earlier runtime left behind
+    comInfo_[ComInfoWord::CallbackTag] = NoticeTagBase + noticeSlot_;
+    module_->SetComInfo(comInfo_.data());
+    module_->RegistCallBackFuncIntf(&HostRuntime::completionNotice, 0);
+    module_->ReCreatReadVarList({}); // forget a polled set an earlier runtime left behind
 
     stopRequested_ = false;
     {
@@ -124,10 +143,13 @@ bool HostRuntime::start(QString* error)
 
 void HostRuntime::parkComInfo()
 {
-    parkedComInfo = comInfo_;
-    parkedComInfo[ComInfoWord::WriteMode] = 0;
-    SetComInfo(parkedComInfo.data());
-    activeRuntime = nullptr;
+    std::array<qint32, 32>& resting = module_->restingComInfo();
+    resting = comInfo_;
+    resting[ComInfoWord::WriteMode] = 0;
+    module_->SetComInfo(resting.data());
+    noticeSlots[static_cast<size_t>(noticeSlot_)] = nullptr;
+    noticeSlot_ = -1;
+    module_->release();
 }
 
 void HostRuntime::stop()
@@ -190,7 +212,7 @@ void HostRuntime::run()
             recover();
             continue;
         }
-        const RequestFrame* frame = ComCommunication();
+        const RequestFrame* frame = module_->ComCommunication();
         if (!frame) {
             // With nothing polled, the module answers null once after five
             // writes in a row even when more wait; ask again at once then.
@@ -207,14 +229,14 @@ void HostRuntime::run()
 
 bool HostRuntime::probe(QString* error)
 {
-    const QByteArray enquiry(1, Fx::ENQ);
+    const QByteArray enquiry(1, Port::ENQ);
     LineDiscipline::Exchange sent;
     const int tries = settings_.retries + 1;
     for (int attempt = 0; attempt < tries; ++attempt) {
         sent = discipline_.exchange(*line_, enquiry, 1);
         traceDropped(sent.stale, "late, dropped before the probe");
         traceExchange(enquiry, sent.reply, QString());
-        if (sent.reply.size() == 1 && sent.reply.at(0) == Fx::ACK) {
+        if (sent.reply.size() == 1 && sent.reply.at(0) == Port::ACK) {
             TAVRIN_DEBUG(hostLog).noquote() << "a PLC answers on" << line_->name();
             return true;
         }
@@ -275,7 +297,7 @@ void HostRuntime::exchange(const RequestFrame& frame)
     }
     notices_.clear();
     QByteArray reply = sent.reply; // DataCom takes the host's array by reference
-    end.result = DataCom(reply);
+    end.result = module_->DataCom(reply);
     traceExchange(request, sent.reply, QStringLiteral("=> ") + describeResult(end.result));
 
     if (end.result == ReplyAccepted) {
@@ -425,7 +447,7 @@ void HostRuntime::failQueuedRequests(const QString& reason)
     // more than five in a row and never ahead of a block already in flight,
     // so blocks are given up too while requests wait behind them.
     for (int step = 0; step < 4 * MaxPendingRequests && unfinishedRequests() > 0; ++step) {
-        const RequestFrame* frame = ComCommunication();
+        const RequestFrame* frame = module_->ComCommunication();
         if (!frame)
             continue; // after five writes in a row with nothing polled, the next call serves them
         ExchangeEnd end;
@@ -435,7 +457,7 @@ void HostRuntime::failQueuedRequests(const QString& reason)
         setComInfoWord(comInfo_, ComInfoWord::RetryCount, settings_.retries);
         notices_.clear();
         QByteArray noReply;
-        end.result = DataCom(noReply);
+        end.result = module_->DataCom(noReply);
         settle(end);
     }
 }
@@ -533,7 +555,7 @@ int HostRuntime::setPolledVariables(const QList<VariableAddress>& variables)
         // with 16 bits would ask for D7999 and D8000, past the data
         // registers, and the PLC refuses the request. One bit less gives
         // exactly the words that hold the bits.
-        if (variable.type && variable.type->type == RegisterType::DBit)
+        if (variable.type && variable.type->id == RegisterKindId::DBit)
             definition.Length = variable.registers - 1;
         definitions.append(definition);
     }
@@ -546,7 +568,7 @@ int HostRuntime::setPolledVariables(const QList<VariableAddress>& variables)
                 quality_.refuse(i, reach);
         }
     }
-    const int blocks = ReCreatReadVarList(definitions);
+    const int blocks = module_->ReCreatReadVarList(definitions);
     wake();
     return blocks;
 }
@@ -602,7 +624,7 @@ QVector<RequestId> HostRuntime::readOnce(const VariableAddress& variable)
             each.HostSubId = nextSubId_++;
             ids.append(track(each.HostId, each.HostSubId));
         }
-        AddListOnceReadVar(each);
+        module_->AddListOnceReadVar(each);
     }
     wake();
     return ids;
@@ -614,7 +636,7 @@ RequestId HostRuntime::queueWrite(const VariableAddress& variable, const QByteAr
     const int count = element == ElementKind::Bit ? 1 : moduleCount(element, variable.registers);
     QMutexLocker lock(&stateMutex_);
     QString error = refusal(variable);
-    if (!variable.type || deviceAddressInfo(variable.type->type).write == WriteCommand::None)
+    if (!variable.type || !variable.type->writable)
         error = QStringLiteral("%1 cannot be written: inputs are driven by the hardware").arg(variable.text);
     else if (error.isEmpty() && element != ElementKind::Bit && count > settings_.blockSize)
         error = QStringLiteral("%1 words do not fit one request of at most %2 words").arg(count).arg(settings_.blockSize);
@@ -636,7 +658,7 @@ RequestId HostRuntime::queueWrite(const VariableAddress& variable, const QByteAr
     item.StationNo = settings_.station;
     item.Count = count;
     item.Data = values;
-    AddListWriteVar(item);
+    module_->AddListWriteVar(item);
     wake();
     return id;
 }
@@ -667,7 +689,7 @@ QByteArray HostRuntime::values(const VariableAddress& variable) const
 {
     const ElementKind element = variable.type ? variable.type->element : ElementKind::Word;
     QByteArray bytes;
-    GetRegisterData(variable.regName, variable.index, settings_.station, bytes,
+    module_->GetRegisterData(variable.regName, variable.index, settings_.station, bytes,
                     moduleCount(element, variable.registers));
     return bytes;
 }
@@ -699,7 +721,7 @@ bool HostRuntime::scanComplete() const
 
 int HostRuntime::giveUpBudgetMs() const
 {
-    constexpr int LargestRequest = Fx::ReadFrameLength;
+    constexpr int LargestRequest = Port::ReadRequestLength;
     const int perTry = discipline_.timeoutMs(LargestRequest, LineTiming::LongestReplyCharacters)
                        + LineTiming::quietPeriodMs(settings_.baud, settings_.answerAllowanceMs);
     return (settings_.retries + 1) * perTry;

@@ -21,11 +21,13 @@
 // - the port's reach (port_reach.h): a register the port cannot reach
 //   without landing on another device is refused, never sent.
 //
-// The module is one static instance per process, so there is one running
-// runtime per process.
+// The module keeps one driver object per loaded copy (module_instance.h):
+// one runtime drives a copy at a time, and a host with several lines gives
+// each runtime a copy of its own.
 
 #include "line.h"
 #include "line_discipline.h"
+#include "module_instance.h"
 #include "line_settings.h"
 #include "line_statistics.h"
 #include "polled_quality.h"
@@ -81,7 +83,10 @@ class HostRuntime {
 public:
     using LineFactory = std::function<std::unique_ptr<Line>()>;
 
-    HostRuntime(LineFactory lineFactory, const LineSettings& settings);
+    // `module` is the copy of the module this runtime drives; null: the
+    // shared first copy.
+    HostRuntime(LineFactory lineFactory, const LineSettings& settings,
+                std::shared_ptr<ModuleInstance> module = nullptr);
     ~HostRuntime();
     HostRuntime(const HostRuntime&) = delete;
     HostRuntime& operator=(const HostRuntime&) = delete;
@@ -166,7 +171,8 @@ private:
     void recover();
     void failQueuedRequests(const QString& reason);
     void addEvent(LineEvent::Kind kind, const QString& text);
-    // Points the module at a block that outlives this runtime.
+    // Points the module at a block that outlives this runtime, and lets
+    // another runtime drive it.
     void parkComInfo();
     void idle(bool retryAtOnce);
     void wake();
@@ -180,6 +186,8 @@ private:
 
     LineFactory lineFactory_;
     LineSettings settings_;
+    std::shared_ptr<ModuleInstance> module_;
+    int noticeSlot_ = -1;
     LineDiscipline discipline_;
     std::array<qint32, 32> comInfo_{};
     std::unique_ptr<Line> line_;         // communication thread only

@@ -5,7 +5,8 @@
 PolledSpan variableSpan(const VariableAddress& variable)
 {
     PolledSpan span{variable.regName, variable.index, qint64(variable.index) + variable.registers};
-    if (variable.type && variable.type->type == RegisterType::DBit) {
+    // SM and SD are areas of their own; D_bit lies in D.
+    if (variable.type && variable.type->id == RegisterKindId::DBit) {
         // Bits of D words: D10.3 (index 163) with 16 bits ends at bit 178, in D11.
         span.area = QStringLiteral("D");
         span.first = variable.index / 16;
@@ -16,13 +17,12 @@ PolledSpan variableSpan(const VariableAddress& variable)
 
 PolledSpan blockSpan(const QString& regName, qint32 addr, qint32 count)
 {
-    const RegisterTypeInfo* type = findRegisterType(regName);
+    const RegisterKind* type = findRegisterKind(regName);
     PolledSpan span{regName, addr, qint64(addr) + count};
     if (!type)
         return span;
-    if (type->type == RegisterType::DBit)
-        span.area = QStringLiteral("D");
-    else if (type->readGroup == ReadGroup::Bits)
+    span.area = QLatin1String(type->area);
+    if (type->readInBytes())
         span.end = qint64(addr) + 8 * qint64(count);
     else if (type->element == ElementKind::DoubleWord)
         span.end = qint64(addr) + count - 1;

@@ -12,10 +12,6 @@
 
 #include <QString>
 
-// Registers of the type in reach from index 0: 1536 for M, the type's whole
-// range for the others.
-qint32 reachableRegisters(const RegisterTypeInfo& type);
-
 // Empty when every register of the variable is in reach; else why not, in
 // words that name the reachable range: "out of the programming port's reach
 // (M0 to M1535): a request for M1826 would act on M8034 instead".

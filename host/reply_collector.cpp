@@ -1,6 +1,6 @@
 #include "reply_collector.h"
 
-#include "protocol/fx_protocol.h"
+#include "port_protocol.h"
 
 #include <algorithm>
 
@@ -15,7 +15,7 @@ int ReplyCollector::missing() const
     // ACK; a data reply starts with STX. So a first byte of NAK or ACK is the
     // whole reply, even when a read expected 8 bytes: waiting for 7 more would
     // only cost a timeout before the module calls it a reply of the wrong length.
-    if (!reply_.isEmpty() && (reply_.at(0) == Fx::NAK || reply_.at(0) == Fx::ACK))
+    if (!reply_.isEmpty() && (reply_.at(0) == Port::NAK || reply_.at(0) == Port::ACK))
         return 0;
     return expected_ - static_cast<int>(reply_.size());
 }

@@ -1,6 +1,6 @@
 #include "reply_failure.h"
 
-#include "protocol/fx_protocol.h"
+#include "port_protocol.h"
 
 ReplyFailure classifyReplyFailure(const QByteArray& reply, int expectedLength)
 {
@@ -8,7 +8,7 @@ ReplyFailure classifyReplyFailure(const QByteArray& reply, int expectedLength)
         return ReplyFailure::NoReply;
     // A NAK ends a reply at once whatever the request expected (a read of
     // 8 characters gets the one byte 0x15 when the PLC refuses it).
-    if (reply.size() == 1 && reply.at(0) == Fx::NAK)
+    if (reply.size() == 1 && reply.at(0) == Port::NAK)
         return ReplyFailure::Refused;
     if (reply.size() != expectedLength)
         return ReplyFailure::WrongLength;

@@ -5,7 +5,7 @@
 // are those of the module's value arrays: one byte per bit, two bytes per
 // word low byte first, four bytes per 32-bit counter least significant first.
 
-#include "registers/register_types.h"
+#include "register_kinds.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,7 +1,7 @@
 #include "variable_address.h"
 
+#include "module_instance.h"
 #include "port_reach.h"
-#include "tavrin.h"
 
 #include <QStringList>
 #include <QVector>
@@ -53,13 +53,16 @@ bool parseVariableAddress(const QString& text, int registers, VariableAddress* v
     QString address;
     splitNameAndAddress(text, &name, &address);
     const QString regName = moduleRegisterName(name, address);
-    const RegisterTypeInfo* type = findRegisterType(regName);
+    const RegisterKind* type = findRegisterKind(regName);
+    const std::shared_ptr<ModuleInstance> module = ModuleInstance::shared(error);
+    if (!module)
+        return false;
     // Names outside the table are checked as words, so that the module
     // answers "no such register" rather than "address type mismatch".
-    const qint32 addressType = static_cast<qint32>(type ? type->addressKind : AddressKind::Word);
+    const qint32 addressType = type ? type->addressType() : 1;
     qint32 index = -1;
     const QString message =
-        CheckAddrCorrect(regName, address, &index, registers, LanguageEnglish, addressType);
+        module->CheckAddrCorrect(regName, address, &index, registers, LanguageEnglish, addressType);
     if (!message.isEmpty() || !type) {
         const QString reason = message.isEmpty() ? QStringLiteral("no such register") : message;
         *error = QStringLiteral("\"%1\": %2").arg(text, reason);
@@ -69,7 +72,7 @@ bool parseVariableAddress(const QString& text, int registers, VariableAddress* v
     parsed.text = text;
     parsed.regName = regName;
     parsed.addrText = address;
-    parsed.index = AddrStringToInt(regName, address);
+    parsed.index = module->AddrStringToInt(regName, address);
     parsed.registers = registers;
     parsed.type = type;
     const QString reach = portReachError(parsed);
@@ -84,12 +87,14 @@ bool parseVariableAddress(const QString& text, int registers, VariableAddress* v
 QString VariableAddress::registerText(int offset) const
 {
     const QString shownName =
-        type && type->type == RegisterType::DBit ? QStringLiteral("D") : regName;
-    if (!type)
+        type && type->id == RegisterKindId::DBit ? QStringLiteral("D") : regName;
+    QString error;
+    const std::shared_ptr<ModuleInstance> module = ModuleInstance::shared(&error);
+    if (!type || !module)
         return shownName + addrText;
     QStringList texts;
     QVector<qint32> numbers;
     const qint32 start = index + type->numberOffset;
-    AddrMutilCopy(regName, start, 1, offset, texts, numbers, LanguageEnglish);
+    module->AddrMutilCopy(regName, start, 1, offset, texts, numbers, LanguageEnglish);
     return shownName + (texts.isEmpty() ? QString() : texts.first());
 }

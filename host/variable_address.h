@@ -5,7 +5,7 @@
 // D10.3 for bit 3 of D10, SM8000, SD8000, T5, TV5, CV10, 32CV200), with the
 // PLC's own spellings M8000 and D8000 accepted for the special ranges.
 
-#include "registers/register_types.h"
+#include "register_kinds.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -16,7 +16,7 @@ struct VariableAddress {
     QString addrText;   // the address as the configuration editor writes it: "8000"
     qint32 index = 0;   // register index (bit, word or 32-bit counter)
     int registers = 1;  // registers covered from the index: bits, words or 32-bit counters
-    const RegisterTypeInfo* type = nullptr;
+    const RegisterKind* type = nullptr;
 
     // The register in the module's notation at `offset` registers from the
     // first: X17 + 1 is "X20", D10.15 + 1 is "D11.00". Offsets run through

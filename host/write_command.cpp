@@ -61,7 +61,7 @@ int runWriteCommand(const QStringList& arguments)
         PlannedWrite write;
         if (!planWrite(text, commandLine.format, commandLine.formatGiven, &write, &error))
             return usageError(kCommand, error);
-        if (write.variable.address.type->type == RegisterType::X)
+        if (!write.variable.address.type->writable)
             return usageError(kCommand, QStringLiteral("\"%1\": the inputs X are driven by the hardware and cannot be written").arg(text));
         writes.append(write);
     }

@@ -96,6 +96,10 @@ if [ $tool_built = yes ]; then
 fi
 cmake -DMODULE="$prefix/$libdir/libtavrin.so" -DVERSION="$version" -DTOOL="$installed_tool" \
   -P "$root/tests/install/check_version.cmake"
+if [ -n "$installed_tool" ]; then
+  echo "== the installed tool loads the installed module"
+  "$installed_tool" read D0 | grep -qx "D0 = 0" || fail "the installed tool cannot read D0 through the installed module"
+fi
 
 if [ $check_deb = yes ]; then
   echo "== Debian package"

@@ -168,6 +168,41 @@ TEST(LostLine, ASerialPortComesBackUnderItsName)
     runtime->stop();
 }
 
+// Two lines at once, each driven through a copy of the module of its own:
+// each copy keeps its own lists and image.
+TEST(TwoLines, EachRuntimeDrivesItsOwnCopyOfTheModule)
+{
+    VirtualPlc plcA;
+    VirtualPlc plcB;
+    TcpLine serverA(plcA);
+    TcpLine serverB(plcB);
+    ASSERT_TRUE(serverA.open() && serverB.open());
+    plcA.setValue(QStringLiteral("D"), 100, 0x0A0A);
+    plcB.setValue(QStringLiteral("D"), 100, 0x0B0B);
+    QString error;
+    std::shared_ptr<ModuleInstance> copy = ModuleInstance::loadCopy(&error);
+    ASSERT_TRUE(copy) << error.toStdString();
+    const LineSettings settingsA = tcpSettings(serverA.port());
+    const LineSettings settingsB = tcpSettings(serverB.port());
+    HostRuntime lineA([settingsA] { return makeLine(settingsA, nullptr, false); }, settingsA);
+    HostRuntime lineB([settingsB] { return makeLine(settingsB, nullptr, false); }, settingsB, copy);
+    ASSERT_TRUE(lineA.start(&error)) << error.toStdString();
+    ASSERT_TRUE(lineB.start(&error)) << error.toStdString();
+    const VariableAddress d100 = variable(QStringLiteral("D100"));
+    lineA.setPolledVariables({d100});
+    lineB.setPolledVariables({d100});
+    EXPECT_TRUE(lineA.wait(lineA.queueWrite(variable(QStringLiteral("D200")), QByteArray("\x01\x00", 2)), 10000).good);
+    EXPECT_TRUE(lineB.wait(lineB.queueWrite(variable(QStringLiteral("D200")), QByteArray("\x02\x00", 2)), 10000).good);
+    EXPECT_TRUE(waitUntil([&] { return lineA.quality(0).quality == Quality::Good && lineB.quality(0).quality == Quality::Good; }));
+    EXPECT_EQ(lineA.values(d100), QByteArray("\x0A\x0A", 2));
+    EXPECT_EQ(lineB.values(d100), QByteArray("\x0B\x0B", 2));
+    EXPECT_EQ(plcA.value(QStringLiteral("D"), 200), 1u);
+    EXPECT_EQ(plcB.value(QStringLiteral("D"), 200), 2u);
+    HostRuntime third([settingsA] { return makeLine(settingsA, nullptr, false); }, settingsA, copy);
+    EXPECT_FALSE(third.start(&error));
+    EXPECT_EQ(error, QStringLiteral("another runtime already drives this copy of the module"));
+}
+
 // `tavrin watch` as a user runs it, while the device server is killed and
 // started again on the same port.
 TEST(LostLine, WatchShowsAValueWrittenAfterTheDeviceServerRestarted)

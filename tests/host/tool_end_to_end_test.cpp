@@ -51,7 +51,7 @@ const struct {
     {"check D_bit 10.3", 0, "D_bit 10.3: valid, register index 163\n"},
     {"check M 5 --word --lang zh", 1, "M 5: 寄存器和地址类型不匹配!\n"},
     {"check M 1600", 0, "M 1600: valid, register index 1600\n  but out of the programming port's reach (M0 to M1535): "
-                        "a request for M1600 would act on the counter contact C64 instead; read, watch and write refuse it\n"},
+                        "a request for M1600 would act on C64 instead; read, watch and write refuse it\n"},
     {"copy D_bit 7999.14 2 1", 0, "7999.15\t127999\n7999.15\t128000\nCopy has exceeded the maximum limit"},
     {"read D0 --port /dev/tavrin-no-such-port", 1, "cannot open serial port /dev/tavrin-no-such-port: No such file or directory"},
     {"read D0 --port tcp:127.0.0.1:1", 1, "cannot connect to tcp:127.0.0.1:1"},

@@ -17,9 +17,9 @@ const struct {
 } kRows[] = {
     {"M1535", 1, "M 1535 1535"},
     {"M1536", 1, "\"M1536\": out of the programming port's reach (M0 to M1535): a request for M1536 would act "
-                 "on the counter contact C0 instead"},
+                 "on C0 instead"},
     {"M1530", 8, "\"M1530\": out of the programming port's reach (M0 to M1535): a request for M1536 would act "
-                 "on the counter contact C0 instead"},
+                 "on C0 instead"},
     {"M1826", 1, "\"M1826\": out of the programming port's reach (M0 to M1535): a request for M1826 would act "
                  "on M8034 instead"},
     {"M7999", 1, "\"M7999\": out of the programming port's reach (M0 to M1535): the PLC refuses a request for M7999"},
