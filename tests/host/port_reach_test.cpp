@@ -6,6 +6,7 @@
 // port's byte and bit ranges written out below, not taken from the module.
 
 #include "host_runtime.h"
+#include "request_decoder.h"
 #include "tool_process.h"
 #include "virtual_plc_line.h"
 
@@ -99,22 +100,22 @@ const PortArea& portArea(const QString& regName)
 // Where a request frame reaches, or a message when it leaves the area.
 QString outside(const QByteArray& frame, const PortArea& area)
 {
-    const ParsedRequest request = decodeRequestFrame(frame);
+    const DecodedRequest request = decodeRequest(frame);
     switch (request.kind) {
-    case ParsedRequest::Kind::BlockRead:
-    case ParsedRequest::Kind::BlockWrite:
+    case DecodedRequest::Kind::BlockRead:
+    case DecodedRequest::Kind::BlockWrite:
         if (request.address >= area.firstByte && request.address + request.byteCount <= area.firstByte + area.bytes)
             return {};
         return QStringLiteral("bytes 0x%1 + %2").arg(request.address, 4, 16, QLatin1Char('0')).arg(request.byteCount);
-    case ParsedRequest::Kind::ForceOn:
-    case ParsedRequest::Kind::ForceOff:
+    case DecodedRequest::Kind::ForceOn:
+    case DecodedRequest::Kind::ForceOff:
         if (area.firstBit >= 0 && request.address >= area.firstBit && request.address < area.firstBit + area.bits)
             return {};
         return QStringLiteral("bit 0x%1").arg(request.address, 4, 16, QLatin1Char('0'));
     default:
         break;
     }
-    return QStringLiteral("not a request: ") + QString::fromLatin1(frame.toHex(' '));
+    return QStringLiteral("not a request (%1): %2").arg(request.problem, QString::fromLatin1(frame.toHex(' ')));
 }
 
 // Requests as the runtime's thread sends them, for the test's thread.
