@@ -1,11 +1,9 @@
 // tavrin copy REGISTER START COUNT STEP: the addresses of copies of a variable.
 
-#include "command_support.h"
+#include "command_line.h"
 #include "commands.h"
-
+#include "editor_tools.h"
 #include "module_instance.h"
-#include "register_kinds.h"
-#include "tavrin.h"
 
 #include <QVector>
 
@@ -29,8 +27,7 @@ int runCopyCommand(const QStringList& arguments)
     parser.addPositionalArgument(QStringLiteral("START"), QStringLiteral("The source variable's address."));
     parser.addPositionalArgument(QStringLiteral("COUNT"), QStringLiteral("Number of copies."));
     parser.addPositionalArgument(QStringLiteral("STEP"), QStringLiteral("Registers between copies."));
-    parser.addOption({QStringLiteral("lang"), QStringLiteral("Language of the question: en or zh. Default: en."),
-                      QStringLiteral("en|zh"), QStringLiteral("en")});
+    addLanguageOption(parser);
     const int parsed = parseCommandLine(parser, kCommand, arguments);
     if (parsed >= 0)
         return parsed;
@@ -38,33 +35,34 @@ int runCopyCommand(const QStringList& arguments)
     const QStringList positional = parser.positionalArguments().mid(1);
     if (positional.size() != 4)
         return usageError(kCommand, QStringLiteral("expected REGISTER START COUNT STEP, got %1 arguments").arg(positional.size()));
-    const QString lang = parser.value(QStringLiteral("lang"));
-    if (lang != QLatin1String("en") && lang != QLatin1String("zh"))
-        return usageError(kCommand, QStringLiteral("--lang \"%1\": accepted are en and zh").arg(lang));
-    const qint32 language = lang == QLatin1String("en") ? 1 : 0;
+    QString error;
+    Language language = Language::English;
+    if (!languageFromOption(parser, &language, &error))
+        return usageError(kCommand, error);
     int count = 0;
     int step = 0;
-    if (!parseBoundedInt(positional.at(2), 0, 100000, &count))
-        return usageError(kCommand, QStringLiteral("COUNT \"%1\": expected a whole number from 0 to 100000").arg(positional.at(2)));
-    if (!parseBoundedInt(positional.at(3), -1000000, 1000000, &step))
-        return usageError(kCommand, QStringLiteral("STEP \"%1\": expected a whole number").arg(positional.at(3)));
-
-    const QString& regName = positional.at(0);
-    const RegisterKind* type = findRegisterKind(regName);
-    QString error;
+    if (!parseBoundedInt(positional.at(2), 1, 100000, &count))
+        return usageError(kCommand, QStringLiteral("COUNT \"%1\": expected a whole number from 1 to 100000").arg(positional.at(2)));
+    if (!parseBoundedInt(positional.at(3), -128000, 128000, &step))
+        return usageError(kCommand, QStringLiteral("STEP \"%1\": expected a whole number from -128000 to 128000").arg(positional.at(3)));
+    const RegisterKind* type = registerKindNamed(positional.at(0), &error);
+    if (!type)
+        return usageError(kCommand, error);
+    const QString regName = QLatin1String(type->name);
     const std::shared_ptr<ModuleInstance> module = ModuleInstance::shared(&error);
     if (!module)
         return failure(kCommand, error);
     qint32 index = -1;
-    const QString message = module->CheckAddrCorrect(regName, positional.at(1), &index, 1, language,
-                                                     type ? type->addressType() : 1);
-    if (!message.isEmpty() || !type)
+    const QString message = module->CheckAddrCorrect(regName, positional.at(1), &index, 1,
+                                                     static_cast<qint32>(language), type->addressType());
+    if (!message.isEmpty())
         return usageError(kCommand, QStringLiteral("%1 %2: %3").arg(regName, positional.at(1), message));
 
     QStringList texts;
     QVector<qint32> numbers;
     const QString question =
-        module->AddrMutilCopy(regName, index + type->numberOffset, count, step, texts, numbers, language);
+        module->AddrMutilCopy(regName, index + type->numberOffset, count, step, texts, numbers,
+                              static_cast<qint32>(language));
     QTextStream& out = standardOutput();
     for (int i = 0; i < texts.size(); ++i)
         out << texts.at(i) << "\t" << numbers.value(i) << "\n";

@@ -1,8 +1,12 @@
 // tavrin demo: the built-in virtual PLC with its scan program, polled through
 // the module, shown as a live table, then the line's statistics.
 
-#include "command_support.h"
+#include "command_line.h"
 #include "commands.h"
+#include "interrupts.h"
+#include "port_options.h"
+#include "statistics_report.h"
+#include "value_variable.h"
 
 #include "virtual_plc.h"
 
@@ -58,7 +62,7 @@ bool buildVariables(QList<DemoVariable>* variables, QString* error)
         ValueFormat format = ValueFormat::Bit;
         parseValueFormat(QLatin1String(row.format), &format);
         DemoVariable demo;
-        if (!parseValueVariable(QLatin1String(row.address), format, true, true, &demo.variable, error))
+        if (!parseValueVariable(QLatin1String(row.address), FormatChoice{format, true}, true, &demo.variable, error))
             return false;
         const VariableAddress& address = demo.variable.address;
         demo.label = address.registerText(0);
@@ -99,23 +103,10 @@ void printTable(const QStringList& lines, bool inPlace, bool first)
     out << Qt::flush;
 }
 
-void printSummary(const HostRuntime& runtime, int writesGood, int writesFailed)
+void printSummary(const HostRuntime& runtime, const WriteTally& writes)
 {
-    const LineStatistics stats = runtime.statistics();
-    const double seconds = stats.elapsedMs / 1000.0;
-    QTextStream& out = standardOutput();
-    out << "Summary after " << QString::number(seconds, 'f', 1) << " s at " << runtime.settings().baud
-        << " baud (7E1):\n"
-        << "  frames          " << stats.framesSent << " ("
-        << QString::number(seconds > 0 ? stats.framesSent / seconds : 0.0, 'f', 1) << " per second)\n"
-        << "  bytes sent      " << stats.bytesSent << "\n"
-        << "  bytes received  " << stats.bytesReceived << "\n"
-        << "  retries         " << stats.retries << "\n"
-        << "  give-ups        " << stats.giveUps << "\n"
-        << "  writes          " << writesGood << " confirmed, " << writesFailed << " failed\n"
-        << "  line busy       " << QString::number(100.0 * stats.utilisation(), 'f', 1)
-        << " % of the time (characters on the wire / elapsed time)\n"
-        << Qt::flush;
+    standardOutput() << statisticsLines(runtime.statistics(), runtime.settings().baud, &writes).join(QLatin1Char('\n'))
+                     << "\n" << Qt::flush;
 }
 
 } // namespace
@@ -144,19 +135,17 @@ int runDemoCommand(const QStringList& arguments)
 
     int seconds = 0;
     LineSettings settings;
-    if (!parseBoundedInt(parser.value(QStringLiteral("seconds")), 1, 1000000, &seconds))
-        return usageError(kCommand, QStringLiteral("--seconds \"%1\": expected a whole number from 1 up").arg(parser.value(QStringLiteral("seconds"))));
-    if (!parseBoundedInt(parser.value(QStringLiteral("baud")), 300, 4000000, &settings.baud))
-        return usageError(kCommand, QStringLiteral("--baud \"%1\": expected a whole number from 300 to 4000000").arg(parser.value(QStringLiteral("baud"))));
-    QList<DemoVariable> variables;
     QString error;
+    if (!boundedOption(parser, QStringLiteral("seconds"), 1, 1000000, &seconds, &error)
+        || !boundedOption(parser, QStringLiteral("baud"), 300, 4000000, &settings.baud, &error))
+        return usageError(kCommand, error);
+    QList<DemoVariable> variables;
     if (!buildVariables(&variables, &error))
         return failure(kCommand, error);
 
     VirtualPlcOptions options;
     options.scanProgram = true;
     auto plc = std::make_shared<VirtualPlc>(options);
-    installInterruptHandler();
     auto runtime = startRuntime(settings, plc, true, &error);
     if (!runtime)
         return failure(kCommand, error);
@@ -174,9 +163,8 @@ int runDemoCommand(const QStringList& arguments)
     VariableAddress y7;
     parseVariableAddress(QStringLiteral("Y7"), 1, &y7, &error);
 
-    QVector<RequestId> writes;
-    int writesGood = 0;
-    int writesFailed = 0;
+    QVector<RequestId> pending;
+    WriteTally writes;
     qint64 nextScan = 0, nextRefresh = 0, nextWrite = WriteIntervalMs, nextPlain = 0;
     int plainPrinted = 0;
     qint16 tick = 0;
@@ -195,16 +183,16 @@ int runDemoCommand(const QStringList& arguments)
             QByteArray half;
             encodeValue(QString::number(tick), ValueFormat::Int16, ElementKind::Word, &count, &error);
             encodeValue(QString::number(tick / 2.0), ValueFormat::Float, ElementKind::Word, &half, &error);
-            writes << runtime->queueWrite(d200, count);
-            writes << runtime->queueWrite(d300, half);
-            writes << runtime->queueWrite(y7, QByteArray(1, static_cast<char>(tick % 2)));
+            pending << runtime->queueWrite(d200, count);
+            pending << runtime->queueWrite(d300, half);
+            pending << runtime->queueWrite(y7, QByteArray(1, static_cast<char>(tick % 2)));
             nextWrite += WriteIntervalMs;
         }
-        for (int i = writes.size() - 1; i >= 0; --i) {
-            const RequestOutcome outcome = runtime->wait(writes.at(i), 0);
+        for (int i = pending.size() - 1; i >= 0; --i) {
+            const RequestOutcome outcome = runtime->wait(pending.at(i), 0);
             if (outcome.finished) {
-                (outcome.good ? writesGood : writesFailed) += 1;
-                writes.remove(i);
+                (outcome.good ? writes.confirmed : writes.failed) += 1;
+                pending.remove(i);
             }
         }
         if (inPlace && now >= nextRefresh) {
@@ -219,6 +207,6 @@ int runDemoCommand(const QStringList& arguments)
     }
     runtime->stop();
     printTable(tableLines(*runtime, variables), inPlace, !inPlace || nextRefresh == 0);
-    printSummary(*runtime, writesGood, writesFailed);
+    printSummary(*runtime, writes);
     return ExitOk;
 }

@@ -1,8 +1,9 @@
 // The tavrin tool: reads, watches and writes FX PLC values through the
 // module, serves the virtual PLC, and checks addresses.
 
-#include "command_support.h"
+#include "command_line.h"
 #include "commands.h"
+#include "interrupts.h"
 #include "tavrin_version.h"
 
 #include <QCoreApplication>
@@ -23,6 +24,7 @@ const Command kCommands[] = {
     {"sim", "Serves the virtual PLC on a pseudo-terminal or a TCP port.", runSimCommand},
     {"check", "Checks a register and address as the configuration editor does.", runCheckCommand},
     {"copy", "Generates the addresses of copies of a variable.", runCopyCommand},
+    {"ports", "Lists the serial ports this machine has.", runPortsCommand},
 };
 
 void printOverview()
@@ -34,8 +36,8 @@ void printOverview()
     for (const Command& command : kCommands)
         out << "  " << QString::fromLatin1(command.name).leftJustified(7) << command.summary << "\n";
     out << "\nAddresses: D100, X17 (octal), D10.3 (bit 3 of D10), M8000 or SM8000, D8000 or SD8000,\n"
-        << "T5, C5, S5, TV5, CV10, 32CV200. Without --port every command talks to the built-in\n"
-        << "virtual PLC.\n\n"
+        << "T5, C5, S5, TV5, CV10, 32CV200; D200@float gives a variable its own format. Without\n"
+        << "--port every command talks to the built-in virtual PLC.\n\n"
         << "Run 'tavrin COMMAND --help' for the options of a command.\n"
         << Qt::flush;
 }
@@ -60,9 +62,17 @@ int main(int argc, char** argv)
         standardOutput() << "tavrin " << TAVRIN_VERSION_STRING << "\n" << Qt::flush;
         return ExitOk;
     }
+    installInterruptHandler();
     for (const Command& command : kCommands) {
-        if (first == QLatin1String(command.name))
-            return command.run(arguments);
+        if (first != QLatin1String(command.name))
+            continue;
+        const int exitCode = command.run(arguments);
+        if (!outputFailed())
+            return exitCode;
+        // A closed pipe or a full disk: the output is incomplete, say so.
+        standardError() << "tavrin " << first << ": cannot write the output (a closed pipe or a full disk)\n"
+                        << Qt::flush;
+        return exitCode == ExitOk ? ExitFailed : exitCode;
     }
     QStringList names;
     for (const Command& command : kCommands)

@@ -1,11 +1,63 @@
-// tavrin read ADDR[:COUNT]...: one-shot reads, printed once.
+// tavrin read ADDR[@FORMAT][:COUNT]...: one-shot reads, printed once.
 
-#include "command_support.h"
+#include "read_command.h"
+
+#include "command_line.h"
 #include "commands.h"
+#include "port_options.h"
+#include "statistics_report.h"
+#include "value_command_line.h"
 
 namespace {
 const QString kCommand = QStringLiteral("read");
 } // namespace
+
+QVector<VariableReport> readOnce(HostRuntime& runtime, const QList<ValueVariable>& variables)
+{
+    QList<QVector<RequestId>> requests;
+    for (const ValueVariable& variable : variables)
+        requests.append(runtime.readOnce(variable.address));
+    // Every request waits behind the ones queued before it.
+    const int waitMs = runtime.giveUpBudgetMs() * (static_cast<int>(requests.size()) + 1) + 2000;
+    QVector<VariableReport> reports;
+    for (int i = 0; i < variables.size(); ++i) {
+        VariableReport report;
+        report.variable = variables.at(i);
+        for (const RequestId id : requests.at(i)) {
+            const RequestOutcome outcome = runtime.wait(id, waitMs);
+            if (!outcome.finished)
+                report.error = QStringLiteral("no completion notice in time");
+            else if (!outcome.good)
+                report.error = outcome.error;
+        }
+        if (report.good())
+            report.values = report.variable.valueTexts(runtime.values(report.variable.address));
+        reports.append(report);
+    }
+    return reports;
+}
+
+int printReadReports(const QVector<VariableReport>& reports, OutputStyle style, QTextStream& out, QTextStream& err)
+{
+    int exitCode = ExitOk;
+    if (style == OutputStyle::Csv)
+        out << csvHeader(false) << "\n";
+    for (const VariableReport& report : reports) {
+        if (!report.good())
+            exitCode = ExitFailed;
+        if (style == OutputStyle::Json)
+            out << jsonLine(report) << "\n";
+        else if (style == OutputStyle::Csv)
+            out << csvRow(report) << "\n";
+        else if (report.good())
+            out << textLines(report).join(QLatin1Char('\n')) << "\n";
+        else
+            err << "tavrin read: " << report.variable.address.text << ": " << report.error << "\n";
+    }
+    out << Qt::flush;
+    err << Qt::flush;
+    return exitCode;
+}
 
 int runReadCommand(const QStringList& arguments)
 {
@@ -13,57 +65,32 @@ int runReadCommand(const QStringList& arguments)
     parser.setApplicationDescription(
         QStringLiteral("Reads each variable once from the PLC and prints its values.\n"
                        "ADDR is a register and address such as D100, X17 (octal), D10.3, M8000, 32CV200; "
-                       ":COUNT reads COUNT values of the format from there.\n"
-                       "Example: tavrin read D100:4 --format float --port /dev/ttyUSB0"));
+                       ":COUNT reads COUNT values of the format from there; @FORMAT gives the variable a "
+                       "format of its own.\n"
+                       "Example: tavrin read D100:4@float M0:8 D0@hex --port /dev/ttyUSB0"));
     parser.addPositionalArgument(QStringLiteral("read"), QStringLiteral("The command."), QStringLiteral("read"));
-    parser.addPositionalArgument(QStringLiteral("ADDR[:COUNT]"), QStringLiteral("Variables to read."),
-                                 QStringLiteral("ADDR[:COUNT]..."));
+    parser.addPositionalArgument(QStringLiteral("ADDR[@FORMAT][:COUNT]"), QStringLiteral("Variables to read."),
+                                 QStringLiteral("ADDR[@FORMAT][:COUNT]..."));
     ValueCommandLine commandLine;
-    const int parsed = parseValueCommandLine(parser, kCommand, arguments,
-                                             QStringLiteral("no variable given: expected ADDR[:COUNT]..."),
+    const int parsed = parseValueCommandLine(parser, kCommand, arguments, ValueOutput::Styles,
+                                             QStringLiteral("no variable given: expected ADDR[@FORMAT][:COUNT]..."),
                                              &commandLine);
     if (parsed >= 0)
         return parsed;
-
     QString error;
     QList<ValueVariable> variables;
-    for (const QString& text : commandLine.texts) {
-        ValueVariable variable;
-        if (!parseValueVariable(text, commandLine.format, commandLine.formatGiven, true, &variable, &error))
-            return usageError(kCommand, error);
-        variables.append(variable);
-    }
+    if (!planVariables(commandLine.texts, commandLine.format, &variables, &error))
+        return usageError(kCommand, error);
 
     auto runtime = startRuntime(commandLine.settings, nullptr, false, &error);
     if (!runtime)
         return failure(kCommand, error);
-    QList<QVector<RequestId>> requests;
-    for (const ValueVariable& variable : variables)
-        requests.append(runtime->readOnce(variable.address));
-
-    int exitCode = ExitOk;
-    QTextStream& out = standardOutput();
-    for (int i = 0; i < variables.size(); ++i) {
-        const ValueVariable& variable = variables.at(i);
-        QString error;
-        for (const RequestId id : requests.at(i)) {
-            // Every request waits behind the ones queued before it.
-            const RequestOutcome outcome = runtime->wait(id, runtime->giveUpBudgetMs() * (requests.size() + 1) + 2000);
-            if (!outcome.finished)
-                error = QStringLiteral("no completion notice in time");
-            else if (!outcome.good)
-                error = outcome.error;
-        }
-        if (!error.isEmpty()) {
-            standardError() << "tavrin read: " << variable.address.text << ": " << error << "\n" << Qt::flush;
-            exitCode = ExitFailed;
-            continue;
-        }
-        for (const QString& line : variable.valueLines(runtime->values(variable.address)))
-            out << line << "\n";
-    }
-    out << Qt::flush;
+    const QVector<VariableReport> reports = readOnce(*runtime, variables);
     runtime->stop();
+    const int exitCode = printReadReports(reports, commandLine.style, standardOutput(), standardError());
     reportLateReplies(*runtime, kCommand);
+    if (commandLine.stats)
+        standardError() << statisticsLines(runtime->statistics(), commandLine.settings.baud).join(QLatin1Char('\n'))
+                        << "\n" << Qt::flush;
     return exitCode;
 }

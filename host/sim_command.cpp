@@ -1,7 +1,8 @@
 // tavrin sim: the virtual PLC on a pseudo-terminal or a TCP port.
 
-#include "command_support.h"
+#include "command_line.h"
 #include "commands.h"
+#include "interrupts.h"
 
 #include "pty_line.h"
 #include "tcp_line.h"
@@ -72,14 +73,7 @@ bool simSettings(const QCommandLineParser& parser, VirtualPlcOptions* plc, LineO
                  QString* error)
 {
     auto bounded = [&](const char* option, int low, int high, int* value) {
-        const QString text = parser.value(QLatin1String(option));
-        if (parseBoundedInt(text, low, high, value))
-            return true;
-        *error = QStringLiteral("--%1 \"%2\": expected a whole number from %3 to %4")
-                     .arg(QLatin1String(option), text)
-                     .arg(low)
-                     .arg(high);
-        return false;
+        return boundedOption(parser, QLatin1String(option), low, high, value, error);
     };
     int baud = 0, delayMs = 0, scanMs = 0, seed = 0, faultDelayMs = 0;
     if (!bounded("baud", 0, 4000000, &baud) || !bounded("answer-delay-ms", 0, 60000, &delayMs)
@@ -141,7 +135,6 @@ int runSimCommand(const QStringList& arguments)
     if (tcp && !parseBoundedInt(parser.value(QStringLiteral("tcp")), 0, 65535, &tcpPort))
         return usageError(kCommand, QStringLiteral("--tcp \"%1\": expected a port from 0 to 65535").arg(parser.value(QStringLiteral("tcp"))));
 
-    installInterruptHandler();
     VirtualPlc plc(plcOptions);
     std::unique_ptr<PtyLine> pty;
     std::unique_ptr<TcpLine> server;

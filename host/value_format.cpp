@@ -46,10 +46,22 @@ bool parseBit(const QString& text, QByteArray* bytes)
     return true;
 }
 
-bool parseInteger(const QString& text, qint64 low, qint64 high, qint64* value)
+// A whole number: decimal within [low, high], or 0x... / 0b... for the bit
+// pattern of a value `bytes` wide (0xFFFF is -1 as an int16).
+bool parseInteger(const QString& text, qint64 low, qint64 high, int bytes, qint64* value)
 {
+    const QString t = text.trimmed();
+    const QString prefix = t.left(2).toLower();
     bool ok = false;
-    const qint64 v = text.trimmed().toLongLong(&ok, 10);
+    if (prefix == QLatin1String("0x") || prefix == QLatin1String("0b")) {
+        const QString digits = t.mid(2);
+        const qulonglong pattern = digits.toULongLong(&ok, prefix == QLatin1String("0x") ? 16 : 2);
+        if (!ok || digits.isEmpty() || !digits.at(0).isLetterOrNumber() || pattern >> (8 * bytes) != 0)
+            return false;
+        *value = static_cast<qint64>(pattern);
+        return true;
+    }
+    const qint64 v = t.toLongLong(&ok, 10);
     if (!ok || v < low || v > high)
         return false;
     *value = v;
@@ -193,16 +205,16 @@ bool encodeValue(const QString& text, ValueFormat format, ElementKind element, Q
             *error = QStringLiteral("bit value \"%1\": expected 0, 1, on, off, true or false").arg(text);
         return ok;
     case ValueFormat::Int16:
-        ok = parseInteger(text, std::numeric_limits<qint16>::min(), std::numeric_limits<qint16>::max(), &integer);
+        ok = parseInteger(text, std::numeric_limits<qint16>::min(), std::numeric_limits<qint16>::max(), size, &integer);
         break;
     case ValueFormat::Uint16:
-        ok = parseInteger(text, 0, std::numeric_limits<quint16>::max(), &integer);
+        ok = parseInteger(text, 0, std::numeric_limits<quint16>::max(), size, &integer);
         break;
     case ValueFormat::Int32:
-        ok = parseInteger(text, std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max(), &integer);
+        ok = parseInteger(text, std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max(), size, &integer);
         break;
     case ValueFormat::Uint32:
-        ok = parseInteger(text, 0, std::numeric_limits<quint32>::max(), &integer);
+        ok = parseInteger(text, 0, std::numeric_limits<quint32>::max(), size, &integer);
         break;
     case ValueFormat::Float: {
         const float f = text.trimmed().toFloat(&ok);
@@ -215,9 +227,11 @@ bool encodeValue(const QString& text, ValueFormat format, ElementKind element, Q
     }
     if (!ok) {
         static const char* const ranges[] = {
-            "", "a whole number from -32768 to 32767", "a whole number from 0 to 65535",
-            "a whole number from -2147483648 to 2147483647", "a whole number from 0 to 4294967295",
-            "a number such as 3.25 or -1e-3", nullptr};
+            "", "a whole number from -32768 to 32767, or 0x0000 to 0xFFFF",
+            "a whole number from 0 to 65535, or 0x0000 to 0xFFFF",
+            "a whole number from -2147483648 to 2147483647, or 0x00000000 to 0xFFFFFFFF",
+            "a whole number from 0 to 4294967295, or 0x00000000 to 0xFFFFFFFF",
+            "a number from -3.4e38 to 3.4e38, such as 3.25 or -1e-3", nullptr};
         const QString expected = format == ValueFormat::Hex
             ? QStringLiteral("up to %1 hex digits, 0x optional").arg(2 * size)
             : QLatin1String(ranges[static_cast<int>(format)]);

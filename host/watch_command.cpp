@@ -1,51 +1,156 @@
-// tavrin watch ADDR...: polls variables and prints each change with a timestamp.
+// tavrin watch ADDR...: polls variables and prints each change with a
+// timestamp, or every value on every pass with --interval and --count.
 
-#include "command_support.h"
+#include "watch_command.h"
+
+#include "command_line.h"
 #include "commands.h"
+#include "interrupts.h"
+#include "port_options.h"
+#include "read_command.h"
+#include "statistics_report.h"
+#include "value_command_line.h"
 
-#include <QDateTime>
 #include <QElapsedTimer>
 #include <QThread>
 
 namespace {
 
 const QString kCommand = QStringLiteral("watch");
-// How often the image is looked at; the line itself runs at its own speed.
+// How often the image is looked at in the change mode; the line itself runs
+// at its own speed.
 constexpr int LookIntervalMs = 20;
+constexpr int DefaultPassIntervalMs = 1000;
 
-QString timestamp(const QDateTime& at = QDateTime::currentDateTime())
+QString timestamp(const QDateTime& at)
 {
     return at.toString(QStringLiteral("HH:mm:ss.zzz"));
 }
 
-// What the watch last printed of a variable.
-struct Shown {
-    Quality quality = Quality::Waiting;
-    QStringList lines;
-    QString error;
-};
-
-// Prints what changed about one variable: its values once it is read (again
-// after it was bad), each value that changes, and its own error once, unless
-// the whole line is in trouble, which the line's own event has said.
-void showVariable(QTextStream& out, const ValueVariable& variable, const VariableQuality& quality,
-                  const QByteArray& values, bool lineUp, Shown* shown)
+QString recordOf(const VariableReport& report, OutputStyle style)
 {
-    if (quality.quality == Quality::Good) {
-        const QStringList lines = variable.valueLines(values);
-        for (int k = 0; k < lines.size(); ++k) {
-            if (shown->quality != Quality::Good || shown->lines.value(k) != lines.at(k))
-                out << timestamp() << " " << lines.at(k) << "\n";
-        }
-        *shown = Shown{Quality::Good, lines, QString()};
-    } else if (quality.quality == Quality::Bad) {
-        if (lineUp && (shown->quality != Quality::Bad || shown->error != quality.error))
-            out << timestamp() << " " << variable.address.text << ": " << quality.error << "\n";
-        *shown = Shown{Quality::Bad, QStringList(), quality.error};
-    }
+    return style == OutputStyle::Json ? jsonLine(report) : csvRow(report);
 }
 
+struct WatchOptions {
+    int seconds = 0;       // 0: until Ctrl-C (or --count)
+    int intervalMs = 0;    // > 0: a pass every so often, printing every value
+    int passes = 0;        // > 0: stop after so many passes
+};
+
+bool watchOptionsFrom(const QCommandLineParser& parser, WatchOptions* options, QString* error)
+{
+    if (!boundedOption(parser, QStringLiteral("seconds"), 0, 1000000, &options->seconds, error)
+        || !boundedOption(parser, QStringLiteral("count"), 0, 1000000, &options->passes, error))
+        return false;
+    if (parser.isSet(QStringLiteral("interval"))) {
+        if (!boundedOption(parser, QStringLiteral("interval"), 1, 3600000, &options->intervalMs, error))
+            return false;
+    } else if (options->passes > 0) {
+        options->intervalMs = DefaultPassIntervalMs;
+    }
+    return true;
+}
+
+class Watch {
+public:
+    Watch(HostRuntime& runtime, const QList<ValueVariable>& variables, OutputStyle style)
+        : runtime_(runtime), variables_(variables), style_(style), shown_(variables.size())
+    {
+    }
+
+    // Prints the line's events: in the text among the values, else on
+    // standard error, so that standard output stays one record a line.
+    void printEvents()
+    {
+        QTextStream& to = style_ == OutputStyle::Text ? standardOutput() : standardError();
+        for (const LineEvent& event : runtime_.takeLineEvents())
+            to << timestamp(event.at) << " " << event.text << "\n";
+        standardError() << Qt::flush;
+    }
+
+    // Change mode: one look at the image.
+    bool look()
+    {
+        QVector<VariableQuality> qualities;
+        for (int i = 0; i < variables_.size(); ++i)
+            qualities.append(runtime_.quality(i));
+        // After the qualities: a block given up for want of replies has
+        // already turned the line's health by then.
+        health_ = runtime_.health();
+        bool allGood = true;
+        const QDateTime now = QDateTime::currentDateTime();
+        for (int i = 0; i < variables_.size(); ++i) {
+            VariableReport report{variables_.at(i), {}, qualities.at(i).error, now};
+            if (qualities.at(i).quality == Quality::Good)
+                report.values = report.variable.valueTexts(runtime_.values(report.variable.address));
+            print(watchLines(report, qualities.at(i).quality, health_.state == LineState::Up, style_, &shown_[i]), now);
+            allGood = allGood && qualities.at(i).quality != Quality::Bad;
+        }
+        return health_.state == LineState::Up && allGood;
+    }
+
+    // Pass mode: every variable read afresh, every value printed.
+    bool pass()
+    {
+        bool allGood = true;
+        for (VariableReport report : readOnce(runtime_, variables_)) {
+            report.at = QDateTime::currentDateTime();
+            QStringList lines;
+            if (style_ != OutputStyle::Text)
+                lines << recordOf(report, style_);
+            else if (report.good())
+                lines = textLines(report);
+            else
+                lines << QStringLiteral("%1: %2").arg(report.variable.address.text, report.error);
+            print(lines, report.at);
+            allGood = allGood && report.good();
+        }
+        return allGood;
+    }
+
+private:
+    void print(const QStringList& lines, const QDateTime& at)
+    {
+        QTextStream& out = standardOutput();
+        for (const QString& line : lines)
+            out << (style_ == OutputStyle::Text ? timestamp(at) + QLatin1Char(' ') : QString()) << line << "\n";
+    }
+
+    HostRuntime& runtime_;
+    const QList<ValueVariable>& variables_;
+    OutputStyle style_;
+    QVector<WatchShown> shown_;
+    LineHealth health_;
+};
+
 } // namespace
+
+QStringList watchLines(const VariableReport& now, Quality quality, bool lineUp, OutputStyle style,
+                       WatchShown* shown)
+{
+    QStringList lines;
+    if (quality == Quality::Good) {
+        const QStringList texts = textLines(now);
+        const bool again = shown->quality != Quality::Good;
+        if (style != OutputStyle::Text) {
+            if (again || shown->values != now.values)
+                lines << recordOf(now, style);
+        } else {
+            for (int k = 0; k < texts.size(); ++k) {
+                if (again || shown->values.value(k) != now.values.at(k))
+                    lines << texts.at(k);
+            }
+        }
+        *shown = WatchShown{Quality::Good, now.values, QString()};
+    } else if (quality == Quality::Bad) {
+        if (lineUp && (shown->quality != Quality::Bad || shown->error != now.error))
+            lines << (style == OutputStyle::Text ? QStringLiteral("%1: %2").arg(now.variable.address.text, now.error)
+                                                 : recordOf(now, style));
+        *shown = WatchShown{Quality::Bad, QStringList(), now.error};
+    }
+    return lines;
+}
 
 int runWatchCommand(const QStringList& arguments)
 {
@@ -53,72 +158,67 @@ int runWatchCommand(const QStringList& arguments)
     parser.setApplicationDescription(
         QStringLiteral("Polls the variables without pause and prints each one's values once its registers "
                        "have been read, then every change, with a timestamp; a variable the PLC refuses is "
-                       "reported once as its own error. A lost line is reopened and said so. Runs until "
-                       "Ctrl-C or --seconds; exits with 1 when the line, the PLC or a variable is in trouble "
-                       "at the end.\n"
-                       "Example: tavrin watch D0 X0:8 T0 --port tcp:192.168.1.20:4001"));
+                       "reported once as its own error. With --interval or --count it prints every value on "
+                       "every pass instead, as a poll loop does. A lost line is reopened and said so. Runs "
+                       "until Ctrl-C, --seconds or --count; exits with 1 when the line, the PLC or a variable "
+                       "is in trouble at the end.\n"
+                       "Example: tavrin watch D0 X0:8 T0 D200@float --port tcp:192.0.2.20:4001"));
     parser.addPositionalArgument(QStringLiteral("watch"), QStringLiteral("The command."), QStringLiteral("watch"));
-    parser.addPositionalArgument(QStringLiteral("ADDR[:COUNT]"), QStringLiteral("Variables to poll."),
-                                 QStringLiteral("ADDR[:COUNT]..."));
+    parser.addPositionalArgument(QStringLiteral("ADDR[@FORMAT][:COUNT]"), QStringLiteral("Variables to poll."),
+                                 QStringLiteral("ADDR[@FORMAT][:COUNT]..."));
     parser.addOption({QStringLiteral("seconds"), QStringLiteral("Stop after this many seconds. Default: 0, until Ctrl-C."),
                       QStringLiteral("S"), QStringLiteral("0")});
-    // Checked after the line options and before the variables.
-    int seconds = 0;
-    const auto readSeconds = [&seconds](const QCommandLineParser& options, QString* error) {
-        const QString text = options.value(QStringLiteral("seconds"));
-        if (parseBoundedInt(text, 0, 1000000, &seconds))
-            return true;
-        *error = QStringLiteral("--seconds \"%1\": expected a whole number").arg(text);
-        return false;
-    };
+    parser.addOption({QStringLiteral("interval"),
+                      QStringLiteral("Read every variable afresh this often and print all values. "
+                                     "Default with --count: 1000."),
+                      QStringLiteral("MS")});
+    parser.addOption({QStringLiteral("count"), QStringLiteral("Stop after this many passes (with --interval)."),
+                      QStringLiteral("N"), QStringLiteral("0")});
+    WatchOptions options;
     ValueCommandLine commandLine;
-    const int parsed = parseValueCommandLine(parser, kCommand, arguments,
-                                             QStringLiteral("no variable given: expected ADDR[:COUNT]..."),
-                                             &commandLine, readSeconds);
+    const int parsed = parseValueCommandLine(
+        parser, kCommand, arguments, ValueOutput::Styles,
+        QStringLiteral("no variable given: expected ADDR[@FORMAT][:COUNT]..."), &commandLine,
+        [&options](const QCommandLineParser& own, QString* error) { return watchOptionsFrom(own, &options, error); });
     if (parsed >= 0)
         return parsed;
-
     QString error;
     QList<ValueVariable> variables;
-    QList<VariableAddress> addresses;
-    for (const QString& text : commandLine.texts) {
-        ValueVariable variable;
-        if (!parseValueVariable(text, commandLine.format, commandLine.formatGiven, true, &variable, &error))
-            return usageError(kCommand, error);
-        variables.append(variable);
-        addresses.append(variable.address);
-    }
+    if (!planVariables(commandLine.texts, commandLine.format, &variables, &error))
+        return usageError(kCommand, error);
 
-    installInterruptHandler();
     auto runtime = startRuntime(commandLine.settings, nullptr, false, &error);
     if (!runtime)
         return failure(kCommand, error);
-    runtime->setPolledVariables(addresses);
+    const bool passMode = options.intervalMs > 0;
+    if (!passMode) {
+        QList<VariableAddress> addresses;
+        for (const ValueVariable& variable : variables)
+            addresses.append(variable.address);
+        runtime->setPolledVariables(addresses);
+    }
+    if (commandLine.style == OutputStyle::Csv)
+        standardOutput() << csvHeader(true) << "\n";
 
-    QTextStream& out = standardOutput();
-    QVector<Shown> shown(variables.size());
+    Watch watch(*runtime, variables, commandLine.style);
     bool allGood = true;
-    LineHealth health;
     QElapsedTimer clock;
     clock.start();
-    while (!interrupted() && (seconds == 0 || clock.elapsed() < qint64(seconds) * 1000)) {
-        QThread::msleep(LookIntervalMs);
-        for (const LineEvent& event : runtime->takeLineEvents())
-            out << timestamp(event.at) << " " << event.text << "\n";
-        QVector<VariableQuality> qualities;
-        for (int i = 0; i < variables.size(); ++i)
-            qualities.append(runtime->quality(i));
-        // After the qualities: a block given up for want of replies has
-        // already turned the line's health by then.
-        health = runtime->health();
-        allGood = true;
-        for (int i = 0; i < variables.size(); ++i) {
-            showVariable(out, variables.at(i), qualities.at(i), runtime->values(variables.at(i).address),
-                         health.state == LineState::Up, &shown[i]);
-            allGood = allGood && qualities.at(i).quality != Quality::Bad;
-        }
-        out << Qt::flush;
+    for (int pass = 0; !interrupted() && !outputFailed(); ++pass) {
+        if ((options.seconds > 0 && clock.elapsed() >= qint64(options.seconds) * 1000)
+            || (options.passes > 0 && pass >= options.passes))
+            break;
+        if (passMode && pass > 0)
+            QThread::msleep(static_cast<unsigned long>(options.intervalMs));
+        else if (!passMode)
+            QThread::msleep(LookIntervalMs);
+        watch.printEvents();
+        allGood = passMode ? watch.pass() : watch.look();
+        standardOutput() << Qt::flush;
     }
     runtime->stop();
-    return health.state == LineState::Up && allGood ? ExitOk : ExitFailed;
+    if (commandLine.stats)
+        standardError() << statisticsLines(runtime->statistics(), commandLine.settings.baud).join(QLatin1Char('\n'))
+                        << "\n" << Qt::flush;
+    return allGood && !outputFailed() ? ExitOk : ExitFailed;
 }

@@ -19,10 +19,10 @@ TEST_P(ToolOverLine, WritesEveryWritableTypeAndReadsItBackInItsOwnNotation)
     EXPECT_EQ(tavrin(QStringLiteral("write Y7=1 M8002=on S7=true T3=1 C4=1 D20=240 D20.0=1 D20.7=0 D20.15=1 D8001=7 "
                                     "TV3=900 CV4=-11 32CV201=-5") + to).count(QStringLiteral(": written\n")), 13);
     EXPECT_EQ(tavrin(QStringLiteral("read Y6:3 M8002 S7 T3 C4 D19:3 D8001 TV3 CV4 32CV201") + to),
-              QStringLiteral("Y6 = 0\nY7 = 1\nY10 = 0\nSM8002 = 1\nS7 = 1\nT3 = 1\nC4 = 1\nD19 = 0\n"
-                             "D20 = -32655\nD21 = 0\nSD8001 = 7\nTV3 = 900\nCV4 = -11\n32CV201 = -5\nexit 0"));
+              QStringLiteral("Y6 = 0\nY7 = 1\nY10 = 0\nM8002 = 1\nS7 = 1\nT3 = 1\nC4 = 1\nD19 = 0\n"
+                             "D20 = -32655\nD21 = 0\nD8001 = 7\nTV3 = 900\nCV4 = -11\n32CV201 = -5\nexit 0"));
     EXPECT_EQ(tavrin(QStringLiteral("write D106=-2.25 32CV204=1.5 --format float") + to),
-              QStringLiteral("D106 = -2.25: written\n32CV204 = 1.5: written\nexit 0"));
+              QStringLiteral("D106 = -2.25 (was 0): written\n32CV204 = 1.5 (was 0): written\nexit 0"));
     EXPECT_EQ(tavrin(QStringLiteral("read D106 32CV204 --format float") + to),
               QStringLiteral("D106 = -2.25\n32CV204 = 1.5\nexit 0"));
 }
@@ -41,7 +41,7 @@ const struct {
     // Bits are read one unit further when they end on a byte or a word: past
     // the end of an area the PLC would refuse that.
     {"read T255 S992:8 SM8255 D7999.15 X370:8", 0, "S999 = 0\nSM8255 = 0\nD7999.15 = 0\nX370 = 0\n"},
-    {"watch T255 D7999.0:16 --seconds 1", 0, " D7999.00 = 0\n"},
+    {"watch T255 D7999.0:16 --seconds 1", 0, " D7999.0 = 0\n"},
     {"watch T255 D7999.0:16 --seconds 1", 0, " D7999.15 = 0\n"},
     // Sums: 37+36+34+30+38+03 = 0x10C and 31+31+30+43+38+30+32+33+34+31+32+03 = 0x23C.
     {"write M100=1 D100=4660 --trace", 0, "-> 02 37 36 34 30 38 03 30 43 <STX>76408<ETX>0C force ON bit 0x0864 (M100)\n"},
@@ -56,9 +56,9 @@ const struct {
     {"read D0 --port /dev/tavrin-no-such-port", 1, "cannot open serial port /dev/tavrin-no-such-port: No such file or directory"},
     {"read D0 --port tcp:127.0.0.1:1", 1, "cannot connect to tcp:127.0.0.1:1"},
     {"read D0 --port tcp:localhost", 2, "expected tcp:HOST:PORT"},
-    {"read X18", 2, "\"X18\": Address Format:ooo, range:0~377"},
-    {"read D0 --format double", 2, "unknown value format \"double\": accepted are bit, int16, uint16, int32, uint32, float, hex"},
-    {"read D0 --format bit", 2, "\"D0\": format bit does not suit this register; accepted are int16, uint16,"},
+    {"read X18", 2, "\"X18\": expected X0 to X377 (octal)"},
+    {"read D0 --format double", 2, "--format \"double\": accepted are bit, int16, uint16, int32, uint32, float, hex"},
+    {"read D0 --format bit", 2, "\"D0\": format bit does not suit D0; accepted are int16, uint16,"},
     {"read D0 --bogus", 2, "Unknown option 'bogus'"},
     {"read D0 --block-size 18", 2, "--block-size \"18\": expected a whole number from 2 to 17"},
     {"write D0=70000", 2, "\"D0=70000\": int16 value \"70000\": expected a whole number from -32768 to 32767"},

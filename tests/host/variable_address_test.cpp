@@ -1,4 +1,5 @@
-// Variables as the user writes them, through the module's address check and
+// Variables as the user writes them: names and digits checked by the host
+// with messages that say what is accepted, then the module's check and
 // conversion; the PLC's own spellings M8000 and D8000 switch at 8000; M
 // relays past M1535 are out of the programming port's reach.
 
@@ -28,9 +29,17 @@ const struct {
     {"D10.3", 1, "D_bit 10.3 163"},
     {"X370", 8, "X 370 248"},
     {"32cv200", 1, "32CV 200 0"},
-    {"X370", 9, "\"X370\": Address Format:ooo, range:0~377"},
-    {"M8256", 1, "\"M8256\": Address Format:dddd, range:8000~8255"},
-    {"Q5", 1, "\"Q5\": Didn't have this register!"},
+    {"X370", 9, "\"X370\": 9 registers from X370 run to X400, past X377, the last"},
+    {"M8256", 1, "\"M8256\": expected M0 to M1535, or M8000 to M8255"},
+    {"D99999", 1, "\"D99999\": expected D0 to D7999, D8000 to D8255, or bits D0.0 to D7999.15"},
+    {"X18", 1, "\"X18\": expected X0 to X377 (octal)"},
+    {"D+5", 1, "\"D+5\": expected D0 to D7999, D8000 to D8255, or bits D0.0 to D7999.15"},
+    {"X-0", 1, "\"X-0\": expected X0 to X377 (octal)"},
+    {"D10.3.1", 1, "\"D10.3.1\": expected D0 to D7999, D8000 to D8255, or bits D0.0 to D7999.15"},
+    {"Q5", 1, "\"Q5\": no register named \"Q\": the names are X, Y, M, SM, S, T, C, D, SD, TV, CV, 32CV (M8000 and "
+              "D8000 up for the special relays and registers, D10.3 for bit 3 of D10)"},
+    {"DX", 1, "\"DX\": no register named \"DX\": the names are X, Y, M, SM, S, T, C, D, SD, TV, CV, 32CV (M8000 and "
+              "D8000 up for the special relays and registers, D10.3 for bit 3 of D10)"},
 };
 
 TEST(VariableAddress, GivesTheModulesNameAddressAndIndexOrItsMessage)
