@@ -18,9 +18,9 @@ namespace {
 
 // Items taken from one pending list in a row before the next list gets a
 // turn: "at most 4" before taking means 5 in a row.
-constexpr qint32 kLastRunBeforeTurn = 4;
+constexpr qint32 LastRunBeforeTurn = 4;
 
-constexpr qint64 kMaxCounter = std::numeric_limits<qint32>::max();
+constexpr qint64 MaxCounter = std::numeric_limits<qint32>::max();
 
 // The early paths of DataCom pass through the list lock, so that every
 // DataCom waits for a list operation of another thread to finish.
@@ -37,7 +37,7 @@ void passThrough(QMutex& mutex)
 qint64 countUp(ComInfoBlock& comInfo, int word)
 {
     const qint64 value = qint64(comInfo.get(word)) + 1;
-    comInfo.set(word, static_cast<qint32>(std::min(value, kMaxCounter)));
+    comInfo.set(word, static_cast<qint32>(std::min(value, MaxCounter)));
     return value;
 }
 
@@ -69,11 +69,11 @@ RequestFrame* Tavrin::ComCommunication()
         return &FrameQueue.first();
 
     QMutexLocker lock(&ListMutex);
-    if (!WriteVarList.isEmpty() && WriteRun <= kLastRunBeforeTurn) {
+    if (!WriteVarList.isEmpty() && WriteRun <= LastRunBeforeTurn) {
         ListKind = VarListKind::Write;
         queueWrite(WriteVarList.first());
         ++WriteRun;
-    } else if (!OnceReadVarList.isEmpty() && OnceRun <= kLastRunBeforeTurn) {
+    } else if (!OnceReadVarList.isEmpty() && OnceRun <= LastRunBeforeTurn) {
         ListKind = VarListKind::OnceRead;
         queueRequests(BuildReadRequest(OnceReadVarList.first()));
         ++OnceRun;
@@ -99,9 +99,8 @@ qint32 Tavrin::DataCom(const QByteArray& reply)
     if (FrameQueue.isEmpty())
         return ReplyMissing;
 
-    // A reply longer than 32 bits can count is cut to what the length can say.
-    const qint32 verdict = ValidateReply(reply);
-    if (verdict == ReplyAccepted) {
+    const qint32 code = ValidateReply(reply);
+    if (code == ReplyAccepted) {
         CommFailed = 0;
         FrameQueue.removeFirst();
         const qint64 answered = countUp(ComInfo, ComInfoWord::FramesAnswered);
@@ -132,7 +131,7 @@ qint32 Tavrin::DataCom(const QByteArray& reply)
     if (!givenUp)
         return ReplyResend; // the head frame stays queued and is sent again
     listStep();
-    return verdict;
+    return code;
 }
 
 // The item in flight leaves its pending list, with a notice, or the cyclic

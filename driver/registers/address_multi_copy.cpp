@@ -10,9 +10,9 @@
 
 namespace {
 
-constexpr const char* kPastLimitZh =
+constexpr const char* PastLimitZh =
     QT_TRANSLATE_NOOP("QObject", "复制已超出地址最大限制, 是否继续复制?");
-constexpr const char* kPastLimitEn = QT_TRANSLATE_NOOP(
+constexpr const char* PastLimitEn = QT_TRANSLATE_NOOP(
     "QObject", "Copy has exceeded the maximum limit of the address, and whether to continue copying?");
 
 // The editor's number formats print the int's 32-bit pattern as unsigned,
@@ -89,5 +89,5 @@ QString copyAddresses(const QString& regName, qint32 start, qint32 count, qint32
             clamped = true;
         }
     }
-    return clamped ? toolMessage(language, kPastLimitZh, kPastLimitEn) : QString();
+    return clamped ? toolMessage(language, PastLimitZh, PastLimitEn) : QString();
 }

@@ -8,14 +8,14 @@
 
 namespace {
 
-constexpr const char* kKindMismatchZh = TR_SOURCE("寄存器和地址类型不匹配!");
-constexpr const char* kKindMismatchEn = TR_SOURCE("The register and address type isn't match!");
-constexpr const char* kEmptyZh = TR_SOURCE("寄存器地址不能为空!");
-constexpr const char* kEmptyEn = TR_SOURCE("The register address can not be null!");
-constexpr const char* kSpaceZh = TR_SOURCE("寄存器地址不能包含空格!");
-constexpr const char* kSpaceEn = TR_SOURCE("The register address can not contain spaces!");
-constexpr const char* kNoSuchRegisterZh = TR_SOURCE("无此寄存器!");
-constexpr const char* kNoSuchRegisterEn = TR_SOURCE("Didn't have this register!");
+constexpr const char* KindMismatchZh = TR_SOURCE("寄存器和地址类型不匹配!");
+constexpr const char* KindMismatchEn = TR_SOURCE("The register and address type isn't match!");
+constexpr const char* EmptyZh = TR_SOURCE("寄存器地址不能为空!");
+constexpr const char* EmptyEn = TR_SOURCE("The register address can not be null!");
+constexpr const char* SpaceZh = TR_SOURCE("寄存器地址不能包含空格!");
+constexpr const char* SpaceEn = TR_SOURCE("The register address can not contain spaces!");
+constexpr const char* NoSuchRegisterZh = TR_SOURCE("无此寄存器!");
+constexpr const char* NoSuchRegisterEn = TR_SOURCE("Didn't have this register!");
 
 // The eight bit types want a bit variable (0); the word types and every name
 // outside the table want a word variable (1).
@@ -39,12 +39,12 @@ QString checkAddress(const QString& regName, const QString& addrText, qint32* re
 {
     const RegisterTypeInfo* info = findRegisterType(regName);
     if (!addressKindMatches(info, addressType))
-        return toolMessage(language, kKindMismatchZh, kKindMismatchEn);
+        return toolMessage(language, KindMismatchZh, KindMismatchEn);
     if (addrText.isEmpty())
-        return toolMessage(language, kEmptyZh, kEmptyEn);
+        return toolMessage(language, EmptyZh, EmptyEn);
     // Only the space character: a tab goes on to the conversion and fails there.
     if (addrText.contains(QLatin1Char(' ')))
-        return toolMessage(language, kSpaceZh, kSpaceEn);
+        return toolMessage(language, SpaceZh, SpaceEn);
 
     const qint32 index = addressTextToIndex(regName, addrText);
     // A null pointer is outside the host's contract; the check still answers.
@@ -52,7 +52,7 @@ QString checkAddress(const QString& regName, const QString& addrText, qint32* re
         *registerIndex = index;
 
     if (!info)
-        return toolMessage(language, kNoSuchRegisterZh, kNoSuchRegisterEn);
+        return toolMessage(language, NoSuchRegisterZh, NoSuchRegisterEn);
     if (!inRange(*info, index, count))
         return toolMessage(language, info->rangeMessageZh, info->rangeMessageEn);
     return QString();

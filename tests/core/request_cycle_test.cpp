@@ -82,6 +82,26 @@ TEST_F(RequestCycle, FailuresResendTheSameFrameUntilTheyAddUpPastTheLimit)
     EXPECT_EQ(spansOf(h.requestItems(2)), "D:0+1 D:10+1"); // the given-up block went last
 }
 
+// A given-up request returns its reply's code plus the item's HostId when
+// that lies in 0..11: bad frame (a NAK) 11, no reply 41, wrong length 71.
+TEST_F(RequestCycle, GivenUpCodesCarryTheHostIdFromZeroToEleven)
+{
+    h.comInfo[ComInfoWord::RetryLimit] = 0;
+    const std::pair<qint32, std::array<qint32, 3>> rows[] = {
+        {0, {11, 41, 71}}, {3, {14, 44, 74}}, {11, {22, 52, 82}}, {12, {11, 41, 71}}, {-1, {11, 41, 71}}};
+    const char* const replies[] = {"15", "", "06 06"};
+    for (const auto& [hostId, codes] : rows) {
+        for (int k = 0; k < 3; ++k) {
+            h.driver.AddListWriteVar(makeItem("D", 0, 1, "00 00", hostId));
+            const RequestFrame* frame = h.driver.ComCommunication();
+            if (!frame) // the empty turn after five writes in a row
+                frame = h.driver.ComCommunication();
+            ASSERT_NE(frame, nullptr);
+            EXPECT_EQ(h.driver.DataCom(fromHexBytes(replies[k])), codes[k]) << "HostId " << hostId;
+        }
+    }
+}
+
 // A variable written in three blocks is notified once, by its last block, with
 // that block's status: a NAK gives the first block up, and the good replies
 // after it clear the failure. A given-up write alone reports 2.
@@ -178,7 +198,10 @@ TEST_F(RequestCycle, ABuildOpensATransactionOfItsFramesAndAWriteShowsAtOnce)
     h.driver.AddListWriteVar(makeItem("D", 200, 2, "01 00 FF FF", 7));
     h.comInfo[ComInfoWord::FramesQueued] = 77;
     h.comInfo[ComInfoWord::FramesAnswered] = 55;
-    EXPECT_EQ(exchange(), 1); // the read of D10
+    RequestFrame* frame = h.driver.ComCommunication(); // the read of D10
+    ASSERT_NE(frame, nullptr);
+    EXPECT_EQ(h.get("D", 10, 1), fromHexBytes("00 00")); // not shown when built
+    EXPECT_EQ(h.driver.DataCom(plc.answer(frame->FrameBytes)), 1);
     EXPECT_EQ((std::array{h.comInfo[ComInfoWord::FramesQueued], h.comInfo[ComInfoWord::FramesAnswered]}),
               (std::array{2, 1}));
     EXPECT_TRUE(notices.empty());

@@ -3,6 +3,7 @@
 // words, words, 32-bit counters) at the ends of their areas.
 
 #include "image/image_areas.h"
+#include "image/image_units.h"
 #include "support/qt_printers.h"
 
 #include <cstring>
@@ -10,26 +11,6 @@
 #include <memory>
 
 namespace {
-
-// Unit `unit` of the area `reg` names: a byte of a bit area, a word, a double word.
-void setUnit(RegisterImage& image, const char* reg, int unit, quint32 value)
-{
-    const ImageArea area = imageAreaOf(image, QString::fromLatin1(reg));
-    switch (area.shape) {
-    case AreaShape::PackedBits:
-        area.bits.units[unit] = static_cast<quint8>(value);
-        break;
-    case AreaShape::WordBits:
-    case AreaShape::Words:
-        area.words.units[unit] = static_cast<quint16>(value);
-        break;
-    case AreaShape::DoubleWords:
-        area.doubleWords.units[unit] = value;
-        break;
-    case AreaShape::None:
-        break;
-    }
-}
 
 void store(RegisterImage& image, const char* reg, qint32 start, const QByteArray& data, qint32 count)
 {

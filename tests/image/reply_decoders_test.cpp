@@ -3,6 +3,7 @@
 // and inside its area. Sums worked by hand: the low 8 bits of the bytes after
 // STX through ETX ("1234" ETX: 0x31 + 0x32 + 0x33 + 0x34 + 0x03 = 0xCD, sum "CD").
 
+#include "image/image_units.h"
 #include "image/reply_decoders.h"
 #include "support/qt_printers.h"
 
@@ -15,18 +16,6 @@ namespace {
 
 constexpr const char* kGood1234 = "02 31 32 33 34 03 43 44";
 constexpr const char* kFFFF = "02 46 46 46 46 03 31 42"; // 0x46 x 4 + 0x03 = 0x11B
-
-// Unit `unit` of the area `reg` names: a byte of a bit area, a word, a double word.
-void setUnit(RegisterImage& image, const char* reg, int unit, quint32 value)
-{
-    const ImageArea area = imageAreaOf(image, QString::fromLatin1(reg));
-    if (area.shape == AreaShape::PackedBits)
-        area.bits.units[unit] = static_cast<quint8>(value);
-    else if (area.shape == AreaShape::DoubleWords)
-        area.doubleWords.units[unit] = value;
-    else
-        area.words.units[unit] = static_cast<quint16>(value);
-}
 
 // The whole image after decoding is compared with `expected` applied to an
 // all-zero image, so any element stored outside the area shows.

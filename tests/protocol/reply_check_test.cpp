@@ -39,8 +39,9 @@ INSTANTIATE_TEST_SUITE_P(Table, ReplyVerdicts, ::testing::Values(
     VerdictRow{"GoodData",         2,    8,  kGood1234,                 V::Data},
     VerdictRow{"WrongSum",         2,    8,  "02 31 32 33 34 03 43 45", V::BadFrame},
     VerdictRow{"LowercaseSum",     2,    8,  "02 31 32 33 34 03 63 64", V::BadFrame},
-    VerdictRow{"NoStx",            2,    8,  "06 31 32 33 34 03 43 44", V::BadFrame},
-    VerdictRow{"NoEtx",            2,    8,  "02 31 32 33 34 04 43 44", V::BadFrame},
+    VerdictRow{"NoStxRightSum",    2,    8,  "06 31 32 33 34 03 43 44", V::BadFrame},
+    // 0x04 where ETX belongs, the sum right over the bytes as they are: 0x31 + ... + 0x04 = 0xCE.
+    VerdictRow{"NoEtxRightSum",    2,    8,  "02 31 32 33 34 04 43 45", V::BadFrame},
     VerdictRow{"NakToRead",        2,    8,  "15",                      V::WrongLength},
     VerdictRow{"AckToRead",        2,    8,  "06",                      V::WrongLength},
     // STX ETX and a right sum but no data byte: a data frame needs one.
