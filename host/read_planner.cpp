@@ -1,6 +1,7 @@
 #include "read_planner.h"
 
 #include <algorithm>
+#include <array>
 #include <iterator>
 #include <limits>
 #include <vector>
@@ -35,8 +36,16 @@ constexpr int AreaCount = static_cast<int>(std::size(ReadAreas));
 
 int areaIndex(const QString& name)
 {
+    // Names with their lengths, measured once: a variable's area is looked
+    // up for every variable, and the lengths decide most comparisons.
+    static const auto names = [] {
+        std::array<QLatin1String, AreaCount> latin1;
+        for (int i = 0; i < AreaCount; ++i)
+            latin1[size_t(i)] = QLatin1String(ReadAreas[i].name);
+        return latin1;
+    }();
     for (int i = 0; i < AreaCount; ++i) {
-        if (name == QLatin1String(ReadAreas[i].name))
+        if (name == names[size_t(i)])
             return i;
     }
     return -1;
