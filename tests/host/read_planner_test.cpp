@@ -92,17 +92,12 @@ qint64 charactersOfRead(qint64 bytes)
     return 11 + 2 * bytes + 4;
 }
 
-qint64 charactersOf(const QVector<ReadBlock>& blocks)
+qint64 weightOf(const QVector<ReadBlock>& blocks, const ReadCostModel& model)
 {
     qint64 characters = 0;
     for (const ReadBlock& block : blocks)
         characters += charactersOfRead(bytesAsked(block, kAreas[areaOrder(block.regName)]));
-    return characters;
-}
-
-qint64 weightOf(const QVector<ReadBlock>& blocks, const ReadCostModel& model)
-{
-    return weightOf(charactersOf(blocks), blocks.size(), model);
+    return weightOf(characters, blocks.size(), model);
 }
 
 // --- Texts for the tables: "D 100 101; M 5 6" (area, first, end) and blocks
@@ -231,9 +226,12 @@ TEST(ReadPlanner, TellsTheTimeOfAScanAndMakesTheModulesItem)
 // --- The hard limits and the links from blocks to variables, for any plan.
 
 // Empty when every block stays in one area, in reach, within the byte limit
-// and on whole bytes; else what was broken.
-QString hardLimitBreach(const QVector<ReadBlock>& blocks, int byteLimit)
+// and on whole bytes, and, for a plan, the blocks come area by area in the
+// port's order, ascending and apart; else the first block that breaks a rule.
+QString hardLimitBreach(const QVector<ReadBlock>& blocks, int byteLimit, bool inPlanOrder = true)
 {
+    int lastArea = -1;
+    qint64 lastEnd = 0;
     for (const ReadBlock& block : blocks) {
         const QString text = blocksText({block});
         const int order = areaOrder(block.regName);
@@ -248,21 +246,8 @@ QString hardLimitBreach(const QVector<ReadBlock>& blocks, int byteLimit)
             return text + QStringLiteral(": asks for %1 bytes").arg(bytes);
         if (first < 0 || end > area.registers)
             return text + QLatin1String(": out of reach");
-    }
-    return {};
-}
-
-// Empty when the blocks come area by area in the port's order, ascending and
-// apart; else the first one out of place.
-QString orderBreach(const QVector<ReadBlock>& blocks)
-{
-    int lastArea = -1;
-    qint64 lastEnd = 0;
-    for (const ReadBlock& block : blocks) {
-        const int order = areaOrder(block.regName);
-        const auto [first, end] = registersRead(block, kAreas[order]);
-        if (order < lastArea || (order == lastArea && first < lastEnd))
-            return blocksText({block}) + QLatin1String(": out of order or overlapping");
+        if (inPlanOrder && (order < lastArea || (order == lastArea && first < lastEnd)))
+            return text + QLatin1String(": out of order or overlapping");
         lastArea = order;
         lastEnd = end;
     }
@@ -434,7 +419,6 @@ TEST(ReadPlanner, CostsWhatTheBruteForceOptimumCostsOnRandomSmallSets)
         const ReadPlan plan = planReads(set.variables, set.model, set.atFault);
         ASSERT_EQ(weightOf(plan.blocks, set.model), optimum) << "seed " << seed << ": " << blocksText(plan.blocks).toStdString();
         ASSERT_EQ(hardLimitBreach(plan.blocks, set.model.byteLimit), QString()) << "seed " << seed;
-        ASSERT_EQ(orderBreach(plan.blocks), QString()) << "seed " << seed;
         ASSERT_EQ(coverageBreach(plan, set.variables), QString()) << "seed " << seed;
         ASSERT_EQ(readsAtFaultOnly(plan.blocks, needs), QString()) << "seed " << seed;
         ++compared;
@@ -538,11 +522,11 @@ TEST(ReadPlanner, NeverTakesLongerThanTheModulesRuleAtAnySafeBlockSize)
         for (const ReadCostModel& model : lines) {
             const ReadPlan plan = planReads(variables, model);
             ASSERT_EQ(hardLimitBreach(plan.blocks, 64), QString()) << "seed " << seed;
-            ASSERT_EQ(orderBreach(plan.blocks), QString()) << "seed " << seed;
             ASSERT_EQ(coverageBreach(plan, variables), QString()) << "seed " << seed;
             for (qint32 blockSize : {2, 4, 8, 12, 16, 17}) {
                 const QVector<ReadBlock> module = moduleBlocks(variables, blockSize);
-                ASSERT_EQ(hardLimitBreach(module, 64), QString()) << "seed " << seed << ", block size " << blockSize;
+                // The module's blocks may overlap: a record that does not fit opens a block at its own start.
+                ASSERT_EQ(hardLimitBreach(module, 64, false), QString()) << "seed " << seed << ", block size " << blockSize;
                 EXPECT_LE(weightOf(plan.blocks, model), weightOf(module, model))
                     << "seed " << seed << ", block size " << blockSize;
             }
@@ -564,9 +548,8 @@ quint32 valueOf(const PortArea& area, qint64 index)
 QByteArray imageOf(const PortArea& area, qint64 index)
 {
     const quint32 value = valueOf(area, index);
-    const int bytes = area.counts == Counts::Bytes ? 1 : int(bytesPerPiece(area));
     QByteArray image;
-    for (int i = 0; i < bytes; ++i)
+    for (int i = 0; i < bytesPerPiece(area); ++i)
         image.append(char(value >> (8 * i)));
     return image;
 }
