@@ -86,7 +86,9 @@ ReadPlan planReads(const QVector<PolledSpan>& variables, const ReadCostModel& mo
 // on; when a half is refused too, split it again. A refused block of one
 // variable cannot be split (the result is empty): that variable is at fault.
 // Give it its own error, leave its block out, and pass it in `atFault` when
-// planning again. Its neighbours keep being read.
+// planning again. Its neighbours keep being read. When both halves are
+// answered, the fault lay in the gap between them: keep the halves while
+// the variables stay the same, since a new plan may join them again.
 QVector<ReadBlock> splitRefusedBlock(const ReadBlock& refused,
                                      const QVector<PolledSpan>& variables);
 
