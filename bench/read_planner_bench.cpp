@@ -16,9 +16,8 @@
 #include "module_scan.h"
 #include "polled_quality.h"
 #include "read_planner.h"
+#include "recording_reporter.h"
 #include "virtual_plc.h"
-
-#include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
 #include <QFile>
@@ -66,22 +65,6 @@ void BM_PlanReads(benchmark::State& state)
 
 BENCHMARK(BM_PlanReads)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
-// Keeps the CPU time of every plain run (no aggregates), by name, while the
-// console reporter prints them.
-class RecordingReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& reports) override
-    {
-        ConsoleReporter::ReportRuns(reports);
-        for (const Run& run : reports) {
-            if (!run.error_occurred && run.run_type == Run::RT_Iteration)
-                seconds[run.benchmark_name()].push_back(
-                    run.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(run.time_unit));
-        }
-    }
-    std::map<std::string, std::vector<double>> seconds;
-};
-
 struct Spread {
     double mean = 0;
     double deviation = 0; // sample standard deviation
@@ -89,16 +72,17 @@ struct Spread {
     double most = 0;
 };
 
-Spread spreadOf(const std::vector<double>& values)
+Spread spreadOf(const std::vector<Measured>& runs)
 {
-    Spread spread;
-    for (double value : values)
-        spread.mean += value / static_cast<double>(values.size());
-    for (double value : values)
-        spread.deviation += (value - spread.mean) * (value - spread.mean);
-    spread.deviation = values.size() > 1 ? std::sqrt(spread.deviation / static_cast<double>(values.size() - 1)) : 0;
-    spread.least = *std::min_element(values.begin(), values.end());
-    spread.most = *std::max_element(values.begin(), values.end());
+    Spread spread{0, 0, runs.front().cpuSeconds, runs.front().cpuSeconds};
+    for (const Measured& run : runs) {
+        spread.mean += run.cpuSeconds / static_cast<double>(runs.size());
+        spread.least = std::min(spread.least, run.cpuSeconds);
+        spread.most = std::max(spread.most, run.cpuSeconds);
+    }
+    for (const Measured& run : runs)
+        spread.deviation += (run.cpuSeconds - spread.mean) * (run.cpuSeconds - spread.mean);
+    spread.deviation = runs.size() > 1 ? std::sqrt(spread.deviation / static_cast<double>(runs.size() - 1)) : 0;
     return spread;
 }
 
@@ -217,15 +201,12 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv); // the module is found beside the program
     std::printf("Load average before: %s\n", qPrintable(loadAverage()));
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
     RecordingReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
+    if (!runBenchmarks(&argc, argv, reporter))
+        return 1;
 
     std::printf("\nPlanning, CPU time per plan: mean, standard deviation, least and most of the runs\n");
-    for (const auto& [name, runs] : reporter.seconds) {
+    for (const auto& [name, runs] : reporter.runs) {
         const Spread spread = spreadOf(runs);
         std::printf("  %-22s %zu runs  %8.3f ms  sd %6.3f ms  (%.3f to %.3f ms)\n", name.c_str(), runs.size(),
                     spread.mean * 1e3, spread.deviation * 1e3, spread.least * 1e3, spread.most * 1e3);
@@ -234,8 +215,8 @@ int main(int argc, char** argv)
     std::printf("\nLoad average after: %s\n", qPrintable(loadAverage()));
 
     std::printf("\nTargets\n");
-    const auto large = reporter.seconds.find("BM_PlanReads/100000");
-    const bool fast = large != reporter.seconds.end() && spreadOf(large->second).most < 0.050;
+    const auto large = reporter.runs.find("BM_PlanReads/100000");
+    const bool fast = large != reporter.runs.end() && spreadOf(large->second).most < 0.050;
     std::printf("  %-70s %s\n", "planning 100,000 variables: under 50 ms of CPU in every run", fast ? "met" : "NOT MET");
     std::printf("  %-70s %s\n", "sample screen: the module sends exactly the characters of the exact optimum",
                 exact ? "met" : "NOT MET");
