@@ -1,9 +1,7 @@
 // Runs the micro-benchmarks with the usual console table, then prints the
 // targets the module is held to and whether this run meets them.
 
-#include <benchmark/benchmark.h>
-
-#include <unistd.h>
+#include "recording_reporter.h"
 
 #include <cstdio>
 #include <map>
@@ -12,40 +10,15 @@
 
 namespace {
 
-struct Measured {
-    double cpuSeconds = 0;
-    std::map<std::string, double> counters;
-};
-
-// Keeps every plain run (no aggregates) by name while the console reporter prints it.
-class RecordingReporter : public benchmark::ConsoleReporter {
-public:
-    // Colours only on a terminal, so that logs and docs get plain text.
-    RecordingReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
-
-    void ReportRuns(const std::vector<Run>& reports) override
-    {
-        ConsoleReporter::ReportRuns(reports);
-        for (const Run& run : reports) {
-            if (run.error_occurred || run.run_type != Run::RT_Iteration)
-                continue;
-            Measured& m = results[run.benchmark_name()];
-            m.cpuSeconds = run.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
-            for (const auto& [name, counter] : run.counters)
-                m.counters[name] = counter.value;
-        }
-    }
-    std::map<std::string, Measured> results;
-};
-
 class TargetTable {
 public:
-    explicit TargetTable(const std::map<std::string, Measured>& results) : results_(results) {}
+    explicit TargetTable(const std::map<std::string, std::vector<Measured>>& runs) : runs_(runs) {}
 
+    // The last run of the benchmark, or null.
     const Measured* find(const std::string& name) const
     {
-        const auto it = results_.find(name);
-        return it == results_.end() ? nullptr : &it->second;
+        const auto it = runs_.find(name);
+        return it == runs_.end() || it->second.empty() ? nullptr : &it->second.back();
     }
 
     void row(const char* target, const std::string& measured, bool met)
@@ -96,7 +69,7 @@ private:
         return text;
     }
 
-    const std::map<std::string, Measured>& results_;
+    const std::map<std::string, std::vector<Measured>>& runs_;
     bool allMet_ = true;
 };
 
@@ -104,15 +77,12 @@ private:
 
 int main(int argc, char** argv)
 {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
     RecordingReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
+    if (!runBenchmarks(&argc, argv, reporter))
+        return 1;
 
     std::printf("\nTargets of the module's own code\n");
-    TargetTable table(reporter.results);
+    TargetTable table(reporter.runs);
     table.cpuBelow("one 32-word read transaction: under 2 us of CPU", "BM_Transaction_ReadD32Words", 2e-6);
     table.rebuild("ReCreatReadVarList, 100,000 variables: under 100 ms",
                   "ReCreatReadVarList, 10,000 -> 100,000: grows under x15");

@@ -24,6 +24,7 @@
 #include "host_runtime.h"
 #include "host_variables.h"
 #include "line_settings.h"
+#include "module_scan.h"
 #include "pty_line.h"
 #include "pty_round_trip.h"
 #include "tavrin.h"
@@ -44,48 +45,6 @@
 
 namespace {
 
-constexpr int BitsPerCharacter = 10; // 7 data bits, even parity, 1 stop bit, start bit
-
-struct WireCost {
-    int frames = 0;
-    qint64 characters = 0; // request and reply, both directions
-    int refused = 0;       // frames the PLC refused: above its byte limit
-    double wireSeconds(qint32 baud) const
-    {
-        return static_cast<double>(characters) * BitsPerCharacter / baud;
-    }
-};
-
-// ComInfo block of the counting runs; static because the module keeps the
-// pointer until the runtime hands it another.
-qint32 countingComInfo[32] = {};
-
-void ignoreNotice(qint32, qint32, qint32, qint32) {}
-
-// One full pass over the read blocks the module makes of `vars`: every
-// frame and every reply character, the replies coming from `plc`.
-WireCost scanCost(const QList<HostVarDef>& vars, qint32 blockSize, VirtualPlc& plc)
-{
-    std::fill(std::begin(countingComInfo), std::end(countingComInfo), 0);
-    countingComInfo[ComInfoWord::BlockSize] = blockSize;
-    countingComInfo[ComInfoWord::RetryLimit] = 0;
-    SetComInfo(countingComInfo);
-    RegistCallBackFuncIntf(&ignoreNotice, 0);
-    const qint32 blocks = ReCreatReadVarList(vars);
-    WireCost cost;
-    for (qint32 i = 0; i < blocks; ++i) {
-        const RequestFrame* frame = ComCommunication();
-        if (!frame)
-            break;
-        QByteArray reply = plc.receive(frame->FrameBytes);
-        cost.frames += 1;
-        cost.characters += frame->FrameBytes.size() + reply.size();
-        cost.refused += DataCom(reply) != ReplyAccepted;
-    }
-    ReCreatReadVarList({});
-    return cost;
-}
-
 // The same screen read one variable at a time: each variable alone makes
 // the block(s) it would need without compaction.
 WireCost perVariableCost(const QList<HostVarDef>& vars, qint32 blockSize, VirtualPlc& plc)
@@ -98,18 +57,6 @@ WireCost perVariableCost(const QList<HostVarDef>& vars, qint32 blockSize, Virtua
         total.refused += one.refused;
     }
     return total;
-}
-
-// The variable as the tool's user writes it: "D100", "X17", "D50.3", "SM8000", "32CV200".
-QString variableText(const HostVarDef& var)
-{
-    const QString prefix = var.RegName == QLatin1String("D_bit") ? QStringLiteral("D") : var.RegName;
-    return prefix + var.AddrText;
-}
-
-int registersOf(const HostVarDef& var)
-{
-    return var.RegName == QLatin1String("32CV") ? var.Length / 2 : var.Length;
 }
 
 struct Measurement {
@@ -354,14 +301,10 @@ int main(int argc, char** argv)
 
     const QList<HostVarDef> vars = sampleScreen();
     QList<VariableAddress> screen;
-    for (const HostVarDef& var : vars) {
-        VariableAddress address;
-        QString error;
-        if (!parseVariableAddress(variableText(var), registersOf(var), &address, &error)) {
-            std::fprintf(stderr, "sample screen: %s\n", qPrintable(error));
-            return 1;
-        }
-        screen.append(address);
+    QString error;
+    if (!parseVariables(vars, &screen, &error)) {
+        std::fprintf(stderr, "sample screen: %s\n", qPrintable(error));
+        return 1;
     }
 
     VirtualPlc countingPlc;

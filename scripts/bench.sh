@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the benchmarks (Release) and runs the whole set: the module's
-# micro-benchmarks with their targets, then the line measurement (host
-# runtime against the virtual PLC over a paced pseudo-terminal). Takes about
-# four minutes and prints the tables that docs/performance.md records.
+# micro-benchmarks with their targets, the read planner, then the line
+# measurement (host runtime against the virtual PLC over a paced
+# pseudo-terminal). Takes about four minutes and prints the tables that
+# docs/performance.md records.
 #
 #   scripts/bench.sh [BUILD_DIR]        default build directory: build-bench
 #
@@ -15,7 +16,7 @@ dir=${1:-build-bench}
 scripts/ensure-deps.sh || exit 1
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DTAVRIN_BUILD_BENCHMARKS=ON -DTAVRIN_BUILD_TESTS=OFF \
   >/dev/null || exit 1
-cmake --build "$dir" -j "$(nproc)" --target tavrin_bench tavrin_line_efficiency >/dev/null || exit 1
+cmake --build "$dir" -j "$(nproc)" --target tavrin_bench tavrin_line_efficiency tavrin_planner_bench >/dev/null || exit 1
 
 cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')
 echo "Tavrin benchmarks, $(date -u '+%Y-%m-%d %H:%M UTC'), ${cpu}, $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
@@ -31,6 +32,9 @@ run() {
 
 echo "== The module's code (CPU time per operation; allocs/op counted by a replaced malloc)"
 run "$dir/bench/tavrin_bench" --benchmark_min_time=0.5
+echo
+echo "== The read planner (CPU time per plan over five runs; its plans' scans against the module's rule)"
+run "$dir/bench/tavrin_planner_bench" --benchmark_repetitions=5
 echo
 echo "== The line"
 run "$dir/bench/tavrin_line_efficiency"
