@@ -4,8 +4,8 @@
 #include "commands.h"
 #include "interrupts.h"
 
-#include "pty_line.h"
-#include "tcp_line.h"
+#include "pty_server.h"
+#include "tcp_server.h"
 #include "virtual_plc.h"
 
 #include <QElapsedTimer>
@@ -69,7 +69,7 @@ void addSimOptions(QCommandLineParser& parser)
 }
 
 // Reads the options into the PLC's and the line's settings; false with a message.
-bool simSettings(const QCommandLineParser& parser, VirtualPlcOptions* plc, LineOptions* line, int* seconds,
+bool simSettings(const QCommandLineParser& parser, VirtualPlcOptions* plc, ServerOptions* line, int* seconds,
                  QString* error)
 {
     auto bounded = [&](const char* option, int low, int high, int* value) {
@@ -125,7 +125,7 @@ int runSimCommand(const QStringList& arguments)
         return usageError(kCommand, QStringLiteral("--pty and --tcp exclude each other"));
 
     VirtualPlcOptions plcOptions;
-    LineOptions lineOptions;
+    ServerOptions lineOptions;
     int seconds = 0;
     int tcpPort = 0;
     QString error;
@@ -136,16 +136,16 @@ int runSimCommand(const QStringList& arguments)
         return usageError(kCommand, QStringLiteral("--tcp \"%1\": expected a port from 0 to 65535").arg(parser.value(QStringLiteral("tcp"))));
 
     VirtualPlc plc(plcOptions);
-    std::unique_ptr<PtyLine> pty;
-    std::unique_ptr<TcpLine> server;
+    std::unique_ptr<PtyServer> pty;
+    std::unique_ptr<TcpServer> server;
     QString where;
     if (tcp) {
-        server = std::make_unique<TcpLine>(plc, lineOptions);
+        server = std::make_unique<TcpServer>(plc, lineOptions);
         if (!server->open(static_cast<quint16>(tcpPort), &error))
             return failure(kCommand, QStringLiteral("cannot listen on 127.0.0.1:%1: %2").arg(tcpPort).arg(error));
         where = QStringLiteral("tcp:127.0.0.1:%1").arg(server->port());
     } else {
-        pty = std::make_unique<PtyLine>(plc, lineOptions);
+        pty = std::make_unique<PtyServer>(plc, lineOptions);
         if (!pty->open(&error))
             return failure(kCommand, QStringLiteral("cannot open a pseudo-terminal: %1").arg(error));
         where = pty->devicePath();

@@ -29,7 +29,12 @@ FaultedReply FaultInjector::apply(const QByteArray& reply)
 
     FaultedReply out;
     out.bytes = reply;
-    for (int k = 0; k < FaultKindCount; ++k) {
+    if (!queued_.empty()) {
+        out.faulted = true;
+        out.fault = queued_.front();
+        queued_.pop_front();
+    }
+    for (int k = 0; k < FaultKindCount && !out.faulted; ++k) {
         if (fires(options_.rules[static_cast<size_t>(k)], draws[static_cast<size_t>(k)])) {
             out.faulted = true;
             out.fault = static_cast<FaultKind>(k);
@@ -61,6 +66,12 @@ FaultedReply FaultInjector::apply(const QByteArray& reply)
         break;
     }
     return out;
+}
+
+void FaultInjector::queue(FaultKind kind, int replies)
+{
+    for (int i = 0; i < replies; ++i)
+        queued_.push_back(kind);
 }
 
 quint64 FaultInjector::injectedTotal() const

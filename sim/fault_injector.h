@@ -16,6 +16,7 @@
 #include <QtGlobal>
 
 #include <array>
+#include <deque>
 #include <random>
 
 enum class FaultKind {
@@ -53,6 +54,9 @@ public:
     explicit FaultInjector(const FaultOptions& options = FaultOptions());
 
     FaultedReply apply(const QByteArray& reply);
+    // The next `replies` replies get `kind`, before any rule is drawn for
+    // them (the draws still advance, so a seed's later faults stay put).
+    void queue(FaultKind kind, int replies);
 
     const FaultOptions& options() const { return options_; }
     quint64 repliesSeen() const { return repliesSeen_; }
@@ -66,4 +70,5 @@ private:
     std::mt19937 random_;
     quint64 repliesSeen_ = 0;
     std::array<quint64, FaultKindCount> injected_{};
+    std::deque<FaultKind> queued_;
 };

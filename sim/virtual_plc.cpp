@@ -52,6 +52,12 @@ QVector<PlcReply> VirtualPlc::receiveReplies(const QByteArray& bytes)
     return replies;
 }
 
+void VirtualPlc::queueFault(FaultKind kind, int replies)
+{
+    QMutexLocker lock(&mutex_);
+    faults_.queue(kind, replies);
+}
+
 void VirtualPlc::resetLine()
 {
     QMutexLocker lock(&mutex_);

@@ -3,7 +3,7 @@
 // A virtual FX-series PLC behind its programming port. Sans-IO and
 // deterministic: feed it the bytes a host sends, get back the bytes the PLC
 // answers. It never sleeps and never reads a clock; the line adapters
-// (pty_line.h, tcp_line.h, and the host's in-process line) own threads and timing.
+// (pty_server.h, tcp_server.h, and the host's in-process line) own threads and timing.
 //
 // Answers: a block read "0" gets a data frame (STX, 2n hex characters, ETX,
 // sum), a block write "1" and a force "7"/"8" get ACK, ENQ gets ACK. NAK
@@ -69,6 +69,8 @@ public:
     QVector<PlcReply> receiveReplies(const QByteArray& bytes);
     // Forgets a partial request frame (a host reconnected).
     void resetLine();
+    // The next `replies` replies get the fault `kind` (see FaultInjector::queue).
+    void queueFault(FaultKind kind, int replies = 1);
 
     // One program scan; changes nothing unless the scan program is enabled.
     void runScan();

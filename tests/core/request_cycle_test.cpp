@@ -3,7 +3,7 @@
 // completion notices.
 
 #include "core/driver_harness.h"
-#include "support/plc_responder.h"
+#include "virtual_plc.h"
 
 #include <array>
 #include <gtest/gtest.h>
@@ -33,12 +33,17 @@ protected:
         RequestFrame* frame = h.driver.ComCommunication();
         if (frame && item)
             *item = frame->Item;
-        return frame ? h.driver.DataCom(plc.answer(frame->FrameBytes)) : -1;
+        if (!frame)
+            return -1;
+        requests.append(frame->FrameBytes);
+        QByteArray reply = plc.receive(frame->FrameBytes);
+        return h.driver.DataCom(reply);
     }
     qint32 scanComplete() const { return h.comInfo[ComInfoWord::ScanComplete]; }
 
     DriverHarness h;
-    PlcResponder plc; // plc.requests(): every request sent
+    VirtualPlc plc;
+    QList<QByteArray> requests; // every request sent
 };
 
 // Writes D0..D5, one-shot reads D100..D150, the cyclic block D500.
@@ -69,14 +74,14 @@ TEST_F(RequestCycle, FailuresResendTheSameFrameUntilTheyAddUpPastTheLimit)
 {
     h.driver.AddListReadVar(makeItem("D", 0, 1));
     h.driver.AddListReadVar(makeItem("D", 10, 1));
-    plc.queueFault(PlcResponder::Fault::Silence);
+    plc.queueFault(FaultKind::Drop);
     EXPECT_EQ(exchange(), ReplyResend);
     EXPECT_EQ(exchange(), 1);
     h.comInfo[ComInfoWord::ScanComplete] = 1;
-    plc.queueFault(PlcResponder::Fault::Silence, 2);
+    plc.queueFault(FaultKind::Drop, 2);
     EXPECT_EQ(exchange(), ReplyResend);
     EXPECT_EQ(exchange(), ReplyMissing); // D10 is given up
-    EXPECT_EQ(plc.requests().at(2), plc.requests().at(3));
+    EXPECT_EQ(requests.at(2), requests.at(3));
     EXPECT_EQ(h.comInfo[ComInfoWord::RetryCount], 0);
     EXPECT_EQ(scanComplete(), 0);
     EXPECT_EQ(spansOf(h.requestItems(2)), "D:0+1 D:10+1"); // the given-up block went last
@@ -111,12 +116,12 @@ TEST_F(RequestCycle, WritesAreNotifiedByTheirLastBlockAndGivenUpOnesReportTwo)
     for (int i = 0; i < 3; ++i)
         h.driver.AddListWriteVar(makeItem("D", 10 * i, 1, "00 00", 4, 5));
     h.driver.AddListWriteVar(makeItem("D", 0, 1, "00 00", 3, 9));
-    plc.queueFault(PlcResponder::Fault::Nak);
+    plc.queueFault(FaultKind::Nak);
     EXPECT_EQ(exchange(), ReplyBadFrame + 4); // the item's HostId 4 is added
     EXPECT_EQ(exchange(), 1);
     EXPECT_TRUE(notices.empty());
     EXPECT_EQ(exchange(), 1);
-    plc.queueFault(PlcResponder::Fault::Silence);
+    plc.queueFault(FaultKind::Drop);
     EXPECT_EQ(exchange(), ReplyMissing + 3);
     EXPECT_EQ(notices,
               (std::vector<Notice>{{77, 4, 5, CompletionGood}, {77, 3, 9, CompletionGivenUp}}));
@@ -161,7 +166,7 @@ TEST_F(RequestCycle, ScanCompletesAfterOneMoreGoodTransactionThanBlocks)
         VarItem block;
         for (const char* r = replies; *r; ++r) {
             if (*r == 'f')
-                plc.queueFault(PlcResponder::Fault::Silence);
+                plc.queueFault(FaultKind::Drop);
             EXPECT_EQ(exchange(&block), *r == 'f' ? ReplyResend : 1);
             seen += static_cast<char>('0' + scanComplete());
         }
@@ -181,7 +186,7 @@ TEST_F(RequestCycle, ARebuildWhileABlockIsInFlightStoresItsReplyWhereItAsked)
     h.driver.ReCreatReadVarList({makeVar("D", 100, 1)});
     const RequestFrame* frame = h.driver.ComCommunication();
     ASSERT_NE(frame, nullptr);
-    const QByteArray reply = plc.answer(frame->FrameBytes);
+    QByteArray reply = plc.receive(frame->FrameBytes);
     h.driver.ReCreatReadVarList({makeVar("D", 300, 2)});
     EXPECT_EQ(h.driver.DataCom(reply), 1);
     EXPECT_EQ(h.get("D", 99, 3), fromHexBytes("00 00 34 12 00 00"));
@@ -201,12 +206,13 @@ TEST_F(RequestCycle, ABuildOpensATransactionOfItsFramesAndAWriteShowsAtOnce)
     RequestFrame* frame = h.driver.ComCommunication(); // the read of D10
     ASSERT_NE(frame, nullptr);
     EXPECT_EQ(h.get("D", 10, 1), fromHexBytes("00 00")); // not shown when built
-    EXPECT_EQ(h.driver.DataCom(plc.answer(frame->FrameBytes)), 1);
+    QByteArray reply = plc.receive(frame->FrameBytes);
+    EXPECT_EQ(h.driver.DataCom(reply), 1);
     EXPECT_EQ((std::array{h.comInfo[ComInfoWord::FramesQueued], h.comInfo[ComInfoWord::FramesAnswered]}),
               (std::array{2, 1}));
     EXPECT_TRUE(notices.empty());
     EXPECT_EQ(exchange(), 1); // the write of D10 = 0x0009
-    EXPECT_EQ(plc.wordAt(0x1014), 0x0009);
+    EXPECT_EQ(plc.word(0x1014), 0x0009);
     EXPECT_EQ(h.get("D", 10, 1), fromHexBytes("01 00")); // as read, not as written
     EXPECT_EQ(notices, (std::vector<Notice>{{77, 6, 0, CompletionGood}}));
     ASSERT_NE(h.driver.ComCommunication(), nullptr); // D200, D201
@@ -230,14 +236,15 @@ TEST_F(RequestCycle, WhileCommFailedAWriteIsBuiltButLeavesTheImageAlone)
 {
     h.comInfo[ComInfoWord::RetryLimit] = 0;
     h.driver.AddListReadVar(makeItem("D", 0, 1));
-    plc.queueFault(PlcResponder::Fault::Silence);
+    plc.queueFault(FaultKind::Drop);
     EXPECT_EQ(exchange(), ReplyMissing);
     h.driver.AddListWriteVar(makeItem("D", 100, 1, "34 12"));
     RequestFrame* frame = h.driver.ComCommunication();
     ASSERT_NE(frame, nullptr);
     EXPECT_EQ(frame->FrameBytes, fromHexBytes("02 31 31 30 43 38 30 32 33 34 31 32 03 33 43"));
     EXPECT_EQ(h.get("D", 100, 1), fromHexBytes("00 00"));
-    EXPECT_EQ(h.driver.DataCom(plc.answer(frame->FrameBytes)), 1);
+    QByteArray reply = plc.receive(frame->FrameBytes);
+    EXPECT_EQ(h.driver.DataCom(reply), 1);
 }
 
 } // namespace

@@ -66,7 +66,7 @@ TEST(LossyLine, APollOfThreeHundredVariablesWithWritesGivesUpNothing)
     options.faults.seed = 11;
     options.faults.rule(FaultKind::Drop).probability = 0.05;
     VirtualPlc plc(options);
-    TcpLine server(plc);
+    TcpServer server(plc);
     ASSERT_TRUE(server.open());
     auto runtime = startedRuntime(tcpSettings(server.port()));
     QList<VariableAddress> screen;
@@ -113,7 +113,7 @@ void loseAndBringBack(HostRuntime& runtime, VirtualPlc& plc, const std::function
 TEST(LostLine, WritesDuringTheOutageFailWithTheReasonAndTheLineComesBack)
 {
     VirtualPlc plc;
-    TcpLine server(plc);
+    TcpServer server(plc);
     ASSERT_TRUE(server.open());
     const quint16 port = server.port();
     auto runtime = startedRuntime(tcpSettings(port));
@@ -145,7 +145,7 @@ TEST(LostLine, WritesDuringTheOutageFailWithTheReasonAndTheLineComesBack)
 TEST(LostLine, ASerialPortComesBackUnderItsName)
 {
     VirtualPlc plc;
-    auto pty = std::make_unique<PtyLine>(plc);
+    auto pty = std::make_unique<PtyServer>(plc);
     ASSERT_TRUE(pty->open());
     QTemporaryDir dir;
     const QString link = dir.filePath(QStringLiteral("ttyPLC"));
@@ -160,7 +160,7 @@ TEST(LostLine, ASerialPortComesBackUnderItsName)
     loseAndBringBack(
         *runtime, plc, [&] { pty.reset(); }, // unplugged
         [&] {
-            pty = std::make_unique<PtyLine>(plc); // plugged in again
+            pty = std::make_unique<PtyServer>(plc); // plugged in again
             ASSERT_TRUE(pty->open());
             QFile::remove(link);
             ASSERT_TRUE(QFile::link(pty->devicePath(), link));
@@ -174,8 +174,8 @@ TEST(TwoLines, EachRuntimeDrivesItsOwnCopyOfTheModule)
 {
     VirtualPlc plcA;
     VirtualPlc plcB;
-    TcpLine serverA(plcA);
-    TcpLine serverB(plcB);
+    TcpServer serverA(plcA);
+    TcpServer serverB(plcB);
     ASSERT_TRUE(serverA.open() && serverB.open());
     plcA.setValue(QStringLiteral("D"), 100, 0x0A0A);
     plcB.setValue(QStringLiteral("D"), 100, 0x0B0B);
@@ -208,7 +208,7 @@ TEST(TwoLines, EachRuntimeDrivesItsOwnCopyOfTheModule)
 TEST(LostLine, WatchShowsAValueWrittenAfterTheDeviceServerRestarted)
 {
     VirtualPlc plc;
-    TcpLine server(plc);
+    TcpServer server(plc);
     ASSERT_TRUE(server.open());
     const quint16 port = server.port();
     QProcess watch;

@@ -4,8 +4,8 @@
 // test itself on a pseudo-terminal or a TCP port, so that a test can set and
 // look at PLC memory while the tool talks to it.
 
-#include "pty_line.h"
-#include "tcp_line.h"
+#include "pty_server.h"
+#include "tcp_server.h"
 #include "virtual_plc.h"
 
 #include <QProcess>
@@ -61,17 +61,17 @@ enum class ServedOn { Pty, Tcp };
 // A virtual PLC of this process behind a pseudo-terminal or a TCP port.
 struct ServedPlc {
     VirtualPlc plc;
-    std::unique_ptr<PtyLine> pty;
-    std::unique_ptr<TcpLine> tcp;
+    std::unique_ptr<PtyServer> pty;
+    std::unique_ptr<TcpServer> tcp;
 
-    ServedPlc(ServedOn on, const VirtualPlcOptions& options, const LineOptions& line = LineOptions())
+    ServedPlc(ServedOn on, const VirtualPlcOptions& options, const ServerOptions& line = ServerOptions())
         : plc(options)
     {
         if (on == ServedOn::Pty) {
-            pty = std::make_unique<PtyLine>(plc, line);
+            pty = std::make_unique<PtyServer>(plc, line);
             pty->open();
         } else {
-            tcp = std::make_unique<TcpLine>(plc, line);
+            tcp = std::make_unique<TcpServer>(plc, line);
             tcp->open();
         }
     }

@@ -3,7 +3,7 @@
 // host unloads and reloads the module with its project.
 
 #include "support/module_library.h"
-#include "support/plc_responder.h"
+#include "virtual_plc.h"
 #include "support/qt_printers.h"
 
 #include <gtest/gtest.h>
@@ -44,16 +44,16 @@ TEST(HostRoads, AWriteGoesOutFirstTheCycleFillsTheImageAndAReloadStartsFresh)
         EXPECT_EQ(api.ReCreatReadVarList({HostVarDef{{}, 0, {}, QStringLiteral("D100"), QStringLiteral("D"), 2, 0, 100}}), 1);
         EXPECT_EQ(api.SetRegisterData(QStringLiteral("D"), 100, 0, fromHexBytes("34 12"), 1), 1);
 
-        PlcResponder plc;
+        VirtualPlc plc;
         // Block write "1" of 2 bytes at 0x10C8 (D100) carrying 34 12: the sum
         // of "110C8023412" and ETX is 0x23C.
         RequestFrame* frame = api.ComCommunication();
         ASSERT_NE(frame, nullptr);
         EXPECT_EQ(frame->FrameBytes, fromHexBytes("02 31 31 30 43 38 30 32 33 34 31 32 03 33 43"));
-        QByteArray reply = plc.answer(frame->FrameBytes);
+        QByteArray reply = plc.receive(frame->FrameBytes);
         EXPECT_TRUE(notices.empty());
         EXPECT_EQ(api.DataCom(reply), 1);
-        EXPECT_EQ(plc.wordAt(0x10C8), 0x1234);
+        EXPECT_EQ(plc.word(0x10C8), 0x1234);
         EXPECT_EQ(notices, (std::vector<Notice>{{55, 0, -1, CompletionGood}})); // SetRegisterData's ids
 
         // The PLC's program changes D100; the cyclic read of D100..D101 brings it in.
@@ -64,7 +64,7 @@ TEST(HostRoads, AWriteGoesOutFirstTheCycleFillsTheImageAndAReloadStartsFresh)
         // Block read "0" of 4 bytes at 0x10C8: the sum of "010C804" and ETX is 0x173.
         EXPECT_EQ(frame->FrameBytes, fromHexBytes("02 30 31 30 43 38 30 34 03 37 33"));
         EXPECT_EQ(frame->ReplyLength, 12);
-        reply = plc.answer(frame->FrameBytes);
+        reply = plc.receive(frame->FrameBytes);
         EXPECT_EQ(api.DataCom(reply), 1);
         EXPECT_EQ(api.GetRegisterData(QStringLiteral("D"), 100, 0, values, 2), 1);
         EXPECT_EQ(values, fromHexBytes("78 56 CD AB"));

@@ -2,9 +2,9 @@
 // as a host opens its serial port, and a TCP connection on loopback, both
 // paced at 38400 baud. Waits are bounded and generous; nothing asserts on time.
 
-#include "pty_line.h"
+#include "pty_server.h"
 #include "support/qt_printers.h"
-#include "tcp_line.h"
+#include "tcp_server.h"
 #include "virtual_plc.h"
 
 #include <gtest/gtest.h>
@@ -20,7 +20,7 @@ namespace {
 const QByteArray kReadD100 = fromHexBytes("02 30 31 30 43 38 30 32 03 37 31");
 const QByteArray kReplyD100 = fromHexBytes("02 33 34 31 32 03 43 44"); // D100 = 0x1234
 
-const LineOptions kPacedAt38400{LinePacing{38400, 2000}, 0}; // baud, answer delay in us, no scans
+const ServerOptions kPacedAt38400{LinePacing{38400, 2000}, 0}; // baud, answer delay in us, no scans
 
 // Sends `request` on a descriptor, reads until `count` bytes came or 100
 // polls of 50 ms passed, and closes the descriptor.
@@ -38,11 +38,11 @@ QByteArray exchangeAndClose(int fd, const QByteArray& request, int count)
     return got;
 }
 
-TEST(PtyLine, AnswersAHostThatOpensItAsASerialPort)
+TEST(PtyServer, AnswersAHostThatOpensItAsASerialPort)
 {
     VirtualPlc plc;
     plc.setWord(0x10C8, 0x1234);
-    PtyLine line(plc, kPacedAt38400);
+    PtyServer line(plc, kPacedAt38400);
     QString error;
     ASSERT_TRUE(line.open(&error)) << error.toStdString();
     const int fd = ::open(line.devicePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
@@ -61,10 +61,10 @@ int connectTo(quint16 port)
     return fd;
 }
 
-TEST(TcpLine, AnswersAHostOnLoopback)
+TEST(TcpServer, AnswersAHostOnLoopback)
 {
     VirtualPlc plc;
-    TcpLine line(plc, kPacedAt38400);
+    TcpServer line(plc, kPacedAt38400);
     QString error;
     ASSERT_TRUE(line.open(0, &error)) << error.toStdString();
     const int fd = connectTo(line.port());
@@ -75,11 +75,11 @@ TEST(TcpLine, AnswersAHostOnLoopback)
 
 // A host that reconnects before the line noticed its old connection close
 // is let in; the old connection is closed.
-TEST(TcpLine, ServesTheNewestHost)
+TEST(TcpServer, ServesTheNewestHost)
 {
     VirtualPlc plc;
     plc.setWord(0x10C8, 0x1234);
-    TcpLine line(plc);
+    TcpServer line(plc);
     ASSERT_TRUE(line.open());
     const int old = connectTo(line.port());
     const int newest = connectTo(line.port());
