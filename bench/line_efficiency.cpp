@@ -25,7 +25,7 @@
 #include "host_variables.h"
 #include "line_settings.h"
 #include "module_scan.h"
-#include "pty_line.h"
+#include "pty_server.h"
 #include "pty_round_trip.h"
 #include "tavrin.h"
 #include "virtual_plc.h"
@@ -75,10 +75,10 @@ Measurement measureScans(const QList<VariableAddress>& screen, int framesPerScan
 {
     Measurement result;
     VirtualPlc plc;
-    LineOptions lineOptions;
+    ServerOptions lineOptions;
     lineOptions.pacing.baudRate = baud;
     lineOptions.pacing.responseDelayUs = 0;
-    PtyLine pty(plc, lineOptions);
+    PtyServer pty(plc, lineOptions);
     if (!pty.open(&result.error))
         return result;
 

@@ -4,7 +4,9 @@
 #include "reply_collector.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
+#include <QStringList>
 #include <QSerialPort>
 #include <QTcpSocket>
 
@@ -15,6 +17,33 @@ namespace {
 bool isPseudoTerminal(const QString& path)
 {
     return QFileInfo(path).canonicalFilePath().startsWith(QLatin1String("/dev/pts/"));
+}
+
+// The device a path names: a link (/dev/serial/by-id/...) or a relative
+// path resolved to the device itself, so that the port's lock is the
+// device's whatever name reached it. A bare name ("ttyUSB0") is left to
+// the serial port, which looks for it in /dev.
+QString devicePath(const QString& path)
+{
+    const QFileInfo info(path);
+    return info.exists() ? info.canonicalFilePath() : path;
+}
+
+// Who holds the lock file of a port ("tavrin (process 1234)"), or "".
+QString lockOwner(const QString& device)
+{
+    QString name = device;
+    if (name.startsWith(QLatin1String("/dev/")))
+        name = name.mid(5);
+    name.replace(QLatin1Char('/'), QLatin1Char('_'));
+    for (const char* folder : {"/run/lock", "/var/lock"}) {
+        QFile lock(QLatin1String(folder) + QStringLiteral("/LCK..") + name);
+        if (!lock.open(QIODevice::ReadOnly))
+            continue;
+        const QStringList lines = QString::fromLocal8Bit(lock.readAll()).split(QLatin1Char('\n'));
+        return QStringLiteral("%1 (process %2)").arg(lines.value(1).trimmed(), lines.value(0).trimmed());
+    }
+    return {};
 }
 
 } // namespace
@@ -112,9 +141,13 @@ SerialPortLine::SerialPortLine(const QString& path, qint32 baud)
 bool SerialPortLine::open(QString* error)
 {
     auto port = std::make_unique<QSerialPort>();
-    port->setPortName(path_);
+    const QString device = devicePath(path_);
+    port->setPortName(device);
     if (!port->open(QIODevice::ReadWrite)) {
-        *error = QStringLiteral("cannot open serial port %1: %2").arg(path_, port->errorString());
+        const QString owner = port->error() == QSerialPort::PermissionError ? lockOwner(device) : QString();
+        const QString named = device == path_ ? path_ : QStringLiteral("%1 (%2)").arg(path_, device);
+        *error = owner.isEmpty() ? QStringLiteral("cannot open serial port %1: %2").arg(named, port->errorString())
+                                 : QStringLiteral("serial port %1 is in use by %2").arg(named, owner);
         return false;
     }
     bool configured = port->setBaudRate(baud_) && port->setFlowControl(QSerialPort::NoFlowControl);
@@ -166,7 +199,8 @@ DeviceServerLine::DeviceServerLine(const QString& host, quint16 port, int connec
 
 QString DeviceServerLine::name() const
 {
-    return QStringLiteral("tcp:%1:%2").arg(host_).arg(port_);
+    const bool ipv6 = host_.contains(QLatin1Char(':'));
+    return QStringLiteral("tcp:%1:%2").arg(ipv6 ? QLatin1Char('[') + host_ + QLatin1Char(']') : host_).arg(port_);
 }
 
 bool DeviceServerLine::open(QString* error)

@@ -10,11 +10,10 @@
 
 #include "port_protocol.h"
 
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QMutexLocker>
 
 #include <algorithm>
+#include <chrono>
 
 namespace {
 
@@ -123,14 +122,13 @@ bool HostRuntime::start(QString* error)
 
     stopRequested_ = false;
     {
-        QMutexLocker lock(&stateMutex_);
+        std::unique_lock<std::mutex> lock(stateMutex_);
         startDone_ = false;
     }
     thread_.reset(QThread::create([this] { run(); }));
     thread_->start();
-    QMutexLocker lock(&stateMutex_);
-    while (!startDone_)
-        stateChanged_.wait(&stateMutex_);
+    std::unique_lock<std::mutex> lock(stateMutex_);
+    stateChanged_.wait(lock, [this] { return startDone_; });
     if (startOk_)
         return true;
     lock.unlock();
@@ -161,17 +159,17 @@ void HostRuntime::stop()
     thread_->wait();
     thread_.reset();
     parkComInfo();
-    QMutexLocker lock(&stateMutex_);
-    stateChanged_.wakeAll();
+    std::unique_lock<std::mutex> lock(stateMutex_);
+    stateChanged_.notify_all();
 }
 
 void HostRuntime::finishStart(bool ok, const QString& error)
 {
-    QMutexLocker lock(&stateMutex_);
+    std::unique_lock<std::mutex> lock(stateMutex_);
     startDone_ = true;
     startOk_ = ok;
     startError_ = error;
-    stateChanged_.wakeAll();
+    stateChanged_.notify_all();
 }
 
 bool HostRuntime::openLine(QString* error)
@@ -197,7 +195,7 @@ void HostRuntime::run()
     QElapsedTimer clock;
     clock.start();
     {
-        QMutexLocker lock(&stateMutex_);
+        std::unique_lock<std::mutex> lock(stateMutex_);
         statistics_ = LineStatistics();
     }
     finishStart(true, QString());
@@ -205,7 +203,7 @@ void HostRuntime::run()
     bool lastCallFoundNothing = false;
     while (!stopRequested_) {
         {
-            QMutexLocker lock(&stateMutex_);
+            std::unique_lock<std::mutex> lock(stateMutex_);
             statistics_.elapsedMs = clock.elapsed();
         }
         if (!line_->isConnected()) {
@@ -316,7 +314,7 @@ void HostRuntime::exchange(const RequestFrame& frame)
         }
     }
     {
-        QMutexLocker lock(&stateMutex_);
+        std::unique_lock<std::mutex> lock(stateMutex_);
         ++statistics_.framesSent;
         statistics_.bytesSent += request.size();
         statistics_.bytesReceived += sent.reply.size();
@@ -327,7 +325,7 @@ void HostRuntime::exchange(const RequestFrame& frame)
 
 void HostRuntime::noteLateReply()
 {
-    QMutexLocker lock(&stateMutex_);
+    std::unique_lock<std::mutex> lock(stateMutex_);
     ++statistics_.lateReplies;
     if (lateRepliesNoted_++ > 0)
         return;
@@ -340,7 +338,7 @@ void HostRuntime::noteLateReply()
 
 void HostRuntime::settle(const ExchangeEnd& end)
 {
-    QMutexLocker lock(&stateMutex_);
+    std::unique_lock<std::mutex> lock(stateMutex_);
     const bool givenUp = end.result != ReplyAccepted && end.result != ReplyResend;
     if (end.result == ReplyAccepted) {
         ++statistics_.goodReplies;
@@ -373,7 +371,7 @@ void HostRuntime::settle(const ExchangeEnd& end)
         }
     }
     notices_.clear();
-    stateChanged_.wakeAll();
+    stateChanged_.notify_all();
 }
 
 void HostRuntime::noteHealth(const ExchangeEnd& end)
@@ -410,7 +408,7 @@ void HostRuntime::recover()
         failure[0] = failure.at(0).toLower();
     const QString reason = QStringLiteral("line lost: %1: %2").arg(line_->name(), failure);
     {
-        QMutexLocker lock(&stateMutex_);
+        std::unique_lock<std::mutex> lock(stateMutex_);
         ++statistics_.lineLosses;
         health_ = LineHealth{LineState::Lost, reason};
         quality_.invalidate(reason);
@@ -426,7 +424,7 @@ void HostRuntime::recover()
             continue; // new work: fail it at once, then wait on
         QString error;
         if (openLine(&error)) {
-            QMutexLocker lock(&stateMutex_);
+            std::unique_lock<std::mutex> lock(stateMutex_);
             ++statistics_.reconnects;
             health_ = LineHealth();
             addEvent(LineEvent::Kind::Back, QStringLiteral("line back: %1 reopened after %2 s")
@@ -464,7 +462,7 @@ void HostRuntime::failQueuedRequests(const QString& reason)
 
 int HostRuntime::unfinishedRequests() const
 {
-    QMutexLocker lock(&stateMutex_);
+    std::unique_lock<std::mutex> lock(stateMutex_);
     return countUnfinished();
 }
 
@@ -484,9 +482,9 @@ void HostRuntime::idle(bool retryAtOnce)
 
 bool HostRuntime::waitForWork(int ms)
 {
-    QMutexLocker lock(&idleMutex_);
+    std::unique_lock<std::mutex> lock(idleMutex_);
     if (!workQueued_ && !stopRequested_)
-        workArrived_.wait(&idleMutex_, static_cast<unsigned long>(std::max(ms, 0)));
+        workArrived_.wait_for(lock, std::chrono::milliseconds(std::max(ms, 0)));
     const bool arrived = workQueued_;
     workQueued_ = false;
     return arrived && !stopRequested_;
@@ -494,9 +492,9 @@ bool HostRuntime::waitForWork(int ms)
 
 void HostRuntime::wake()
 {
-    QMutexLocker lock(&idleMutex_);
+    std::unique_lock<std::mutex> lock(idleMutex_);
     workQueued_ = true;
-    workArrived_.wakeAll();
+    workArrived_.notify_all();
 }
 
 RequestId HostRuntime::track(qint32 hostId, qint32 hostSubId)
@@ -560,7 +558,7 @@ int HostRuntime::setPolledVariables(const QList<VariableAddress>& variables)
         definitions.append(definition);
     }
     {
-        QMutexLocker lock(&stateMutex_);
+        std::unique_lock<std::mutex> lock(stateMutex_);
         quality_.reset(variables);
         for (int i = 0; i < variables.size(); ++i) {
             const QString reach = portReachError(variables.at(i));
@@ -575,7 +573,7 @@ int HostRuntime::setPolledVariables(const QList<VariableAddress>& variables)
 
 VariableQuality HostRuntime::quality(int index) const
 {
-    QMutexLocker lock(&stateMutex_);
+    std::unique_lock<std::mutex> lock(stateMutex_);
     VariableQuality quality = quality_.quality(index);
     if (health_.state == LineState::Lost && quality.quality != Quality::Bad)
         quality = {Quality::Bad, health_.reason};
@@ -585,7 +583,7 @@ VariableQuality HostRuntime::quality(int index) const
 QVector<RequestId> HostRuntime::readOnce(const VariableAddress& variable)
 {
     {
-        QMutexLocker lock(&stateMutex_);
+        std::unique_lock<std::mutex> lock(stateMutex_);
         const QString error = refusal(variable);
         if (!error.isEmpty())
             return {refuse(error)};
@@ -620,7 +618,7 @@ QVector<RequestId> HostRuntime::readOnce(const VariableAddress& variable)
     QVector<RequestId> ids;
     for (VarItem& each : items) {
         {
-            QMutexLocker lock(&stateMutex_);
+            std::unique_lock<std::mutex> lock(stateMutex_);
             each.HostSubId = nextSubId_++;
             ids.append(track(each.HostId, each.HostSubId));
         }
@@ -634,7 +632,7 @@ RequestId HostRuntime::queueWrite(const VariableAddress& variable, const QByteAr
 {
     const ElementKind element = variable.type ? variable.type->element : ElementKind::Word;
     const int count = element == ElementKind::Bit ? 1 : moduleCount(element, variable.registers);
-    QMutexLocker lock(&stateMutex_);
+    std::unique_lock<std::mutex> lock(stateMutex_);
     QString error = refusal(variable);
     if (!variable.type || !variable.type->writable)
         error = QStringLiteral("%1 cannot be written: inputs are driven by the hardware").arg(variable.text);
@@ -665,13 +663,10 @@ RequestId HostRuntime::queueWrite(const VariableAddress& variable, const QByteAr
 
 RequestOutcome HostRuntime::wait(RequestId id, int timeoutMs)
 {
-    QDeadlineTimer deadline(timeoutMs);
-    QMutexLocker lock(&stateMutex_);
+    std::unique_lock<std::mutex> lock(stateMutex_);
     RequestOutcome outcome;
-    while (pending_.contains(id) && !pending_.value(id).finished) {
-        if (!stateChanged_.wait(&stateMutex_, deadline))
-            break;
-    }
+    stateChanged_.wait_for(lock, std::chrono::milliseconds(std::max(timeoutMs, 0)),
+                           [&] { return !pending_.contains(id) || pending_.value(id).finished; });
     auto it = pending_.find(id);
     if (it == pending_.end() || !it->finished)
         return outcome;
@@ -696,19 +691,19 @@ QByteArray HostRuntime::values(const VariableAddress& variable) const
 
 LineStatistics HostRuntime::statistics() const
 {
-    QMutexLocker lock(&stateMutex_);
+    std::unique_lock<std::mutex> lock(stateMutex_);
     return statistics_;
 }
 
 LineHealth HostRuntime::health() const
 {
-    QMutexLocker lock(&stateMutex_);
+    std::unique_lock<std::mutex> lock(stateMutex_);
     return health_;
 }
 
 QVector<LineEvent> HostRuntime::takeLineEvents()
 {
-    QMutexLocker lock(&stateMutex_);
+    std::unique_lock<std::mutex> lock(stateMutex_);
     QVector<LineEvent> events;
     events.swap(events_);
     return events;

@@ -38,16 +38,16 @@
 #include <QDateTime>
 #include <QHash>
 #include <QList>
-#include <QMutex>
 #include <QString>
 #include <QThread>
 #include <QVector>
-#include <QWaitCondition>
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 // How a write or a one-shot read ended.
@@ -191,13 +191,15 @@ private:
     LineDiscipline discipline_;
     std::array<qint32, 32> comInfo_{};
     std::unique_ptr<Line> line_;         // communication thread only
+    // The communication thread: a QThread, since the serial port and the
+    // TCP socket want one for their notifiers.
     std::unique_ptr<QThread> thread_;
     std::atomic<bool> stopRequested_{false};
     QVector<Notice> notices_;            // communication thread only
     int lateRepliesNoted_ = 0;           // communication thread only
 
-    mutable QMutex stateMutex_;          // guards the members below it
-    QWaitCondition stateChanged_;
+    mutable std::mutex stateMutex_;      // guards the members below it
+    std::condition_variable stateChanged_;
     QHash<RequestId, Pending> pending_;
     qint32 nextSubId_ = 0;
     LineStatistics statistics_;
@@ -208,7 +210,7 @@ private:
     bool startOk_ = false;
     QString startError_;
 
-    QMutex idleMutex_;
-    QWaitCondition workArrived_;
+    std::mutex idleMutex_;
+    std::condition_variable workArrived_;
     bool workQueued_ = false;
 };

@@ -3,6 +3,8 @@
 #include "device_line.h"
 #include "virtual_plc_line.h"
 
+#include <algorithm>
+
 bool parsePortOption(const QString& text, PortAddress* address, QString* error)
 {
     *address = PortAddress();
@@ -21,15 +23,20 @@ bool parsePortOption(const QString& text, PortAddress* address, QString* error)
     }
     const QString rest = text.mid(tcpPrefix.size());
     const int colon = rest.lastIndexOf(QLatin1Char(':'));
+    QString host = rest.left(std::max(colon, 0));
+    // An IPv6 address goes in brackets: tcp:[::1]:5020.
+    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+        host = host.mid(1, host.size() - 2);
     bool ok = false;
     const uint port = colon > 0 ? rest.mid(colon + 1).toUInt(&ok) : 0;
-    if (!ok || port == 0 || port > 65535) {
-        *error = QStringLiteral("bad port \"%1\": expected tcp:HOST:PORT with a port of 1 to 65535")
+    if (!ok || port == 0 || port > 65535 || host.isEmpty() || host.contains(QLatin1Char('[')) || host.contains(QLatin1Char(']'))) {
+        *error = QStringLiteral("bad port \"%1\": expected tcp:HOST:PORT with a port of 1 to 65535, an IPv6 "
+                                "host in brackets (tcp:[::1]:5020)")
                      .arg(text);
         return false;
     }
     address->kind = LineKind::Tcp;
-    address->host = rest.left(colon);
+    address->host = host;
     address->port = static_cast<quint16>(port);
     return true;
 }

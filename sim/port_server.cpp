@@ -105,15 +105,17 @@ void PortServer::run()
         }
         const timespec timeout{0, static_cast<long>(sleepNs(schedule, now, nextScan))};
         const int host = hostFd();
-        pollfd fds[3] = {{wakeRead_, POLLIN, 0},
+        const std::array<int, 2> listeners = listenFds();
+        pollfd fds[4] = {{wakeRead_, POLLIN, 0},
                          {host, static_cast<short>(POLLIN | (outgoing.isEmpty() ? 0 : POLLOUT)), 0},
-                         {listenFd(), POLLIN, 0}};
-        if (ppoll(fds, 3, &timeout, nullptr) < 0 && errno != EINTR)
+                         {listeners[0], POLLIN, 0},
+                         {listeners[1], POLLIN, 0}};
+        if (ppoll(fds, 4, &timeout, nullptr) < 0 && errno != EINTR)
             break;
         if (fds[0].revents != 0)
             break;
-        if (fds[2].revents & POLLIN) {
-            acceptHost();
+        if ((fds[2].revents | fds[3].revents) & POLLIN) {
+            acceptHost(fds[2].revents & POLLIN ? listeners[0] : listeners[1]);
             forgetHost(schedule, outgoing);
             continue;
         }

@@ -16,6 +16,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <array>
 #include <atomic>
 #include <thread>
 
@@ -38,11 +39,11 @@ protected:
 
     // The descriptor the host's bytes come on, -1 while there is no host.
     virtual int hostFd() const = 0;
-    // A descriptor that is readable when a new host knocks, or -1.
-    virtual int listenFd() const { return -1; }
-    // Takes the new host (listenFd() was readable): the loop drops what it
+    // Descriptors that are readable when a new host knocks, -1 for none.
+    virtual std::array<int, 2> listenFds() const { return {-1, -1}; }
+    // Takes the new host knocking on `listener`: the loop drops what it
     // owed the old one.
-    virtual void acceptHost() {}
+    virtual void acceptHost(int /*listener*/) {}
     // The host went (its descriptor hung up or failed).
     virtual void hostGone() {}
 

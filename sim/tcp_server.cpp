@@ -39,6 +39,7 @@ bool TcpServer::open(quint16 port, QString* error)
             reason = systemError("getsockname");
         if (reason.isEmpty()) {
             port_ = ntohs(address.sin_port);
+            listenOnIpv6Loopback();
             if (startLoop(&reason))
                 return true;
         }
@@ -49,6 +50,24 @@ bool TcpServer::open(quint16 port, QString* error)
     return false;
 }
 
+void TcpServer::listenOnIpv6Loopback()
+{
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_port = htons(port_);
+    address.sin6_addr = in6addr_loopback;
+    const int reuse = 1;
+    listener6_ = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listener6_ >= 0 && setsockopt(listener6_, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) == 0
+        && setsockopt(listener6_, IPPROTO_IPV6, IPV6_V6ONLY, &reuse, sizeof reuse) == 0
+        && ::bind(listener6_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0
+        && ::listen(listener6_, 4) == 0)
+        return;
+    if (listener6_ >= 0)
+        ::close(listener6_);
+    listener6_ = -1; // no IPv6 here: 127.0.0.1 alone
+}
+
 void TcpServer::close()
 {
     stopLoop();
@@ -57,7 +76,7 @@ void TcpServer::close()
 
 void TcpServer::closeDescriptors()
 {
-    for (int* fd : {&client_, &listener_}) {
+    for (int* fd : {&client_, &listener_, &listener6_}) {
         if (*fd >= 0)
             ::close(*fd);
         *fd = -1;
@@ -65,9 +84,9 @@ void TcpServer::closeDescriptors()
     port_ = 0;
 }
 
-void TcpServer::acceptHost()
+void TcpServer::acceptHost(int listener)
 {
-    const int next = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    const int next = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (next < 0)
         return;
     hostGone();

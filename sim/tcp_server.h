@@ -19,7 +19,8 @@ public:
     explicit TcpServer(VirtualPlc& plc, const ServerOptions& options = ServerOptions());
     ~TcpServer();
 
-    // Listens on 127.0.0.1 at `port`, 0 for any free port. False with a
+    // Listens on 127.0.0.1 (and [::1] where the system has IPv6) at `port`,
+    // 0 for any free port. False with a
     // reason in `error` (if given) when the port cannot be had or the server is open.
     bool open(quint16 port = 0, QString* error = nullptr);
     // Stops listening and closes the host's connection.
@@ -29,14 +30,16 @@ public:
 
 protected:
     int hostFd() const override { return client_; }
-    int listenFd() const override { return listener_; }
-    void acceptHost() override;
+    std::array<int, 2> listenFds() const override { return {listener_, listener6_}; }
+    void acceptHost(int listener) override;
     void hostGone() override;
 
 private:
+    void listenOnIpv6Loopback();
     void closeDescriptors();
 
     int listener_ = -1;
+    int listener6_ = -1; // [::1], on the same port, where the system has IPv6
     int client_ = -1; // the loop's thread only, while it runs
     quint16 port_ = 0;
 };
