@@ -12,3 +12,4 @@ int runWriteCommand(const QStringList& arguments);
 int runSimCommand(const QStringList& arguments);
 int runCheckCommand(const QStringList& arguments);
 int runCopyCommand(const QStringList& arguments);
+int runGatewayCommand(const QStringList& arguments); // gateway/gateway_command.cpp

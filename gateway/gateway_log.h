@@ -1,0 +1,9 @@
+#pragma once
+
+// What the gateway tells its operator: lines and the broker coming and going,
+// writes refused or failed. Info and above are shown; a service's log, not a
+// trace (the host's --verbose and --trace add theirs).
+
+#include <QLoggingCategory>
+
+Q_DECLARE_LOGGING_CATEGORY(gatewayLog) // "tavrin.gateway"
