@@ -333,7 +333,7 @@ void Reader::readLine(const YAML::Node& node, LineConfig* line)
         if (parsePortOption(*port, &line->settings.port, &error))
             line->portText = *port;
         else
-            report(node["port"].Mark(), QStringLiteral("port: %1").arg(error));
+            report(node["port"].Mark(), error);
     }
     LineSettings& settings = line->settings;
     readInt(node, "baud", {300, 4000000}, &settings.baud);
