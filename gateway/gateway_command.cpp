@@ -125,7 +125,7 @@ int runGatewayCommand(const QStringList& arguments)
     if (!loadConfig(positional.first(), &config))
         return ExitBadInput;
     if (parser.isSet(check)) {
-        std::printf("%s: good: %d lines, %d tags\n", positional.first().toUtf8().constData(),
+        std::printf("%s: good: %d line(s), %d tag(s)\n", positional.first().toUtf8().constData(),
                     static_cast<int>(config.lines.size()), tagCount(config));
         return ExitDone;
     }
