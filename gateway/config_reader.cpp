@@ -51,16 +51,16 @@ QString fromYaml(const std::string& text)
     return QString::fromStdString(text);
 }
 
-// Formats that suit a register kind, for the message when one does not.
+// The formats that suit a register kind, for the message when one does not.
 QString formatsFor(ElementKind element)
 {
-    QStringList names;
-    for (ValueFormat format : {ValueFormat::Bit, ValueFormat::Int16, ValueFormat::Uint16, ValueFormat::Int32,
-                               ValueFormat::Uint32, ValueFormat::Float, ValueFormat::Hex}) {
-        if (registersPerValue(format, element) > 0)
-            names << valueFormatName(format);
+    QStringList suiting;
+    for (const QString& name : valueFormatNames().split(QStringLiteral(", "))) {
+        ValueFormat format = ValueFormat::Bit;
+        if (parseValueFormat(name, &format) && registersPerValue(format, element) > 0)
+            suiting << name;
     }
-    return names.join(QStringLiteral(", "));
+    return suiting.join(QStringLiteral(", "));
 }
 
 bool isNumeric(ValueFormat format)

@@ -168,7 +168,8 @@ bool GatewayLine::startRuntime()
 qint64 GatewayLine::progress() const
 {
     const LineStatistics statistics = runtime_->statistics();
-    return statistics.goodReplies + statistics.giveUps + statistics.lineLosses + statistics.reconnects;
+    return statistics.goodReplies + statistics.retries + statistics.giveUps + statistics.lineLosses
+        + statistics.reconnects;
 }
 
 void GatewayLine::look()
