@@ -72,10 +72,10 @@ int serve(const GatewayConfig& config)
     std::signal(SIGTERM, onStopSignal);
     while (!stopSignal)
         QThread::msleep(50);
-    qCInfo(gatewayLog) << "stopping: finishing the writes under way";
+    logInfo(QStringLiteral("stopping: finishing the writes under way"));
     gateway.stop();
     mqtt.stop();
-    qCInfo(gatewayLog) << "stopped";
+    logInfo(QStringLiteral("stopped"));
     return ExitDone;
 }
 

@@ -145,7 +145,7 @@ bool GatewayLine::startRuntime()
     if (!runtime_->start(&error)) {
         runtime_.reset();
         if (error != lastStartError_)
-            qCWarning(gatewayLog).noquote() << QStringLiteral("line %1: %2; trying again").arg(config_.name, error);
+            logWarning(QStringLiteral("line %1: %2; trying again").arg(config_.name, error));
         lastStartError_ = error;
         failAll(error);
         return false;
@@ -155,10 +155,10 @@ bool GatewayLine::startRuntime()
     for (const TagConfig& tag : config_.tags)
         polled.append(tag.address);
     const int blocks = runtime_->setPolledVariables(polled);
-    qCInfo(gatewayLog).noquote() << QStringLiteral("line %1: %2 on %3, %4 tags in %5 read blocks")
-                                        .arg(config_.name, QStringLiteral("polling"), config_.portText)
-                                        .arg(config_.tags.size())
-                                        .arg(blocks);
+    logInfo(QStringLiteral("line %1: polling on %2, %3 tags in %4 read blocks")
+                .arg(config_.name, config_.portText)
+                .arg(config_.tags.size())
+                .arg(blocks));
     lastProgress_ = -1;
     return true;
 }
@@ -176,7 +176,7 @@ void GatewayLine::look()
 {
     for (const LineEvent& event : runtime_->takeLineEvents()) {
         if (event.kind != LineEvent::Kind::LateReply)
-            qCInfo(gatewayLog).noquote() << QStringLiteral("line %1: %2").arg(config_.name, event.text);
+            logInfo(QStringLiteral("line %1: %2").arg(config_.name, event.text));
     }
     const qint64 progressNow = progress();
     if (progressNow != lastProgress_) {
@@ -234,9 +234,9 @@ void GatewayLine::setStatus(bool online, const QString& reason)
         snapshot_.status = status;
     }
     if (online)
-        qCInfo(gatewayLog).noquote() << QStringLiteral("line %1: online").arg(config_.name);
+        logInfo(QStringLiteral("line %1: online").arg(config_.name));
     else
-        qCWarning(gatewayLog).noquote() << QStringLiteral("line %1: offline: %2").arg(config_.name, reason);
+        logWarning(QStringLiteral("line %1: offline: %2").arg(config_.name, reason));
     for (GatewayListener* listener : listeners_)
         listener->lineChanged(index_, status);
 }
@@ -321,8 +321,8 @@ bool GatewayLine::settle(PendingWrite* write)
         return true;
     }
     if (!write->failure.isEmpty()) {
-        qCWarning(gatewayLog).noquote() << QStringLiteral("line %1: write to %2 failed: %3")
-                                               .arg(config_.name, tag.name, write->failure);
+        logWarning(QStringLiteral("line %1: write to %2 failed: %3")
+                       .arg(config_.name, tag.name, write->failure));
         write->done(WriteResult{false, write->failure});
         return true;
     }

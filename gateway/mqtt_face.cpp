@@ -55,12 +55,12 @@ bool MqttFace::start(QString* error)
 {
     if (!setUp(error))
         return false;
-    qCInfo(gatewayLog).noquote() << QStringLiteral("broker %1: connecting as %2").arg(brokerName(), config_.clientId);
+    logInfo(QStringLiteral("broker %1: connecting as %2").arg(brokerName(), config_.clientId));
     const int code = mosquitto_connect_async(client_, config_.host.toUtf8().constData(), config_.port,
                                              config_.keepAliveS);
     // A broker that is not up yet is reached later by the client's own loop.
     if (code != MOSQ_ERR_SUCCESS)
-        qCWarning(gatewayLog).noquote() << QStringLiteral("broker %1: %2; trying again").arg(brokerName(), mosquittoError(code));
+        logWarning(QStringLiteral("broker %1: %2; trying again").arg(brokerName(), mosquittoError(code)));
     const int loop = mosquitto_loop_start(client_);
     if (loop != MOSQ_ERR_SUCCESS) {
         *error = QStringLiteral("cannot start the MQTT client's thread: %1").arg(mosquittoError(loop));
@@ -128,7 +128,7 @@ void MqttFace::stop()
     }
     mosquitto_disconnect(client_);
     mosquitto_loop_stop(client_, false);
-    qCInfo(gatewayLog).noquote() << QStringLiteral("broker %1: disconnected").arg(brokerName());
+    logInfo(QStringLiteral("broker %1: disconnected").arg(brokerName()));
 }
 
 void MqttFace::onConnect(mosquitto*, void* face, int code)
@@ -139,11 +139,11 @@ void MqttFace::onConnect(mosquitto*, void* face, int code)
 void MqttFace::connected(int code)
 {
     if (code != 0) {
-        qCWarning(gatewayLog).noquote() << QStringLiteral("broker %1 refused the connection: %2; trying again")
-                                               .arg(brokerName(), QString::fromUtf8(mosquitto_connack_string(code)));
+        logWarning(QStringLiteral("broker %1 refused the connection: %2; trying again")
+                       .arg(brokerName(), QString::fromUtf8(mosquitto_connack_string(code))));
         return;
     }
-    qCInfo(gatewayLog).noquote() << QStringLiteral("broker %1: connected").arg(brokerName());
+    logInfo(QStringLiteral("broker %1: connected").arg(brokerName()));
     const QByteArray subscription = topicBytes(setSubscription(config_.prefix));
     mosquitto_subscribe(client_, nullptr, subscription.constData(), 1);
     QMutexLocker lock(&mutex_);
@@ -157,8 +157,8 @@ void MqttFace::onDisconnect(mosquitto*, void* face, int code)
     QMutexLocker lock(&self->mutex_);
     self->connected_ = false;
     if (code != 0 && !self->stopping_)
-        qCWarning(gatewayLog).noquote() << QStringLiteral("broker %1: connection lost (%2); reconnecting")
-                                               .arg(self->brokerName(), mosquittoError(code));
+        logWarning(QStringLiteral("broker %1: connection lost (%2); reconnecting")
+                       .arg(self->brokerName(), mosquittoError(code)));
 }
 
 void MqttFace::onPublish(mosquitto*, void* face, int)
@@ -201,7 +201,7 @@ void MqttFace::received(const QString& topic, const QByteArray& payload, bool re
 void MqttFace::answer(const QString& line, const QString& tag, const WriteResult& result, const QJsonValue& id)
 {
     if (!result.ok)
-        qCWarning(gatewayLog).noquote() << QStringLiteral("write to %1/%2 refused or failed: %3").arg(line, tag, result.error);
+        logWarning(QStringLiteral("write to %1/%2 refused or failed: %3").arg(line, tag, result.error));
     QMutexLocker lock(&mutex_);
     publish(setResultTopic(config_.prefix, line, tag), writeResultPayload(result, id), false);
 }
