@@ -96,13 +96,20 @@ void GatewayLine::write(const QString& tagName, const QJsonValue& value, const W
     if (!encodeTagValue(config_.tags.at(tag), value, &write.values, &error))
         return refuse(QStringLiteral("tag %1 (%2): %3")
                           .arg(tagName, valueFormatName(config_.tags.at(tag).format), error));
-    QMutexLocker lock(&mutex_);
-    if (refusingWrites_)
-        return refuse(QStringLiteral("the gateway is stopping"));
-    if (!snapshot_.status.online)
-        return refuse(QStringLiteral("line %1 is offline: %2").arg(config_.name, snapshot_.status.reason));
-    queued_.append(write);
-    workArrived_.wakeAll();
+    QString refusal;
+    {
+        // `done` is called without the lock: a face may ask for a snapshot from it.
+        QMutexLocker lock(&mutex_);
+        if (refusingWrites_)
+            refusal = QStringLiteral("the gateway is stopping");
+        else if (!snapshot_.status.online)
+            refusal = QStringLiteral("line %1 is offline: %2").arg(config_.name, snapshot_.status.reason);
+        else
+            queued_.append(write);
+        workArrived_.wakeAll();
+    }
+    if (!refusal.isEmpty())
+        refuse(refusal);
 }
 
 void GatewayLine::run()
