@@ -25,6 +25,7 @@ const Command kCommands[] = {
     {"check", "Checks a register and address as the configuration editor does.", runCheckCommand},
     {"copy", "Generates the addresses of copies of a variable.", runCopyCommand},
     {"ports", "Lists the serial ports this machine has.", runPortsCommand},
+    {"gateway", "Polls PLC lines and publishes their tags to MQTT: tavrin gateway CONFIG", runGatewayCommand},
 };
 
 void printOverview()
@@ -34,7 +35,7 @@ void printOverview()
         << "Talks to a Mitsubishi FX-series PLC over its programming port through the Tavrin module.\n\n"
         << "Commands:\n";
     for (const Command& command : kCommands)
-        out << "  " << QString::fromLatin1(command.name).leftJustified(7) << command.summary << "\n";
+        out << "  " << QString::fromLatin1(command.name).leftJustified(8) << command.summary << "\n";
     out << "\nAddresses: D100, X17 (octal), D10.3 (bit 3 of D10), M8000 or SM8000, D8000 or SD8000,\n"
         << "T5, C5, S5, TV5, CV10, 32CV200; D200@float gives a variable its own format. Without\n"
         << "--port every command talks to the built-in virtual PLC.\n\n"

@@ -16,7 +16,7 @@ dir=${1:-build-bench}
 scripts/ensure-deps.sh || exit 1
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DTAVRIN_BUILD_BENCHMARKS=ON -DTAVRIN_BUILD_TESTS=OFF \
   >/dev/null || exit 1
-cmake --build "$dir" -j "$(nproc)" --target tavrin_bench tavrin_line_efficiency tavrin_planner_bench >/dev/null || exit 1
+cmake --build "$dir" -j "$(nproc)" --target tavrin_bench tavrin_line_efficiency tavrin_planner_bench tavrin_gateway_scale >/dev/null || exit 1
 
 cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')
 echo "Tavrin benchmarks, $(date -u '+%Y-%m-%d %H:%M UTC'), ${cpu}, $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
@@ -38,6 +38,9 @@ run "$dir/bench/tavrin_planner_bench" --benchmark_repetitions=5
 echo
 echo "== The line"
 run "$dir/bench/tavrin_line_efficiency"
+echo
+echo "== The gateway: 8 lines x 300 tags to MQTT"
+run "$dir/bench/tavrin_gateway_scale"
 echo
 echo "== The line at 115200 baud with the host's and the PLC's threads on any core (for comparison, not judged)"
 "$dir/bench/tavrin_line_efficiency" --bauds 115200 --count-sizes 16 --spread | sed -n '/Measured/,/^$/p'

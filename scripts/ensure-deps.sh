@@ -7,6 +7,7 @@ packages=(
   qt6-base-dev qt6-serialport-dev
   qtbase5-dev libqt5serialport5-dev
   libgtest-dev libbenchmark-dev libclang-rt-14-dev
+  libyaml-cpp-dev libmosquitto-dev mosquitto mosquitto-clients
 )
 
 missing=()

@@ -1,0 +1,350 @@
+// The gateway at scale: LINES virtual PLCs on loopback TCP, paced like a
+// serial line at BAUD with an answer delay of one PLC scan, TAGS tags each
+// (data words and relays), one `tavrin gateway` process, a real mosquitto
+// broker, and a subscriber in this program. It measures:
+//   - the delay from a value change in PLC memory to its MQTT message at the
+//     subscriber, for CHANGES changes made RATE a second at random tags;
+//   - each line's poll pass (the time to read all its tags once), from the
+//     PLC's read counter and the read blocks the gateway reports;
+//   - the gateway process's CPU time and memory.
+// Exit status: 0 when the 95th percentile of the delay is under one poll
+// pass plus 50 ms, 2 when not, 1 when something failed.
+//
+//   tavrin_gateway_scale [--lines 8] [--tags 300] [--baud 115200] [--answer-ms 5]
+//                        [--changes 400] [--rate 40]
+
+#include "tcp_server.h"
+#include "virtual_plc.h"
+
+#include <mosquitto.h>
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QHash>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMutex>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include <unistd.h>
+
+namespace {
+
+constexpr int RelaysPerLine = 50; // the rest of a line's tags are data words
+
+struct Options {
+    int lines = 8;
+    int tags = 300;
+    int baud = 115200;
+    int answerMs = 5;
+    int changes = 400;
+    int rate = 40;
+};
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+// What the subscriber saw: good tags, and the delay of each awaited change.
+class Subscriber {
+public:
+    struct Awaited {
+        int value;
+        qint64 changedAtNs;
+    };
+
+    void received(const QString& topic, const QByteArray& payload, qint64 atNs)
+    {
+        const QJsonObject object = QJsonDocument::fromJson(payload).object();
+        if (object.value(QStringLiteral("quality")).toString() != QLatin1String("good"))
+            return;
+        QMutexLocker lock(&mutex_);
+        ++messages_;
+        good_.insert(topic);
+        const auto it = awaited_.find(topic);
+        if (it != awaited_.end() && object.value(QStringLiteral("value")).toInt() == it->value) {
+            delaysMs_.push_back(double(atNs - it->changedAtNs) / 1e6);
+            awaited_.erase(it);
+        }
+    }
+    void await(const QString& topic, int value, qint64 atNs)
+    {
+        QMutexLocker lock(&mutex_);
+        awaited_.insert(topic, Awaited{value, atNs});
+    }
+    int goodTags() const
+    {
+        QMutexLocker lock(&mutex_);
+        return good_.size();
+    }
+    int awaiting() const
+    {
+        QMutexLocker lock(&mutex_);
+        return awaited_.size();
+    }
+    qint64 messages() const
+    {
+        QMutexLocker lock(&mutex_);
+        return messages_;
+    }
+    std::vector<double> delaysMs() const
+    {
+        QMutexLocker lock(&mutex_);
+        return delaysMs_;
+    }
+
+private:
+    mutable QMutex mutex_;
+    QSet<QString> good_;
+    QHash<QString, Awaited> awaited_;
+    std::vector<double> delaysMs_;
+    qint64 messages_ = 0;
+};
+
+QElapsedTimer monotonic;
+
+void onMessage(mosquitto*, void* subscriber, const mosquitto_message* message)
+{
+    const qint64 at = monotonic.nsecsElapsed();
+    static_cast<Subscriber*>(subscriber)->received(
+        QString::fromUtf8(message->topic), QByteArray(static_cast<const char*>(message->payload), message->payloadlen), at);
+}
+
+// The gateway's CPU time so far (user + system), in seconds, and its memory.
+double cpuSeconds(qint64 pid)
+{
+    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray stat = file.readAll();
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    return double(fields.value(11).toLongLong() + fields.value(12).toLongLong()) / double(sysconf(_SC_CLK_TCK));
+}
+
+QByteArray memoryLine(qint64 pid, const char* key)
+{
+    QFile file(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        if (line.startsWith(key))
+            return line.mid(qstrlen(key)).simplified();
+    }
+    return QByteArray();
+}
+
+QByteArray loadAverage()
+{
+    QFile file(QStringLiteral("/proc/loadavg"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll().split(' ').mid(0, 3).join(' ') : QByteArray("?");
+}
+
+double percentile(std::vector<double> values, double p)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const size_t index = std::min(values.size() - 1, size_t(p * double(values.size() - 1) + 0.5));
+    return values[index];
+}
+
+QString configText(const Options& options, quint16 brokerPort, const std::vector<quint16>& plcPorts)
+{
+    QString text = QStringLiteral("mqtt:\n  url: mqtt://127.0.0.1:%1\n  prefix: bench\n  client_id: tavrin-bench\n  qos: 1\n"
+                                  "lines:\n")
+                       .arg(brokerPort);
+    for (int l = 0; l < options.lines; ++l) {
+        text += QStringLiteral("  - name: line%1\n    port: tcp:127.0.0.1:%2\n    baud: %3\n    timeout_ms: %4\n    tags:\n")
+                    .arg(l)
+                    .arg(plcPorts.at(size_t(l)))
+                    .arg(options.baud)
+                    .arg(options.answerMs + 20);
+        for (int t = 0; t < options.tags - RelaysPerLine; ++t)
+            text += QStringLiteral("      - { name: d%1, address: D%1 }\n").arg(t);
+        for (int t = 0; t < RelaysPerLine; ++t)
+            text += QStringLiteral("      - { name: m%1, address: M%1 }\n").arg(t);
+    }
+    return text;
+}
+
+bool parseOptions(const QStringList& arguments, Options* options)
+{
+    QCommandLineParser parser;
+    struct Option {
+        const char* name;
+        int* target;
+    };
+    const Option table[] = {{"lines", &options->lines}, {"tags", &options->tags}, {"baud", &options->baud},
+                            {"answer-ms", &options->answerMs}, {"changes", &options->changes}, {"rate", &options->rate}};
+    for (const Option& option : table)
+        parser.addOption({QLatin1String(option.name), QLatin1String(option.name), QStringLiteral("N")});
+    if (!parser.parse(arguments))
+        return false;
+    for (const Option& option : table) {
+        if (parser.isSet(QLatin1String(option.name)))
+            *option.target = parser.value(QLatin1String(option.name)).toInt();
+    }
+    return options->lines > 0 && options->tags > RelaysPerLine && options->rate > 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    Options options;
+    if (!parseOptions(app.arguments(), &options)) {
+        std::fprintf(stderr, "usage: tavrin_gateway_scale [--lines N] [--tags N>50] [--baud N] [--answer-ms N] "
+                             "[--changes N] [--rate N]\n");
+        return 1;
+    }
+    monotonic.start();
+    const QByteArray loadBefore = loadAverage();
+
+    QTemporaryDir dir;
+    const quint16 brokerPort = freePort();
+    QFile brokerConfig(dir.filePath(QStringLiteral("mosquitto.conf")));
+    brokerConfig.open(QIODevice::WriteOnly);
+    brokerConfig.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\npersistence false\n"
+                                      "max_queued_messages 100000\n").arg(brokerPort).toUtf8());
+    brokerConfig.close();
+    QProcess broker;
+    broker.start(QStringLiteral("mosquitto"), {QStringLiteral("-c"), brokerConfig.fileName()});
+    if (!broker.waitForStarted()) {
+        std::fprintf(stderr, "cannot start mosquitto\n");
+        return 1;
+    }
+
+    ServerOptions pacing;
+    pacing.pacing.baudRate = options.baud;
+    pacing.pacing.responseDelayUs = qint64(options.answerMs) * 1000;
+    std::vector<std::unique_ptr<VirtualPlc>> plcs;
+    std::vector<std::unique_ptr<TcpServer>> servers;
+    std::vector<quint16> plcPorts;
+    for (int l = 0; l < options.lines; ++l) {
+        plcs.push_back(std::make_unique<VirtualPlc>());
+        servers.push_back(std::make_unique<TcpServer>(*plcs.back(), pacing));
+        servers.back()->open();
+        plcPorts.push_back(servers.back()->port());
+    }
+    QFile config(dir.filePath(QStringLiteral("gateway.yaml")));
+    config.open(QIODevice::WriteOnly);
+    config.write(configText(options, brokerPort, plcPorts).toUtf8());
+    config.close();
+
+    Subscriber subscriber;
+    mosquitto_lib_init();
+    mosquitto* client = mosquitto_new("tavrin-bench-subscriber", true, &subscriber);
+    mosquitto_message_callback_set(client, onMessage);
+    QThread::msleep(300); // the broker's listener
+    if (mosquitto_connect(client, "127.0.0.1", brokerPort, 30) != MOSQ_ERR_SUCCESS) {
+        std::fprintf(stderr, "cannot connect to the broker\n");
+        return 1;
+    }
+    mosquitto_subscribe(client, nullptr, "bench/+/+", 0);
+    mosquitto_loop_start(client);
+
+    QProcess gateway;
+    gateway.setProcessChannelMode(QProcess::MergedChannels);
+    gateway.start(QStringLiteral(TAVRIN_TOOL_PATH), {QStringLiteral("gateway"), config.fileName()});
+    gateway.waitForStarted();
+    const qint64 pid = gateway.processId();
+    const int allTags = options.lines * options.tags;
+    QElapsedTimer clock;
+    clock.start();
+    QByteArray log;
+    while (subscriber.goodTags() < allTags && clock.elapsed() < 120000) {
+        gateway.waitForReadyRead(50);
+        log += gateway.readAll();
+    }
+    const double startS = double(clock.elapsed()) / 1000.0;
+    if (subscriber.goodTags() < allTags) {
+        std::fprintf(stderr, "only %d of %d tags arrived good\n%s\n", subscriber.goodTags(), allTags, log.constData());
+        return 1;
+    }
+
+    // The poll pass: read blocks a pass takes, over the PLCs' reads a second.
+    const QRegularExpressionMatch blocksMatch =
+        QRegularExpression(QStringLiteral("(\\d+) read blocks")).match(QString::fromUtf8(log));
+    const int blocksPerPass = blocksMatch.captured(1).toInt();
+    quint64 readsBefore = 0;
+    for (auto& plc : plcs)
+        readsBefore += plc->counters().reads;
+    const double cpuBefore = cpuSeconds(pid);
+    const qint64 messagesBefore = subscriber.messages();
+    QElapsedTimer measured;
+    measured.start();
+
+    QRandomGenerator random(18);
+    const int words = options.tags - RelaysPerLine;
+    for (int c = 0; c < options.changes; ++c) {
+        const int line = int(random.bounded(options.lines));
+        const int word = int(random.bounded(words));
+        const int value = 1000 + c; // never a value the word held before
+        const QString topic = QStringLiteral("bench/line%1/d%2").arg(line).arg(word);
+        subscriber.await(topic, value, monotonic.nsecsElapsed());
+        plcs.at(size_t(line))->setValue(QStringLiteral("D"), word, quint32(value));
+        QThread::usleep(static_cast<unsigned long>(1000000 / options.rate));
+    }
+    QElapsedTimer drain;
+    drain.start();
+    while (subscriber.awaiting() > 0 && drain.elapsed() < 10000)
+        QThread::msleep(10);
+    const double seconds = double(measured.elapsed()) / 1000.0;
+    const double cpu = cpuSeconds(pid) - cpuBefore;
+    quint64 readsAfter = 0;
+    for (auto& plc : plcs)
+        readsAfter += plc->counters().reads;
+    const double passMs = blocksPerPass * 1000.0 * options.lines / (double(readsAfter - readsBefore) / seconds);
+    const QByteArray rss = memoryLine(pid, "VmRSS:");
+    const QByteArray peak = memoryLine(pid, "VmHWM:");
+    const QByteArray threads = memoryLine(pid, "Threads:");
+    const qint64 messages = subscriber.messages() - messagesBefore;
+
+    gateway.terminate();
+    gateway.waitForFinished(30000);
+    mosquitto_disconnect(client);
+    mosquitto_loop_stop(client, false);
+    mosquitto_destroy(client);
+    mosquitto_lib_cleanup();
+    broker.terminate();
+    broker.waitForFinished();
+
+    const std::vector<double> delays = subscriber.delaysMs();
+    const double p95 = percentile(delays, 0.95);
+    const double target = passMs + 50.0;
+    std::printf("Gateway at scale: %d lines x %d tags (%d data words, %d relays) = %d tags, one gateway process\n",
+                options.lines, options.tags, words, RelaysPerLine, allTags);
+    std::printf("  lines         virtual PLCs on loopback TCP, paced at %d baud, answer delay %d ms\n", options.baud,
+                options.answerMs);
+    std::printf("  start         all tags good at the subscriber after %.1f s\n", startS);
+    std::printf("  poll pass     %d read blocks, %.0f ms per line\n", blocksPerPass, passMs);
+    std::printf("  changes       %d at %d a second; %zu arrived, %d lost\n", options.changes, options.rate,
+                delays.size(), subscriber.awaiting());
+    std::printf("  delay (ms)    min %.1f  p50 %.1f  p95 %.1f  p99 %.1f  max %.1f\n", percentile(delays, 0),
+                percentile(delays, 0.5), p95, percentile(delays, 0.99), percentile(delays, 1));
+    std::printf("  target        p95 under one poll pass + 50 ms = %.0f ms: %s\n", target, p95 < target ? "met" : "NOT met");
+    std::printf("  gateway CPU   %.1f %% of one core over %.1f s (%lld messages, %.0f a second)\n",
+                100.0 * cpu / seconds, seconds, static_cast<long long>(messages), double(messages) / seconds);
+    std::printf("  gateway RAM   resident %s, peak %s, %s threads\n", rss.constData(), peak.constData(), threads.constData());
+    std::printf("  machine load  %s before, %s after (%d cores)\n", loadBefore.constData(), loadAverage().constData(),
+                int(QThread::idealThreadCount()));
+    if (subscriber.awaiting() > 0)
+        return 1;
+    return p95 < target ? 0 : 2;
+}

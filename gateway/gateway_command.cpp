@@ -1,0 +1,133 @@
+// tavrin gateway CONFIG: polls the configured PLC lines and publishes their
+// tags to an MQTT broker until SIGINT or SIGTERM.
+
+#include "commands.h"
+
+#include "config_reader.h"
+#include "gateway.h"
+#include "gateway_log.h"
+#include "log_categories.h"
+#include "module_instance.h"
+#include "mqtt_face.h"
+
+#include <QCommandLineParser>
+#include <QThread>
+
+#include <csignal>
+#include <cstdio>
+
+namespace {
+
+// Exit codes, as the tool's other commands use them.
+constexpr int ExitDone = 0;
+constexpr int ExitFailed = 1;
+constexpr int ExitBadInput = 2;
+
+volatile std::sig_atomic_t stopSignal = 0;
+
+void onStopSignal(int)
+{
+    stopSignal = 1;
+}
+
+void printError(const QString& text)
+{
+    std::fprintf(stderr, "%s\n", text.toUtf8().constData());
+    std::fflush(stderr);
+}
+
+int tagCount(const GatewayConfig& config)
+{
+    int tags = 0;
+    for (const LineConfig& line : config.lines)
+        tags += line.tags.size();
+    return tags;
+}
+
+// Reads and checks the whole file; prints every mistake.
+bool loadConfig(const QString& fileName, GatewayConfig* config)
+{
+    QStringList errors;
+    if (readGatewayConfig(fileName, config, &errors))
+        return true;
+    for (const QString& error : errors)
+        printError(error);
+    printError(QStringLiteral("tavrin gateway: %1 %2 in %3; nothing was started")
+                   .arg(errors.size())
+                   .arg(errors.size() == 1 ? QStringLiteral("mistake") : QStringLiteral("mistakes"), fileName));
+    return false;
+}
+
+int serve(const GatewayConfig& config)
+{
+    Gateway gateway(config);
+    MqttFace mqtt(config.mqtt, gateway);
+    gateway.addListener(&mqtt);
+    QString error;
+    if (!mqtt.start(&error) || !gateway.start(&error)) {
+        printError(QStringLiteral("tavrin gateway: %1").arg(error));
+        return ExitFailed;
+    }
+    std::signal(SIGINT, onStopSignal);
+    std::signal(SIGTERM, onStopSignal);
+    while (!stopSignal)
+        QThread::msleep(50);
+    logInfo(QStringLiteral("stopping: finishing the writes under way"));
+    gateway.stop();
+    mqtt.stop();
+    logInfo(QStringLiteral("stopped"));
+    return ExitDone;
+}
+
+} // namespace
+
+int runGatewayCommand(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Polls the PLC lines of a configuration file and publishes their tags to an MQTT broker: "
+                       "retained values with quality and time, writes through PREFIX/LINE/TAG/set, line and "
+                       "gateway status. Runs until SIGINT or SIGTERM. The whole file is checked before anything "
+                       "connects. See docs/gateway.md.\n"
+                       "Example: tavrin gateway /etc/tavrin/gateway.yaml"));
+    parser.addPositionalArgument(QStringLiteral("gateway"), QStringLiteral("The command."), QStringLiteral("gateway"));
+    parser.addPositionalArgument(QStringLiteral("CONFIG"), QStringLiteral("The configuration file (YAML)."));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Shows this help."));
+    const QCommandLineOption check(QStringLiteral("check"),
+                                   QStringLiteral("Checks the configuration file and exits: 0 when it is good."));
+    const QCommandLineOption verbose(QStringLiteral("verbose"),
+                                     QStringLiteral("Adds what the host does with each line (open, probe, give-ups)."));
+    const QCommandLineOption trace(QStringLiteral("trace"), QStringLiteral("Adds every frame each way on every line."));
+    parser.addOptions({help, check, verbose, trace});
+    if (!parser.parse(arguments)) {
+        printError(QStringLiteral("tavrin gateway: %1\nRun 'tavrin gateway --help' for the accepted arguments.")
+                       .arg(parser.errorText()));
+        return ExitBadInput;
+    }
+    if (parser.isSet(help)) {
+        std::fputs(parser.helpText().toUtf8().constData(), stdout);
+        return ExitDone;
+    }
+    const QStringList positional = parser.positionalArguments().mid(1);
+    if (positional.size() != 1) {
+        printError(QStringLiteral("tavrin gateway: expected one configuration file, such as tavrin gateway "
+                                  "gateway.yaml\nRun 'tavrin gateway --help' for the accepted arguments."));
+        return ExitBadInput;
+    }
+    enableHostDiagnostics(parser.isSet(verbose), parser.isSet(trace));
+
+    QString error;
+    if (!ModuleInstance::shared(&error)) {
+        printError(QStringLiteral("tavrin gateway: %1").arg(error));
+        return ExitFailed;
+    }
+    GatewayConfig config;
+    if (!loadConfig(positional.first(), &config))
+        return ExitBadInput;
+    if (parser.isSet(check)) {
+        std::printf("%s: good: %d line(s), %d tag(s)\n", positional.first().toUtf8().constData(),
+                    static_cast<int>(config.lines.size()), tagCount(config));
+        return ExitDone;
+    }
+    return serve(config);
+}

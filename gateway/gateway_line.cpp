@@ -1,0 +1,355 @@
+#include "gateway_line.h"
+
+#include "gateway_log.h"
+#include "tag_value.h"
+
+#include <algorithm>
+
+namespace {
+
+// How often the image is looked at. The runtime polls at line speed; this
+// adds at most its own length to the delay from a change to its message.
+constexpr int LookIntervalMs = 10;
+// Starting a line whose PLC could not be reached: first again after 1 s,
+// doubling up to 30 s.
+constexpr int FirstStartRetryMs = 1000;
+constexpr int LastStartRetryMs = 30000;
+
+QDateTime now()
+{
+    return QDateTime::currentDateTimeUtc();
+}
+
+} // namespace
+
+GatewayLine::GatewayLine(const LineConfig& config, int index, std::shared_ptr<ModuleInstance> module,
+                         QVector<GatewayListener*> listeners)
+    : config_(config), index_(index), module_(std::move(module)), listeners_(std::move(listeners))
+{
+    snapshot_.status.reason = QStringLiteral("not started yet");
+    snapshot_.status.at = now();
+    snapshot_.tags.resize(config_.tags.size());
+    valueAddresses_.resize(config_.tags.size());
+    for (int t = 0; t < config_.tags.size(); ++t) {
+        const TagConfig& tag = config_.tags.at(t);
+        if (!tag.writable)
+            continue;
+        for (int k = 0; k < tag.count; ++k) {
+            VariableAddress address = tag.address;
+            QString error;
+            // Every value's registers lie inside the tag's, which the reader checked.
+            if (tag.count > 1)
+                parseVariableAddress(tag.address.registerText(k * tag.registersPerValue()), tag.registersPerValue(),
+                                     &address, &error);
+            valueAddresses_[t].append(address);
+        }
+    }
+}
+
+GatewayLine::~GatewayLine()
+{
+    stop();
+}
+
+void GatewayLine::start()
+{
+    stopping_ = false;
+    thread_.reset(QThread::create([this] { run(); }));
+    thread_->start();
+}
+
+void GatewayLine::beginStop()
+{
+    QMutexLocker lock(&mutex_);
+    refusingWrites_ = true;
+    stopping_ = true;
+    workArrived_.wakeAll();
+}
+
+void GatewayLine::stop()
+{
+    if (!thread_)
+        return;
+    beginStop();
+    thread_->wait();
+    thread_.reset();
+}
+
+LineSnapshot GatewayLine::snapshot() const
+{
+    QMutexLocker lock(&mutex_);
+    return snapshot_;
+}
+
+void GatewayLine::write(const QString& tagName, const QJsonValue& value, const WriteDone& done)
+{
+    const auto refuse = [&](const QString& error) { done(WriteResult{false, error}); };
+    const int tag = config_.tagIndex(tagName);
+    if (tag < 0)
+        return refuse(QStringLiteral("line %1 has no tag \"%2\"").arg(config_.name, tagName));
+    if (!config_.tags.at(tag).writable)
+        return refuse(QStringLiteral("tag %1 is read-only; the configuration marks a tag writable: true").arg(tagName));
+    PendingWrite write;
+    write.tag = tag;
+    write.done = done;
+    QString error;
+    if (!encodeTagValue(config_.tags.at(tag), value, &write.values, &error))
+        return refuse(QStringLiteral("tag %1 (%2): %3")
+                          .arg(tagName, valueFormatName(config_.tags.at(tag).format), error));
+    QString refusal;
+    {
+        // `done` is called without the lock: a face may ask for a snapshot from it.
+        QMutexLocker lock(&mutex_);
+        if (refusingWrites_)
+            refusal = QStringLiteral("the gateway is stopping");
+        else if (!snapshot_.status.online)
+            refusal = QStringLiteral("line %1 is offline: %2").arg(config_.name, snapshot_.status.reason);
+        else
+            queued_.append(write);
+        workArrived_.wakeAll();
+    }
+    if (!refusal.isEmpty())
+        refuse(refusal);
+}
+
+void GatewayLine::run()
+{
+    int retryMs = FirstStartRetryMs;
+    while (!stopping_) {
+        if (!runtime_) {
+            if (startRuntime()) {
+                retryMs = FirstStartRetryMs;
+            } else {
+                waitForWork(retryMs);
+                retryMs = std::min(2 * retryMs, LastStartRetryMs);
+                continue;
+            }
+        }
+        queueWrites();
+        look();
+        settleWrites();
+        waitForWork(LookIntervalMs);
+    }
+    // The writes under way end within their budget; new ones are refused.
+    while (runtime_ && writesPending()) {
+        queueWrites();
+        look();
+        settleWrites();
+        QThread::msleep(LookIntervalMs);
+    }
+    if (runtime_)
+        runtime_->stop();
+    failAll(QStringLiteral("the gateway stopped"));
+    runtime_.reset();
+}
+
+bool GatewayLine::startRuntime()
+{
+    const LineSettings settings = config_.settings;
+    runtime_ = std::make_unique<HostRuntime>([settings] { return makeLine(settings, nullptr, false); }, settings,
+                                             module_);
+    QString error;
+    if (!runtime_->start(&error)) {
+        runtime_.reset();
+        if (error != lastStartError_)
+            logWarning(QStringLiteral("line %1: %2; trying again").arg(config_.name, error));
+        lastStartError_ = error;
+        failAll(error);
+        return false;
+    }
+    lastStartError_.clear();
+    QList<VariableAddress> polled;
+    for (const TagConfig& tag : config_.tags)
+        polled.append(tag.address);
+    const int blocks = runtime_->setPolledVariables(polled);
+    logInfo(QStringLiteral("line %1: polling on %2, %3 tags in %4 read blocks")
+                .arg(config_.name, config_.portText)
+                .arg(config_.tags.size())
+                .arg(blocks));
+    lastProgress_ = -1;
+    return true;
+}
+
+// A number that moves whenever a reply, a give-up or a loss could have
+// changed a tag: while it stands still there is nothing new to look at.
+qint64 GatewayLine::progress() const
+{
+    const LineStatistics statistics = runtime_->statistics();
+    return statistics.goodReplies + statistics.retries + statistics.giveUps + statistics.lineLosses
+        + statistics.reconnects;
+}
+
+void GatewayLine::look()
+{
+    for (const LineEvent& event : runtime_->takeLineEvents()) {
+        if (event.kind != LineEvent::Kind::LateReply)
+            logInfo(QStringLiteral("line %1: %2").arg(config_.name, event.text));
+    }
+    const qint64 progressNow = progress();
+    if (progressNow != lastProgress_) {
+        lastProgress_ = progressNow;
+        lookAtTags();
+    }
+    // After the tags: a block given up for want of replies has turned the
+    // line's health by then.
+    const LineHealth health = runtime_->health();
+    setStatus(health.state == LineState::Up, health.reason);
+}
+
+void GatewayLine::lookAtTags()
+{
+    for (int t = 0; t < config_.tags.size(); ++t)
+        lookAtTag(t);
+}
+
+void GatewayLine::lookAtTag(int tag)
+{
+    const VariableQuality quality = runtime_->quality(tag);
+    TagState shown;
+    {
+        QMutexLocker lock(&mutex_);
+        shown = snapshot_.tags.at(tag);
+    }
+    if (quality.quality == Quality::Good) {
+        const TagConfig& config = config_.tags.at(tag);
+        const QJsonValue value = tagValue(config, runtime_->values(config.address));
+        if (shown.quality != Quality::Good || differsBeyond(shown.value, value, config.deadband))
+            setTag(tag, TagState{Quality::Good, value, QString(), now()});
+    } else if (quality.quality == Quality::Bad) {
+        if (shown.quality != Quality::Bad || shown.error != quality.error)
+            setTag(tag, TagState{Quality::Bad, QJsonValue(), quality.error, now()});
+    }
+}
+
+void GatewayLine::setTag(int tag, const TagState& state)
+{
+    {
+        QMutexLocker lock(&mutex_);
+        snapshot_.tags[tag] = state;
+    }
+    for (GatewayListener* listener : listeners_)
+        listener->tagChanged(index_, tag, state);
+}
+
+void GatewayLine::setStatus(bool online, const QString& reason)
+{
+    LineStatus status{online, online ? QString() : reason, now()};
+    {
+        QMutexLocker lock(&mutex_);
+        if (snapshot_.status.online == online && snapshot_.status.reason == status.reason)
+            return;
+        snapshot_.status = status;
+    }
+    if (online)
+        logInfo(QStringLiteral("line %1: online").arg(config_.name));
+    else
+        logWarning(QStringLiteral("line %1: offline: %2").arg(config_.name, reason));
+    for (GatewayListener* listener : listeners_)
+        listener->lineChanged(index_, status);
+}
+
+// No runtime, or none any more: the line is offline and no tag is vouched
+// for; writes that wait are answered.
+void GatewayLine::failAll(const QString& reason)
+{
+    setStatus(false, reason);
+    for (int t = 0; t < config_.tags.size(); ++t) {
+        TagState shown;
+        {
+            QMutexLocker lock(&mutex_);
+            shown = snapshot_.tags.at(t);
+        }
+        if (shown.quality != Quality::Bad || shown.error != reason)
+            setTag(t, TagState{Quality::Bad, QJsonValue(), reason, now()});
+    }
+    QVector<PendingWrite> waiting;
+    {
+        QMutexLocker lock(&mutex_);
+        waiting.swap(queued_);
+    }
+    waiting += underWay_;
+    underWay_.clear();
+    for (PendingWrite& write : waiting) {
+        if (!write.readingBack)
+            write.done(WriteResult{false, QStringLiteral("line %1 is offline: %2").arg(config_.name, reason)});
+    }
+}
+
+void GatewayLine::queueWrites()
+{
+    QVector<PendingWrite> taken;
+    {
+        QMutexLocker lock(&mutex_);
+        taken.swap(queued_);
+    }
+    for (PendingWrite& write : taken) {
+        const QVector<VariableAddress>& addresses = valueAddresses_.at(write.tag);
+        for (int k = 0; k < write.values.size(); ++k)
+            write.ids.append(runtime_->queueWrite(addresses.at(k), write.values.at(k)));
+        write.deadline = QDeadlineTimer(runtime_->giveUpBudgetMs() * (write.values.size() + 1) + 2000);
+        underWay_.append(write);
+    }
+}
+
+void GatewayLine::settleWrites()
+{
+    for (int w = 0; w < underWay_.size();) {
+        if (settle(&underWay_[w]))
+            underWay_.remove(w);
+        else
+            ++w;
+    }
+}
+
+bool GatewayLine::collect(PendingWrite* write)
+{
+    while (!write->ids.isEmpty()) {
+        const RequestOutcome outcome = runtime_->wait(write->ids.first(), 0);
+        if (!outcome.finished && !write->deadline.hasExpired())
+            return false;
+        if (write->failure.isEmpty() && !(outcome.finished && outcome.good))
+            write->failure = outcome.finished ? outcome.error : QStringLiteral("no completion notice in time");
+        write->ids.removeFirst();
+    }
+    return true;
+}
+
+// The write's requests ended: its result goes out, and a good write's
+// registers are read back at once, so that the tag shows what the PLC now
+// holds. True when nothing more is to be done for it.
+bool GatewayLine::settle(PendingWrite* write)
+{
+    if (!collect(write))
+        return false;
+    const TagConfig& tag = config_.tags.at(write->tag);
+    if (write->readingBack) {
+        if (write->failure.isEmpty())
+            setTag(write->tag, TagState{Quality::Good, tagValue(tag, runtime_->values(tag.address)), QString(), now()});
+        return true;
+    }
+    if (!write->failure.isEmpty()) {
+        logWarning(QStringLiteral("line %1: write to %2 failed: %3")
+                       .arg(config_.name, tag.name, write->failure));
+        write->done(WriteResult{false, write->failure});
+        return true;
+    }
+    write->done(WriteResult{true, QString()});
+    write->readingBack = true;
+    write->ids = runtime_->readOnce(tag.address);
+    write->deadline = QDeadlineTimer(runtime_->giveUpBudgetMs() * (write->ids.size() + 1) + 2000);
+    return false;
+}
+
+bool GatewayLine::writesPending() const
+{
+    QMutexLocker lock(&mutex_);
+    return !queued_.isEmpty() || !underWay_.isEmpty();
+}
+
+
+void GatewayLine::waitForWork(int ms)
+{
+    QMutexLocker lock(&mutex_);
+    if (queued_.isEmpty() && !stopping_)
+        workArrived_.wait(&mutex_, static_cast<unsigned long>(ms));
+}

@@ -1,0 +1,250 @@
+#include "mqtt_face.h"
+
+#include "gateway_log.h"
+#include "mqtt_payloads.h"
+#include "topic_names.h"
+
+#include <mosquitto.h>
+
+#include <QDeadlineTimer>
+#include <QThread>
+
+namespace {
+
+// Reconnecting to a broker that went away: after 1 s, doubling to 30 s.
+constexpr unsigned FirstReconnectDelayS = 1;
+constexpr unsigned LastReconnectDelayS = 30;
+// How long stop() waits for the broker to take what was published.
+constexpr int DeliveryWaitMs = 5000;
+// The client keeps its own certificate store unless a CA file is given.
+const char* const SystemCaPath = "/etc/ssl/certs";
+
+QByteArray topicBytes(const QString& topic)
+{
+    return topic.toUtf8();
+}
+
+QString mosquittoError(int code)
+{
+    return QString::fromUtf8(mosquitto_strerror(code));
+}
+
+} // namespace
+
+MqttFace::MqttFace(const MqttConfig& config, Gateway& gateway) : config_(config), gateway_(gateway)
+{
+    mosquitto_lib_init(); // counted: every face has its own init and cleanup
+}
+
+MqttFace::~MqttFace()
+{
+    stop();
+    if (client_)
+        mosquitto_destroy(client_);
+    mosquitto_lib_cleanup();
+}
+
+QString MqttFace::brokerName() const
+{
+    return QStringLiteral("%1://%2:%3")
+        .arg(config_.tls ? QStringLiteral("mqtts") : QStringLiteral("mqtt"), config_.host)
+        .arg(config_.port);
+}
+
+bool MqttFace::start(QString* error)
+{
+    if (!setUp(error))
+        return false;
+    logInfo(QStringLiteral("broker %1: connecting as %2").arg(brokerName(), config_.clientId));
+    const int code = mosquitto_connect_async(client_, config_.host.toUtf8().constData(), config_.port,
+                                             config_.keepAliveS);
+    // A broker that is not up yet is reached later by the client's own loop.
+    if (code != MOSQ_ERR_SUCCESS)
+        logWarning(QStringLiteral("broker %1: %2; trying again").arg(brokerName(), mosquittoError(code)));
+    const int loop = mosquitto_loop_start(client_);
+    if (loop != MOSQ_ERR_SUCCESS) {
+        *error = QStringLiteral("cannot start the MQTT client's thread: %1").arg(mosquittoError(loop));
+        return false;
+    }
+    return true;
+}
+
+// The client, its last will, credentials, TLS and callbacks.
+bool MqttFace::setUp(QString* error)
+{
+    // A clean session: writes published while the gateway was away are not
+    // kept for it by the broker and carried out late.
+    client_ = mosquitto_new(config_.clientId.toUtf8().constData(), true, this);
+    if (!client_) {
+        *error = QStringLiteral("cannot make the MQTT client");
+        return false;
+    }
+    const QByteArray willTopic = topicBytes(gatewayStatusTopic(config_.prefix));
+    const QByteArray offline("offline");
+    int code = mosquitto_will_set(client_, willTopic.constData(), offline.size(), offline.constData(), 1, true);
+    if (code == MOSQ_ERR_SUCCESS && !config_.username.isEmpty())
+        code = mosquitto_username_pw_set(client_, config_.username.toUtf8().constData(),
+                                         config_.password.isEmpty() ? nullptr : config_.password.toUtf8().constData());
+    if (code == MOSQ_ERR_SUCCESS && config_.tls) {
+        const QByteArray ca = config_.caFile.toUtf8();
+        const QByteArray cert = config_.certFile.toUtf8();
+        const QByteArray key = config_.keyFile.toUtf8();
+        code = mosquitto_tls_set(client_, ca.isEmpty() ? nullptr : ca.constData(), ca.isEmpty() ? SystemCaPath : nullptr,
+                                 cert.isEmpty() ? nullptr : cert.constData(), key.isEmpty() ? nullptr : key.constData(),
+                                 nullptr);
+    }
+    if (code == MOSQ_ERR_SUCCESS)
+        code = mosquitto_reconnect_delay_set(client_, FirstReconnectDelayS, LastReconnectDelayS, true);
+    if (code != MOSQ_ERR_SUCCESS) {
+        *error = QStringLiteral("MQTT client for %1: %2").arg(brokerName(), mosquittoError(code));
+        return false;
+    }
+    mosquitto_connect_callback_set(client_, &MqttFace::onConnect);
+    mosquitto_disconnect_callback_set(client_, &MqttFace::onDisconnect);
+    mosquitto_publish_callback_set(client_, &MqttFace::onPublish);
+    mosquitto_message_callback_set(client_, &MqttFace::onMessage);
+    return true;
+}
+
+void MqttFace::stop()
+{
+    if (!client_)
+        return;
+    {
+        QMutexLocker lock(&mutex_);
+        if (stopping_)
+            return;
+        publish(gatewayStatusTopic(config_.prefix), QByteArray("offline"), true);
+        stopping_ = true;
+    }
+    QDeadlineTimer deadline(DeliveryWaitMs);
+    for (;;) {
+        {
+            QMutexLocker lock(&mutex_);
+            if (delivered_ >= published_ || !connected_ || deadline.hasExpired())
+                break;
+        }
+        QThread::msleep(10);
+    }
+    mosquitto_disconnect(client_);
+    mosquitto_loop_stop(client_, false);
+    logInfo(QStringLiteral("broker %1: disconnected").arg(brokerName()));
+}
+
+void MqttFace::onConnect(mosquitto*, void* face, int code)
+{
+    static_cast<MqttFace*>(face)->connected(code);
+}
+
+void MqttFace::connected(int code)
+{
+    if (code != 0) {
+        logWarning(QStringLiteral("broker %1 refused the connection: %2; trying again")
+                       .arg(brokerName(), QString::fromUtf8(mosquitto_connack_string(code))));
+        return;
+    }
+    logInfo(QStringLiteral("broker %1: connected").arg(brokerName()));
+    const QByteArray subscription = topicBytes(setSubscription(config_.prefix));
+    mosquitto_subscribe(client_, nullptr, subscription.constData(), 1);
+    QMutexLocker lock(&mutex_);
+    connected_ = true;
+    publishEverything();
+}
+
+void MqttFace::onDisconnect(mosquitto*, void* face, int code)
+{
+    auto* self = static_cast<MqttFace*>(face);
+    QMutexLocker lock(&self->mutex_);
+    self->connected_ = false;
+    if (code != 0 && !self->stopping_)
+        logWarning(QStringLiteral("broker %1: connection lost (%2); reconnecting")
+                       .arg(self->brokerName(), mosquittoError(code)));
+}
+
+void MqttFace::onPublish(mosquitto*, void* face, int)
+{
+    auto* self = static_cast<MqttFace*>(face);
+    QMutexLocker lock(&self->mutex_);
+    ++self->delivered_;
+}
+
+void MqttFace::onMessage(mosquitto*, void* face, const mosquitto_message* message)
+{
+    const QString topic = QString::fromUtf8(message->topic);
+    const QByteArray payload(static_cast<const char*>(message->payload), message->payloadlen);
+    static_cast<MqttFace*>(face)->received(topic, payload, message->retain);
+}
+
+void MqttFace::received(const QString& topic, const QByteArray& payload, bool retained)
+{
+    QString line;
+    QString tag;
+    if (!parseSetTopic(topic, config_.prefix, &line, &tag))
+        return;
+    SetRequest request;
+    QString error;
+    if (retained) {
+        // A retained write would be carried out again at every reconnection.
+        answer(line, tag, WriteResult{false, QStringLiteral("a retained write is refused: publish writes without retain")},
+               QJsonValue(QJsonValue::Undefined));
+        return;
+    }
+    if (!parseSetPayload(payload, &request, &error)) {
+        answer(line, tag, WriteResult{false, error}, QJsonValue(QJsonValue::Undefined));
+        return;
+    }
+    const QJsonValue id = request.id;
+    gateway_.write(line, tag, request.value,
+                   [this, line, tag, id](const WriteResult& result) { answer(line, tag, result, id); });
+}
+
+void MqttFace::answer(const QString& line, const QString& tag, const WriteResult& result, const QJsonValue& id)
+{
+    if (!result.ok)
+        logWarning(QStringLiteral("write to %1/%2 refused or failed: %3").arg(line, tag, result.error));
+    QMutexLocker lock(&mutex_);
+    publish(setResultTopic(config_.prefix, line, tag), writeResultPayload(result, id), false);
+}
+
+void MqttFace::tagChanged(int line, int tag, const TagState& state)
+{
+    const LineConfig& config = gateway_.config().lines.at(line);
+    const QByteArray payload = tagPayload(state);
+    QMutexLocker lock(&mutex_);
+    publish(tagTopic(config_.prefix, config.name, config.tags.at(tag).name), payload, true);
+}
+
+void MqttFace::lineChanged(int line, const LineStatus& status)
+{
+    const QByteArray payload = lineStatusPayload(status);
+    QMutexLocker lock(&mutex_);
+    publish(lineStatusTopic(config_.prefix, gateway_.config().lines.at(line).name), payload, true);
+}
+
+void MqttFace::publishEverything()
+{
+    publish(gatewayStatusTopic(config_.prefix), QByteArray("online"), true);
+    const QVector<LineSnapshot> lines = gateway_.snapshot();
+    for (int l = 0; l < lines.size(); ++l) {
+        const LineConfig& line = gateway_.config().lines.at(l);
+        publish(lineStatusTopic(config_.prefix, line.name), lineStatusPayload(lines.at(l).status), true);
+        for (int t = 0; t < lines.at(l).tags.size(); ++t) {
+            const TagState& state = lines.at(l).tags.at(t);
+            if (state.quality != Quality::Waiting)
+                publish(tagTopic(config_.prefix, line.name, line.tags.at(t).name), tagPayload(state), true);
+        }
+    }
+}
+
+void MqttFace::publish(const QString& topic, const QByteArray& payload, bool retain)
+{
+    // Nothing is queued while the broker is away: everything is published
+    // again on the next connection.
+    if (!connected_ || stopping_)
+        return;
+    const QByteArray name = topicBytes(topic);
+    const int code = mosquitto_publish(client_, nullptr, name.constData(), payload.size(), payload.constData(),
+                                       config_.qos, retain);
+    if (code == MOSQ_ERR_SUCCESS)
+        ++published_;
+}

@@ -1,0 +1,256 @@
+// The gateway's configuration file: what a good file gives, and for every
+// kind of mistake the message a person reads, with file, line and column.
+
+#include "config_reader.h"
+
+#include "support/qt_printers.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const char* const kFile = "plant.yaml";
+
+QStringList errorsOf(const char* text)
+{
+    GatewayConfig config;
+    QStringList errors;
+    parseGatewayConfig(QByteArray(text), QLatin1String(kFile), &config, &errors);
+    return errors;
+}
+
+TEST(ConfigReader, AGoodFileGivesEveryLineTagAndSetting)
+{
+    const char* text = R"(
+mqtt:
+  url: mqtt://[::1]:1884
+  prefix: site/plant1
+  client_id: tavrin-gw1
+  username: gw
+  password: secret
+  qos: 0
+lines:
+  - name: press1
+    port: tcp:192.0.2.10:4001
+    baud: 19200
+    timeout_ms: 50
+    retries: 2
+    block_size: 8
+    probe: false
+    tags:
+      - { name: speed,    address: D100 }
+      - { name: total,    address: D200, format: int32 }
+      - { name: running,  address: M0 }
+      - { name: setpoint, address: D300, format: float, writable: true, deadband: 0.5 }
+      - { name: inputs,   address: X0, count: 8 }
+  - name: oven
+    port: /dev/ttyUSB0
+    tags:
+      - name: counter
+        address: 32CV200
+)";
+    GatewayConfig config;
+    QStringList errors;
+    ASSERT_TRUE(parseGatewayConfig(QByteArray(text), QLatin1String(kFile), &config, &errors)) << errors.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(config.mqtt.host, QStringLiteral("::1"));
+    EXPECT_EQ(config.mqtt.port, 1884);
+    EXPECT_FALSE(config.mqtt.tls);
+    EXPECT_EQ(config.mqtt.prefix, QStringLiteral("site/plant1"));
+    EXPECT_EQ(config.mqtt.clientId, QStringLiteral("tavrin-gw1"));
+    EXPECT_EQ(config.mqtt.username, QStringLiteral("gw"));
+    EXPECT_EQ(config.mqtt.password, QStringLiteral("secret"));
+    EXPECT_EQ(config.mqtt.qos, 0);
+    ASSERT_EQ(config.lines.size(), 2);
+
+    const LineConfig& press = config.lines.at(0);
+    EXPECT_EQ(press.name, QStringLiteral("press1"));
+    EXPECT_EQ(press.settings.port.kind, LineKind::Tcp);
+    EXPECT_EQ(press.settings.port.host, QStringLiteral("192.0.2.10"));
+    EXPECT_EQ(press.settings.port.port, 4001);
+    EXPECT_EQ(press.settings.baud, 19200);
+    EXPECT_EQ(press.settings.answerAllowanceMs, 50);
+    EXPECT_EQ(press.settings.retries, 2);
+    EXPECT_EQ(press.settings.blockSize, 8);
+    EXPECT_FALSE(press.settings.probe);
+    ASSERT_EQ(press.tags.size(), 5);
+
+    struct Expected {
+        const char* name;
+        const char* regName;
+        int index;
+        int registers;
+        ValueFormat format;
+        int count;
+        bool writable;
+        double deadband;
+    };
+    const Expected expected[] = {
+        {"speed", "D", 100, 1, ValueFormat::Int16, 1, false, 0},
+        {"total", "D", 200, 2, ValueFormat::Int32, 1, false, 0},
+        {"running", "M", 0, 1, ValueFormat::Bit, 1, false, 0},
+        {"setpoint", "D", 300, 2, ValueFormat::Float, 1, true, 0.5},
+        {"inputs", "X", 0, 8, ValueFormat::Bit, 8, false, 0},
+    };
+    for (int i = 0; i < press.tags.size(); ++i) {
+        const TagConfig& tag = press.tags.at(i);
+        const Expected& e = expected[i];
+        SCOPED_TRACE(e.name);
+        EXPECT_EQ(tag.name, QLatin1String(e.name));
+        EXPECT_EQ(tag.address.regName, QLatin1String(e.regName));
+        EXPECT_EQ(tag.address.index, e.index);
+        EXPECT_EQ(tag.address.registers, e.registers);
+        EXPECT_EQ(tag.format, e.format);
+        EXPECT_EQ(tag.count, e.count);
+        EXPECT_EQ(tag.writable, e.writable);
+        EXPECT_EQ(tag.deadband, e.deadband);
+    }
+
+    const LineConfig& oven = config.lines.at(1);
+    EXPECT_EQ(oven.settings.port.kind, LineKind::Serial);
+    EXPECT_EQ(oven.settings.port.path, QStringLiteral("/dev/ttyUSB0"));
+    EXPECT_EQ(oven.settings.baud, 9600);
+    EXPECT_EQ(oven.settings.blockSize, DefaultBlockSize);
+    EXPECT_TRUE(oven.settings.probe);
+    ASSERT_EQ(oven.tags.size(), 1);
+    EXPECT_EQ(oven.tags.at(0).address.regName, QStringLiteral("32CV"));
+    EXPECT_EQ(oven.tags.at(0).format, ValueFormat::Int32);
+}
+
+struct MistakeRow {
+    const char* name;
+    const char* text;
+    const char* message; // the one message expected
+};
+
+// The good file above with one mistake each.
+const MistakeRow kMistakes[] = {
+    {"NotYaml", "mqtt: [1, 2\n", "plant.yaml:2:1: not YAML: end of sequence flow not found"},
+    {"Empty", "", "plant.yaml: the file holds nothing: expected the sections mqtt: and lines:"},
+    {"NotAMapping", "- 1\n", "plant.yaml:1:1: expected the sections mqtt: and lines: as keys and values (key: value)"},
+    {"UnknownSection",
+     "mqtt: {prefix: p}\nlines: [{name: a, port: /dev/ttyS0, tags: [{name: t, address: D0}]}]\nmodbus: {port: 502}\n",
+     "plant.yaml:3:1: unknown key \"modbus\" in the file; accepted are mqtt, lines"},
+    {"MissingLines", "mqtt: {prefix: p}\n", "plant.yaml:1:1: the file lacks \"lines\""},
+    {"MissingPrefix", "mqtt: {url: mqtt://127.0.0.1}\nlines: [{name: a, port: /dev/ttyS0, tags: [{name: t, address: D0}]}]\n",
+     "plant.yaml:1:7: mqtt: lacks \"prefix\""},
+    {"UnknownMqttKey",
+     "mqtt:\n  prefix: p\n  passwd: x\nlines: [{name: a, port: /dev/ttyS0, tags: [{name: t, address: D0}]}]\n",
+     "plant.yaml:3:3: unknown key \"passwd\" in mqtt:; accepted are url, prefix, client_id, username, password, "
+     "ca_file, cert_file, key_file, qos, keepalive_s"},
+    {"WrongScheme", "mqtt: {url: http://127.0.0.1, prefix: p}\nlines: [{name: a, port: /dev/ttyS0, tags: [{name: t, address: D0}]}]\n",
+     "plant.yaml:1:13: url \"http://127.0.0.1\": expected mqtt://HOST[:PORT] or mqtts://HOST[:PORT]"},
+    {"UserInUrl", "mqtt: {url: mqtt://u:p@127.0.0.1, prefix: p}\nlines: [{name: a, port: /dev/ttyS0, tags: [{name: t, address: D0}]}]\n",
+     "plant.yaml:1:13: url \"mqtt://u:p@127.0.0.1\": expected mqtt://HOST[:PORT] or mqtts://HOST[:PORT]; give the "
+     "user and password as username: and password:"},
+    {"WildcardInPrefix", "mqtt: {prefix: plant/#}\nlines: [{name: a, port: /dev/ttyS0, tags: [{name: t, address: D0}]}]\n",
+     "plant.yaml:1:16: prefix \"plant/#\": expected one or more levels of letters, digits, '_', '-' and '.', at most "
+     "64, '/' between them"},
+    {"PasswordAlone", "mqtt: {prefix: p, password: x}\nlines: [{name: a, port: /dev/ttyS0, tags: [{name: t, address: D0}]}]\n",
+     "plant.yaml:1:29: a password needs a username"},
+    {"CaFileWithoutTls", "mqtt: {prefix: p, ca_file: /dev/null}\nlines: [{name: a, port: /dev/ttyS0, tags: [{name: t, address: D0}]}]\n",
+     "plant.yaml:1:28: ca_file \"/dev/null\": no readable file there"},
+    {"QosOutOfRange", "mqtt: {prefix: p, qos: 3}\nlines: [{name: a, port: /dev/ttyS0, tags: [{name: t, address: D0}]}]\n",
+     "plant.yaml:1:24: qos \"3\": expected a whole number from 0 to 2"},
+    {"LinesNotAList", "mqtt: {prefix: p}\nlines: {name: a}\n",
+     "plant.yaml:2:8: lines: expected a list of PLC lines, each \"- name: ...\""},
+    {"LineWithoutPort", "mqtt: {prefix: p}\nlines:\n  - name: a\n    tags: [{name: t, address: D0}]\n",
+     "plant.yaml:3:5: a line lacks \"port\""},
+    {"BadTcpPort", "mqtt: {prefix: p}\nlines:\n  - {name: a, port: \"tcp:host\", tags: [{name: t, address: D0}]}\n",
+     "plant.yaml:3:21: bad port \"tcp:host\": expected tcp:HOST:PORT with a port of 1 to 65535, an IPv6 host in brackets "
+     "(tcp:[::1]:5020)"},
+    {"BaudNotANumber", "mqtt: {prefix: p}\nlines:\n  - {name: a, port: /dev/ttyS0, baud: fast, tags: [{name: t, address: D0}]}\n",
+     "plant.yaml:3:39: baud \"fast\": expected a whole number from 300 to 4000000"},
+    {"BlockSizeTooLarge", "mqtt: {prefix: p}\nlines:\n  - {name: a, port: /dev/ttyS0, block_size: 18, tags: [{name: t, address: D0}]}\n",
+     "plant.yaml:3:45: block_size \"18\": expected a whole number from 2 to 17"},
+    {"ProbeNotABool", "mqtt: {prefix: p}\nlines:\n  - {name: a, port: /dev/ttyS0, probe: maybe, tags: [{name: t, address: D0}]}\n",
+     "plant.yaml:3:40: probe \"maybe\": expected true or false"},
+    {"ReservedLineName", "mqtt: {prefix: p}\nlines:\n  - {name: gateway, port: /dev/ttyS0, tags: [{name: t, address: D0}]}\n",
+     "plant.yaml:3:12: line name \"gateway\" is taken by the gateway's own topics"},
+    {"LineNameWithSlash", "mqtt: {prefix: p}\nlines:\n  - {name: a/b, port: /dev/ttyS0, tags: [{name: t, address: D0}]}\n",
+     "plant.yaml:3:12: line name \"a/b\": expected letters, digits, '_', '-' and '.', at most 64"},
+    {"TwoLinesOneName",
+     "mqtt: {prefix: p}\nlines:\n  - {name: a, port: /dev/ttyS0, tags: [{name: t, address: D0}]}\n"
+     "  - {name: a, port: /dev/ttyS1, tags: [{name: t, address: D0}]}\n",
+     "plant.yaml:4:12: line name \"a\" is taken by the line on line 3"},
+    {"TwoLinesOnePort",
+     "mqtt: {prefix: p}\nlines:\n  - {name: a, port: /dev/ttyS0, tags: [{name: t, address: D0}]}\n"
+     "  - {name: b, port: /dev/ttyS0, tags: [{name: t, address: D0}]}\n",
+     "plant.yaml:4:21: port \"/dev/ttyS0\" is polled by the line on line 3 already: one PLC per port, one host per PLC"},
+    {"NoTags", "mqtt: {prefix: p}\nlines:\n  - {name: a, port: /dev/ttyS0, tags: []}\n",
+     "plant.yaml:3:39: tags: expected a list of tags, each \"- { name: ..., address: ... }\""},
+    {"UnknownTagKey", "mqtt: {prefix: p}\nlines:\n  - {name: a, port: /dev/ttyS0, tags: [{name: t, address: D0, holding: 5}]}\n",
+     "plant.yaml:3:63: unknown key \"holding\" in a tag; accepted are name, address, format, count, writable, deadband"},
+    {"TagKeyTwice", "mqtt: {prefix: p}\nlines:\n  - name: a\n    port: /dev/ttyS0\n    tags:\n      - name: t\n        address: D0\n        address: D1\n",
+     "plant.yaml:8:9: \"address\" is given twice in a tag (first on line 7)"},
+    {"ReservedTagName", "mqtt: {prefix: p}\nlines:\n  - {name: a, port: /dev/ttyS0, tags: [{name: status, address: D0}]}\n",
+     "plant.yaml:3:47: tag name \"status\" is taken by the gateway's own topics"},
+    {"TwoTagsOneName", "mqtt: {prefix: p}\nlines:\n  - name: a\n    port: /dev/ttyS0\n    tags:\n      - {name: t, address: D0}\n      - {name: t, address: D1}\n",
+     "plant.yaml:7:16: tag name \"t\" is taken by the tag on line 6"},
+    {"OctalInput", "mqtt: {prefix: p}\nlines:\n  - {name: a, port: /dev/ttyS0, tags: [{name: t, address: X18}]}\n",
+     "plant.yaml:3:59: address \"X18\": expected X0 to X377 (octal)"},
+    {"OutOfReach", "mqtt: {prefix: p}\nlines:\n  - {name: a, port: /dev/ttyS0, tags: [{name: t, address: M1600}]}\n",
+     "plant.yaml:3:59: address \"M1600\": out of the programming port's reach (M0 to M1535): a request for M1600 would "
+     "act on C64 instead"},
+    {"UnknownFormat", "mqtt: {prefix: p}\nlines:\n  - {name: a, port: /dev/ttyS0, tags: [{name: t, address: D0, format: int64}]}\n",
+     "plant.yaml:3:71: format \"int64\": accepted are bit, int16, uint16, int32, uint32, float, hex"},
+    {"FloatOnABit", "mqtt: {prefix: p}\nlines:\n  - {name: a, port: /dev/ttyS0, tags: [{name: t, address: M0, format: float}]}\n",
+     "plant.yaml:3:71: format float does not suit M0; accepted are bit"},
+    {"CountPastTheEnd", "mqtt: {prefix: p}\nlines:\n  - {name: a, port: /dev/ttyS0, tags: [{name: t, address: X370, count: 16}]}\n",
+     "plant.yaml:3:59: address with 16 registers: \"X370\": 16 registers from X370 run to X407, past "
+     "X377, the last"},
+    {"WritableInput", "mqtt: {prefix: p}\nlines:\n  - {name: a, port: /dev/ttyS0, tags: [{name: t, address: X0, writable: true}]}\n",
+     "plant.yaml:3:73: \"X0\": the inputs X are driven by the hardware and cannot be written"},
+    {"DeadbandOnABit", "mqtt: {prefix: p}\nlines:\n  - {name: a, port: /dev/ttyS0, tags: [{name: t, address: M0, deadband: 1}]}\n",
+     "plant.yaml:3:73: deadband: a bit tag has none; it applies to numbers"},
+    {"NegativeDeadband", "mqtt: {prefix: p}\nlines:\n  - {name: a, port: /dev/ttyS0, tags: [{name: t, address: D0, deadband: -1}]}\n",
+     "plant.yaml:3:73: deadband \"-1\": expected a number of 0 or more"},
+    {"TagNotAMapping", "mqtt: {prefix: p}\nlines:\n  - {name: a, port: /dev/ttyS0, tags: [D0]}\n",
+     "plant.yaml:3:40: expected a tag as keys and values (key: value)"},
+    {"ListWhereAValueGoes", "mqtt: {prefix: p}\nlines:\n  - {name: a, port: [1, 2], tags: [{name: t, address: D0}]}\n",
+     "plant.yaml:3:21: \"port\": expected a single value"},
+};
+
+class ConfigMistakes : public ::testing::TestWithParam<MistakeRow> {};
+
+TEST_P(ConfigMistakes, AreReportedWithFileLineAndWhatIsExpected)
+{
+    const MistakeRow& row = GetParam();
+    EXPECT_EQ(errorsOf(row.text), QStringList{QString::fromUtf8(row.message)});
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ConfigMistakes, ::testing::ValuesIn(kMistakes),
+                         [](const ::testing::TestParamInfo<MistakeRow>& info) { return std::string(info.param.name); });
+
+TEST(ConfigReader, ReportsEveryMistakeNotJustTheFirst)
+{
+    const QStringList errors = errorsOf("mqtt: {prefix: p, qos: 9}\nlines:\n"
+                                        "  - {name: a, port: /dev/ttyS0, baud: 0, tags: [{name: t, address: Q0}]}\n");
+    EXPECT_EQ(errors.size(), 3) << errors.join(QLatin1Char('\n')).toStdString();
+}
+
+TEST(ConfigReader, AFileThatCannotBeReadIsNamed)
+{
+    GatewayConfig config;
+    QStringList errors;
+    EXPECT_FALSE(readGatewayConfig(QStringLiteral("/nonexistent/plant.yaml"), &config, &errors));
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors.first().startsWith(QStringLiteral("/nonexistent/plant.yaml: cannot read the configuration: ")))
+        << errors.first().toStdString();
+}
+
+// Any bytes at all: a message or a configuration, never a crash.
+TEST(ConfigReader, SurvivesDeepNestingAndBinaryJunk)
+{
+    const QByteArray deep = QByteArray(100000, '[') + QByteArray(100000, ']');
+    const QByteArray junk("\x00\xff\xfe{{:\x01::\n\t- - -\"", 18);
+    for (const QByteArray& text : {deep, junk, QByteArray("lines: *unknown\n"), QByteArray("&a [*a]")}) {
+        GatewayConfig config;
+        QStringList errors;
+        EXPECT_FALSE(parseGatewayConfig(text, QLatin1String(kFile), &config, &errors));
+        EXPECT_FALSE(errors.isEmpty());
+    }
+}
+
+} // namespace

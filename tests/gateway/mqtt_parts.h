@@ -1,0 +1,185 @@
+#pragma once
+
+// The real parts around a gateway under test, each a child process started
+// by the test on loopback and stopped with it: a mosquitto broker with its
+// own temporary configuration on a free port, mosquitto_sub as the
+// independent subscriber, mosquitto_pub as the independent publisher, and
+// the built tool's gateway.
+
+#include "support/wait_until.h"
+
+#include <QFile>
+#include <QHash>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+
+#include <functional>
+
+inline quint16 freeLoopbackPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+inline bool acceptsConnections(quint16 port)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    return socket.waitForConnected(200);
+}
+
+struct Broker {
+    QTemporaryDir dir;
+    QProcess process;
+    quint16 port = 0;
+
+    ~Broker() { stop(); }
+
+    // On `at`, or on a free port when 0. True once it accepts connections.
+    bool start(quint16 at = 0)
+    {
+        port = at ? at : freeLoopbackPort();
+        const QString config = dir.filePath(QStringLiteral("mosquitto.conf"));
+        QFile file(config);
+        if (!file.open(QIODevice::WriteOnly))
+            return false;
+        file.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\npersistence false\n").arg(port).toUtf8());
+        file.close();
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(QStringLiteral("mosquitto"), {QStringLiteral("-c"), config});
+        return process.waitForStarted() && waitUntil([this] { return acceptsConnections(port); });
+    }
+
+    void stop()
+    {
+        if (process.state() == QProcess::NotRunning)
+            return;
+        process.terminate();
+        if (!process.waitForFinished(10000))
+            process.kill();
+        process.waitForFinished();
+    }
+};
+
+// mosquitto_sub on a topic filter, printing "TOPIC PAYLOAD" lines.
+struct Subscriber {
+    QProcess process;
+    QList<QPair<QString, QByteArray>> messages; // in the order they came
+
+    ~Subscriber()
+    {
+        process.kill();
+        process.waitForFinished();
+    }
+
+    void start(quint16 port, const QString& filter)
+    {
+        process.start(QStringLiteral("mosquitto_sub"),
+                      {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"), QString::number(port),
+                       QStringLiteral("-q"), QStringLiteral("1"), QStringLiteral("-v"), QStringLiteral("-t"), filter});
+        process.waitForStarted();
+    }
+
+    void take()
+    {
+        process.waitForReadyRead(5);
+        while (process.canReadLine()) {
+            const QByteArray line = process.readLine().trimmed();
+            const int space = line.indexOf(' ');
+            if (space > 0)
+                messages.append({QString::fromUtf8(line.left(space)), line.mid(space + 1)});
+        }
+    }
+
+    // The payload of the latest message on `topic` since message `from`, once `accept` likes it.
+    QByteArray waitFor(const QString& topic, const std::function<bool(const QByteArray&)>& accept, int from = 0,
+                       int boundMs = 20000)
+    {
+        QByteArray found;
+        waitUntil(
+            [&] {
+                take();
+                for (int i = messages.size() - 1; i >= from; --i) {
+                    if (messages.at(i).first == topic && accept(messages.at(i).second)) {
+                        found = messages.at(i).second;
+                        return true;
+                    }
+                }
+                return false;
+            },
+            boundMs);
+        return found;
+    }
+
+    // The last payload on `topic`, or nothing.
+    QByteArray latest(const QString& topic)
+    {
+        take();
+        for (int i = messages.size() - 1; i >= 0; --i) {
+            if (messages.at(i).first == topic)
+                return messages.at(i).second;
+        }
+        return QByteArray();
+    }
+};
+
+inline QJsonObject jsonObject(const QByteArray& payload)
+{
+    return QJsonDocument::fromJson(payload).object();
+}
+
+// mosquitto_pub, to its end.
+inline bool publish(quint16 port, const QString& topic, const QByteArray& payload, bool retain = false)
+{
+    QStringList arguments{QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"), QString::number(port),
+                          QStringLiteral("-q"), QStringLiteral("1"), QStringLiteral("-t"), topic,
+                          QStringLiteral("-m"), QString::fromUtf8(payload)};
+    if (retain)
+        arguments << QStringLiteral("-r");
+    QProcess process;
+    process.start(QStringLiteral("mosquitto_pub"), arguments);
+    return process.waitForFinished(10000) && process.exitCode() == 0;
+}
+
+// `tavrin gateway CONFIG` as a child process.
+struct GatewayProcess {
+    QProcess process;
+
+    ~GatewayProcess()
+    {
+        process.kill();
+        process.waitForFinished();
+    }
+
+    void start(const QString& configFile)
+    {
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(QStringLiteral(TAVRIN_TOOL_PATH), {QStringLiteral("gateway"), configFile});
+        process.waitForStarted();
+    }
+
+    // SIGTERM, as a service manager stops it; its exit code, -1 if it had to be killed.
+    int stop()
+    {
+        process.terminate();
+        if (!process.waitForFinished(30000)) {
+            process.kill();
+            process.waitForFinished();
+            return -1;
+        }
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    }
+
+    // Everything it has printed so far.
+    QString log()
+    {
+        printed += QString::fromUtf8(process.readAll());
+        return printed;
+    }
+    QString printed;
+};

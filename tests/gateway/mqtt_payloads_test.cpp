@@ -1,0 +1,139 @@
+// The MQTT face's topics and payloads: what it publishes, written out by
+// hand, and what it takes from a set topic, for every form and mistake.
+
+#include "mqtt_payloads.h"
+#include "topic_names.h"
+
+#include "support/qt_printers.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QDateTime kAt = QDateTime::fromString(QStringLiteral("2026-12-05T10:00:00.123Z"), Qt::ISODateWithMs);
+
+TEST(MqttPayloads, ATagsStateAsPublished)
+{
+    EXPECT_EQ(tagPayload(TagState{Quality::Good, 42, QString(), kAt}),
+              QByteArray(R"({"quality":"good","ts":"2026-12-05T10:00:00.123Z","value":42})"));
+    EXPECT_EQ(tagPayload(TagState{Quality::Good, QJsonArray{true, false}, QString(), kAt}),
+              QByteArray(R"({"quality":"good","ts":"2026-12-05T10:00:00.123Z","value":[true,false]})"));
+    // A bad tag carries no value: the last one read is not vouched for.
+    EXPECT_EQ(tagPayload(TagState{Quality::Bad, 42, QStringLiteral("the PLC refused the block"), kAt}),
+              QByteArray(R"({"error":"the PLC refused the block","quality":"bad","ts":"2026-12-05T10:00:00.123Z","value":null})"));
+}
+
+TEST(MqttPayloads, ALinesStatusAsPublished)
+{
+    EXPECT_EQ(lineStatusPayload(LineStatus{true, QString(), kAt}),
+              QByteArray(R"({"status":"online","ts":"2026-12-05T10:00:00.123Z"})"));
+    EXPECT_EQ(lineStatusPayload(LineStatus{false, QStringLiteral("line lost"), kAt}),
+              QByteArray(R"({"reason":"line lost","status":"offline","ts":"2026-12-05T10:00:00.123Z"})"));
+}
+
+TEST(MqttPayloads, AWritesResultCarriesItsIdBack)
+{
+    const QJsonValue none(QJsonValue::Undefined);
+    EXPECT_EQ(writeResultPayload(WriteResult{true, QString()}, none), QByteArray(R"({"ok":true})"));
+    EXPECT_EQ(writeResultPayload(WriteResult{false, QStringLiteral("no")}, none), QByteArray(R"({"error":"no","ok":false})"));
+    EXPECT_EQ(writeResultPayload(WriteResult{true, QString()}, QStringLiteral("a1")), QByteArray(R"({"id":"a1","ok":true})"));
+}
+
+struct SetRow {
+    const char* name;
+    QByteArray payload;
+    const char* value; // JSON; empty: refused with `error`
+    const char* id;    // JSON; empty: none
+    const char* error;
+};
+
+const char* const kForms = "expected a JSON value such as 42, true, 3.5, \"0x00FF\" or [1, 2], or {\"value\": ..., \"id\": ...}";
+
+const SetRow kSets[] = {
+    {"Number", "42", "42", "", ""},
+    {"Bool", "true", "true", "", ""},
+    {"String", "\"0x00FF\"", "\"0x00FF\"", "", ""},
+    {"Array", "[1, 2]", "[1,2]", "", ""},
+    {"Spaces", "  3.5\n", "3.5", "", ""},
+    {"Object", R"({"value": 7})", "7", "", ""},
+    {"ObjectWithId", R"({"value": 7, "id": "a1"})", "7", "\"a1\"", ""},
+    {"Empty", "", "", "", "the payload is not one JSON value; "},
+    {"Text", "abc", "", "", "the payload is not one JSON value; "},
+    {"TwoValues", "1, 2", "", "", "the payload is not one JSON value; "},
+    {"Unbalanced", "1]", "", "", "the payload is not one JSON value; "},
+    {"UnknownKey", R"({"val": 7})", "", "", "unknown key \"val\" in the payload; "},
+    {"NoValue", R"({"id": 7})", "", "", "the payload lacks \"value\"; "},
+};
+
+class SetPayloads : public ::testing::TestWithParam<SetRow> {};
+
+TEST_P(SetPayloads, AreReadOrRefusedWithWhatIsAccepted)
+{
+    const SetRow& row = GetParam();
+    SetRequest request;
+    QString error;
+    const bool ok = parseSetPayload(row.payload, &request, &error);
+    const QString expectedError = *row.error ? QLatin1String(row.error) + QLatin1String(kForms) : QString();
+    EXPECT_EQ(ok, *row.value != 0);
+    EXPECT_EQ(error, expectedError);
+    if (!ok)
+        return;
+    const auto json = [](const char* text) { return QJsonDocument::fromJson(QByteArray("[") + text + "]").array().at(0); };
+    EXPECT_EQ(request.value, json(row.value));
+    EXPECT_EQ(request.id, *row.id ? json(row.id) : QJsonValue(QJsonValue::Undefined));
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, SetPayloads, ::testing::ValuesIn(kSets),
+                         [](const ::testing::TestParamInfo<SetRow>& info) { return std::string(info.param.name); });
+
+TEST(SetPayloads, ATooLargePayloadIsRefusedUnread)
+{
+    SetRequest request;
+    QString error;
+    EXPECT_FALSE(parseSetPayload(QByteArray(70000, '1'), &request, &error));
+    EXPECT_EQ(error, QStringLiteral("the payload has 70000 bytes; a write takes at most 65536"));
+}
+
+TEST(TopicNames, TheLayoutUnderThePrefix)
+{
+    const QString p = QStringLiteral("site/plant1");
+    EXPECT_EQ(gatewayStatusTopic(p), QStringLiteral("site/plant1/gateway/status"));
+    EXPECT_EQ(lineStatusTopic(p, QStringLiteral("press1")), QStringLiteral("site/plant1/press1/status"));
+    EXPECT_EQ(tagTopic(p, QStringLiteral("press1"), QStringLiteral("speed")), QStringLiteral("site/plant1/press1/speed"));
+    EXPECT_EQ(setTopic(p, QStringLiteral("press1"), QStringLiteral("speed")), QStringLiteral("site/plant1/press1/speed/set"));
+    EXPECT_EQ(setResultTopic(p, QStringLiteral("press1"), QStringLiteral("speed")),
+              QStringLiteral("site/plant1/press1/speed/set/result"));
+    EXPECT_EQ(setSubscription(p), QStringLiteral("site/plant1/+/+/set"));
+}
+
+struct SetTopicRow {
+    const char* topic;
+    const char* line; // empty: not a set topic
+    const char* tag;
+};
+
+TEST(TopicNames, OnlyATagsSetTopicIsAWrite)
+{
+    const SetTopicRow rows[] = {
+        {"plant1/press1/speed/set", "press1", "speed"},
+        {"plant1/press1/speed", "", ""},
+        {"plant1/press1/speed/set/result", "", ""},
+        {"plant1/press1/set", "", ""},
+        {"plant2/press1/speed/set", "", ""},
+        {"plant1x/press1/speed/set", "", ""},
+        {"plant1//speed/set", "", ""},
+    };
+    for (const SetTopicRow& row : rows) {
+        QString line;
+        QString tag;
+        const bool isSet = parseSetTopic(QLatin1String(row.topic), QStringLiteral("plant1"), &line, &tag);
+        EXPECT_EQ(isSet, *row.line != 0) << row.topic;
+        EXPECT_EQ(line, QLatin1String(row.line)) << row.topic;
+        EXPECT_EQ(tag, QLatin1String(row.tag)) << row.topic;
+    }
+}
+
+} // namespace

@@ -1,0 +1,176 @@
+// A tag's value between the module's bytes and JSON, both ways, and when a
+// new value is worth publishing. Expected bytes are worked out by hand: low
+// byte first, low word first, IEEE 754 for floats.
+
+#include "tag_value.h"
+
+#include "support/qt_printers.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TagConfig makeTag(const char* address, ValueFormat format, int count = 1)
+{
+    TagConfig tag;
+    tag.format = format;
+    tag.count = count;
+    VariableAddress first;
+    QString error;
+    EXPECT_TRUE(parseVariableAddress(QLatin1String(address), 1, &first, &error)) << error.toStdString();
+    const int registers = count * registersPerValue(format, first.type->element);
+    EXPECT_TRUE(parseVariableAddress(QLatin1String(address), registers, &tag.address, &error)) << error.toStdString();
+    return tag;
+}
+
+QJsonValue json(const char* text)
+{
+    return QJsonDocument::fromJson(QByteArray("[") + text + "]").array().at(0);
+}
+
+QByteArray bytes(std::initializer_list<int> values)
+{
+    QByteArray out;
+    for (int v : values)
+        out += static_cast<char>(v);
+    return out;
+}
+
+struct ReadRow {
+    const char* name;
+    const char* address;
+    ValueFormat format;
+    int count;
+    QByteArray bytes;
+    const char* json;
+};
+
+const ReadRow kReads[] = {
+    {"Int16", "D100", ValueFormat::Int16, 1, bytes({0x2A, 0x00}), "42"},
+    {"Int16Negative", "D100", ValueFormat::Int16, 1, bytes({0xFF, 0xFF}), "-1"},
+    {"Uint16", "D100", ValueFormat::Uint16, 1, bytes({0xFF, 0xFF}), "65535"},
+    {"Int32LowWordFirst", "D200", ValueFormat::Int32, 1, bytes({0xFE, 0xFF, 0xFF, 0xFF}), "-2"},
+    {"Int32Large", "D200", ValueFormat::Int32, 1, bytes({0x00, 0x00, 0x01, 0x00}), "65536"},
+    {"Uint32", "D200", ValueFormat::Uint32, 1, bytes({0xFF, 0xFF, 0xFF, 0xFF}), "4294967295"},
+    {"Float", "D300", ValueFormat::Float, 1, bytes({0x00, 0x00, 0x50, 0x40}), "3.25"},
+    {"FloatNegative", "D300", ValueFormat::Float, 1, bytes({0x00, 0x00, 0x20, 0xC1}), "-10"},
+    {"FloatNaN", "D300", ValueFormat::Float, 1, bytes({0x00, 0x00, 0xC0, 0x7F}), "\"NaN\""},
+    {"FloatInfinity", "D300", ValueFormat::Float, 1, bytes({0x00, 0x00, 0x80, 0xFF}), "\"-Infinity\""},
+    {"Hex", "D100", ValueFormat::Hex, 1, bytes({0xFF, 0x00}), "\"0x00FF\""},
+    {"BitOn", "M0", ValueFormat::Bit, 1, bytes({0x01}), "true"},
+    {"BitOff", "Y7", ValueFormat::Bit, 1, bytes({0x00}), "false"},
+    {"Bits", "X0", ValueFormat::Bit, 3, bytes({0x01, 0x00, 0x01}), "[true,false,true]"},
+    {"Words", "D10", ValueFormat::Int16, 2, bytes({0x01, 0x00, 0x02, 0x01}), "[1,258]"},
+    {"Counter32", "32CV200", ValueFormat::Int32, 1, bytes({0x9C, 0xFF, 0xFF, 0xFF}), "-100"},
+    {"DataBit", "D10.3", ValueFormat::Bit, 1, bytes({0x01}), "true"},
+};
+
+class TagValueReads : public ::testing::TestWithParam<ReadRow> {};
+
+TEST_P(TagValueReads, TurnTheModulesBytesIntoJson)
+{
+    const ReadRow& row = GetParam();
+    const TagConfig tag = makeTag(row.address, row.format, row.count);
+    EXPECT_EQ(tagValue(tag, row.bytes), json(row.json));
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, TagValueReads, ::testing::ValuesIn(kReads),
+                         [](const ::testing::TestParamInfo<ReadRow>& info) { return std::string(info.param.name); });
+
+struct WriteRow {
+    const char* name;
+    const char* address;
+    ValueFormat format;
+    int count;
+    const char* json;
+    QVector<QByteArray> values; // empty: refused with `error`
+    const char* error;
+};
+
+const WriteRow kWrites[] = {
+    {"Int16", "D100", ValueFormat::Int16, 1, "42", {bytes({0x2A, 0x00})}, ""},
+    {"Int16Negative", "D100", ValueFormat::Int16, 1, "-1", {bytes({0xFF, 0xFF})}, ""},
+    {"Int16WholeFloat", "D100", ValueFormat::Int16, 1, "7.0", {bytes({0x07, 0x00})}, ""},
+    {"Int16Fraction", "D100", ValueFormat::Int16, 1, "3.5", {}, "int16 takes a whole number"},
+    {"Int16TooLarge", "D100", ValueFormat::Int16, 1, "40000", {},
+     "int16 value \"40000\": expected a whole number from -32768 to 32767, or 0x0000 to 0xFFFF"},
+    {"Int16FromAString", "D100", ValueFormat::Int16, 1, "\"42\"", {}, "int16 takes a whole number"},
+    {"Uint16Negative", "D100", ValueFormat::Uint16, 1, "-1", {}, "uint16 value \"-1\": expected a whole number from 0 to 65535, or 0x0000 to 0xFFFF"},
+    {"Int32", "D200", ValueFormat::Int32, 1, "-2", {bytes({0xFE, 0xFF, 0xFF, 0xFF})}, ""},
+    {"Uint32Largest", "D200", ValueFormat::Uint32, 1, "4294967295", {bytes({0xFF, 0xFF, 0xFF, 0xFF})}, ""},
+    {"Uint32TooLarge", "D200", ValueFormat::Uint32, 1, "4294967296", {},
+     "uint32 value \"4294967296\": expected a whole number from 0 to 4294967295, or 0x00000000 to 0xFFFFFFFF"},
+    {"Float", "D300", ValueFormat::Float, 1, "3.25", {bytes({0x00, 0x00, 0x50, 0x40})}, ""},
+    {"FloatFromAWholeNumber", "D300", ValueFormat::Float, 1, "-10", {bytes({0x00, 0x00, 0x20, 0xC1})}, ""},
+    {"FloatBeyondItsRange", "D300", ValueFormat::Float, 1, "1e300", {},
+     "float value \"1e+300\": expected a number from -3.4e38 to 3.4e38, such as 3.25 or -1e-3"},
+    {"FloatFromABool", "D300", ValueFormat::Float, 1, "true", {}, "a float takes a number"},
+    {"HexString", "D100", ValueFormat::Hex, 1, "\"0x00FF\"", {bytes({0xFF, 0x00})}, ""},
+    {"HexNumber", "D100", ValueFormat::Hex, 1, "255", {bytes({0xFF, 0x00})}, ""},
+    {"HexTooLong", "D100", ValueFormat::Hex, 1, "\"0x10000\"", {}, "hex value \"0x10000\": expected up to 4 hex digits, 0x optional"},
+    {"BitTrue", "Y0", ValueFormat::Bit, 1, "true", {bytes({0x01})}, ""},
+    {"BitZero", "M5", ValueFormat::Bit, 1, "0", {bytes({0x00})}, ""},
+    {"BitTwo", "M5", ValueFormat::Bit, 1, "2", {}, "a bit takes true, false, 0 or 1"},
+    {"BitFromAString", "M5", ValueFormat::Bit, 1, "\"on\"", {}, "a bit takes true, false, 0 or 1"},
+    {"Array", "D10", ValueFormat::Int16, 2, "[1, 258]", {bytes({0x01, 0x00}), bytes({0x02, 0x01})}, ""},
+    {"ArrayTooShort", "D10", ValueFormat::Int16, 2, "[1]", {}, "this tag takes an array of 2 values"},
+    {"ArrayForAScalar", "D10", ValueFormat::Int16, 1, "[1]", {}, "int16 takes a whole number"},
+    {"ArrayWithABadValue", "M0", ValueFormat::Bit, 2, "[true, 5]", {}, "value 2 of 2: a bit takes true, false, 0 or 1"},
+    {"Null", "D100", ValueFormat::Int16, 1, "null", {}, "int16 takes a whole number"},
+};
+
+class TagValueWrites : public ::testing::TestWithParam<WriteRow> {};
+
+TEST_P(TagValueWrites, TurnJsonIntoTheModulesBytesOrSayWhatFits)
+{
+    const WriteRow& row = GetParam();
+    const TagConfig tag = makeTag(row.address, row.format, row.count);
+    QVector<QByteArray> values;
+    QString error;
+    const bool ok = encodeTagValue(tag, json(row.json), &values, &error);
+    EXPECT_EQ(ok, !row.values.isEmpty());
+    EXPECT_EQ(error, QLatin1String(row.error));
+    if (ok) {
+        EXPECT_EQ(values, row.values);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, TagValueWrites, ::testing::ValuesIn(kWrites),
+                         [](const ::testing::TestParamInfo<WriteRow>& info) { return std::string(info.param.name); });
+
+struct DeadbandRow {
+    const char* name;
+    const char* published;
+    const char* now;
+    double deadband;
+    bool differs;
+};
+
+const DeadbandRow kDeadbands[] = {
+    {"AnyChangeWithoutDeadband", "1", "2", 0, true},
+    {"SameWithoutDeadband", "1", "1", 0, false},
+    {"WithinDeadband", "10", "10.5", 0.5, false},
+    {"BeyondDeadband", "10", "10.6", 0.5, true},
+    {"DownBeyondDeadband", "10", "9", 0.5, true},
+    {"ArrayElementBeyond", "[1, 2]", "[1, 3]", 0.5, true},
+    {"ArrayWithin", "[1, 2]", "[1.2, 2.4]", 0.5, false},
+    {"BitChanged", "true", "false", 0, true},
+    {"NaNToNumber", "\"NaN\"", "1", 5, true},
+    {"HexChanged", "\"0x0001\"", "\"0x0002\"", 0, true},
+};
+
+class TagValueDeadbands : public ::testing::TestWithParam<DeadbandRow> {};
+
+TEST_P(TagValueDeadbands, DecideWhetherAValueIsPublished)
+{
+    const DeadbandRow& row = GetParam();
+    EXPECT_EQ(differsBeyond(json(row.published), json(row.now), row.deadband), row.differs);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, TagValueDeadbands, ::testing::ValuesIn(kDeadbands),
+                         [](const ::testing::TestParamInfo<DeadbandRow>& info) { return std::string(info.param.name); });
+
+} // namespace
