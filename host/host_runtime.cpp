@@ -28,6 +28,11 @@ constexpr qint32 CyclicBlockHostId = 0;
 // the runtime it is for, so that one callback serves every module copy.
 constexpr qint32 NoticeTagBase = 0x54617600;
 constexpr int NoticeSlots = 256;
+// How long a new polled set waits for the communication thread to take it:
+// one exchange, or a line being reopened.
+constexpr int PlanHandOverMs = 30000;
+// How often at most the measured turnaround is looked at for a new plan.
+constexpr qint64 ReplanCheckMs = 1000;
 // How long the thread waits when the module has nothing to send, unless
 // new work wakes it earlier.
 constexpr unsigned long IdleBackoffMs = 5;
@@ -192,11 +197,11 @@ void HostRuntime::run()
         finishStart(false, error);
         return;
     }
-    QElapsedTimer clock;
-    clock.start();
+    runClock_.start();
     {
         std::unique_lock<std::mutex> lock(stateMutex_);
         statistics_ = LineStatistics();
+        running_ = true;
     }
     finishStart(true, QString());
 
@@ -204,8 +209,9 @@ void HostRuntime::run()
     while (!stopRequested_) {
         {
             std::unique_lock<std::mutex> lock(stateMutex_);
-            statistics_.elapsedMs = clock.elapsed();
+            statistics_.elapsedMs = runClock_.elapsed();
         }
+        takePendingPlan();
         if (!line_->isConnected()) {
             recover();
             continue;
@@ -220,7 +226,13 @@ void HostRuntime::run()
         }
         lastCallFoundNothing = false;
         exchange(*frame);
+        replanIfTurnaroundMoved();
     }
+    {
+        std::unique_lock<std::mutex> lock(stateMutex_);
+        running_ = false;
+    }
+    takePendingPlan(); // a set given while the thread stopped
     line_->close();
     line_.reset();
 }
@@ -285,7 +297,10 @@ void HostRuntime::exchange(const RequestFrame& frame)
     if (end.hostId == CyclicBlockHostId)
         end.block = blockSpan(frame.Item.RegName, frame.Item.Addr, frame.Item.Count);
 
+    QElapsedTimer exchangeClock;
+    exchangeClock.start();
     const LineDiscipline::Exchange sent = discipline_.exchange(*line_, request, replyLength);
+    const qint64 exchangeUs = exchangeClock.nsecsElapsed() / 1000;
     traceDropped(sent.stale, "late, dropped before the request");
     if (!sent.sent) {
         // A dead line answers nothing; waiting out the timeout keeps the
@@ -302,6 +317,7 @@ void HostRuntime::exchange(const RequestFrame& frame)
         // Each request gets its own retries: the module counts failed
         // replies across requests until they pass the limit.
         setComInfoWord(comInfo_, ComInfoWord::RetryCount, 0);
+        measureTurnaround(exchangeUs, static_cast<int>(request.size() + sent.reply.size()));
     } else {
         end.failure = sent.sent ? describeReplyFailure(sent.reply, replyLength, sent.timeoutMs)
                                 : QStringLiteral("cannot send on %1: %2").arg(line_->name(), line_->failure());
@@ -320,7 +336,34 @@ void HostRuntime::exchange(const RequestFrame& frame)
         statistics_.bytesReceived += sent.reply.size();
         statistics_.wireTimeUs += LineTiming::wireTimeUs(request.size() + sent.reply.size(), settings_.baud);
     }
+    // A block built before the polled set changed speaks for no variable of
+    // the new set; a refused block of the planner's is split, not lost.
+    const bool transactionEnds = end.result != ReplyResend;
+    if (ignoreOpenTransaction_)
+        end.block.reset();
+    if (transactionEnds)
+        ignoreOpenTransaction_ = false;
+    transactionOpen_ = !transactionEnds;
+    const std::optional<PolledSpan> refused = end.block && end.refused && transactionEnds
+                                                      && settings_.planning == ReadPlanning::Cost
+                                                  ? end.block
+                                                  : std::nullopt;
+    if (refused)
+        end.block.reset(); // its variables wait for the halves
     settle(end);
+    if (refused)
+        isolateRefusal(*refused);
+    if (endOfOnePass())
+        applyPlan(PolledPlan()); // read once: nothing left to poll
+}
+
+bool HostRuntime::endOfOnePass()
+{
+    std::unique_lock<std::mutex> lock(stateMutex_);
+    if (!onePass_ || pendingPlan_ || appliedGeneration_ < planGeneration_ || !allSettled())
+        return false;
+    onePass_ = false;
+    return true;
 }
 
 void HostRuntime::noteLateReply()
@@ -420,6 +463,7 @@ void HostRuntime::recover()
     int backoffMs = FirstReopenMs;
     while (!stopRequested_) {
         failQueuedRequests(reason);
+        takePendingPlan(); // a new polled set waits for no line
         if (waitForWork(backoffMs))
             continue; // new work: fail it at once, then wait on
         QString error;
@@ -497,6 +541,12 @@ void HostRuntime::wake()
     workArrived_.notify_all();
 }
 
+void HostRuntime::wakeLocked()
+{
+    // Caller holds stateMutex_; the idle lock is only ever taken after it.
+    wake();
+}
+
 RequestId HostRuntime::track(qint32 hostId, qint32 hostSubId)
 {
     const RequestId id = requestId(hostId, hostSubId);
@@ -524,15 +574,16 @@ QString HostRuntime::refusal(const VariableAddress& variable) const
     return portReachError(variable);
 }
 
-int HostRuntime::setPolledVariables(const QList<VariableAddress>& variables)
+namespace {
+
+// The module's rule takes the host's records as they are: its own merge,
+// and reads that the host trims so they end on the last unit they need.
+QList<HostVarDef> moduleDefinitions(const QList<VariableAddress>& variables)
 {
     QList<HostVarDef> definitions;
-    QVector<int> refused;
     for (const VariableAddress& variable : variables) {
-        if (!portReachError(variable).isEmpty()) {
-            refused.append(static_cast<int>(definitions.size()));
+        if (!portReachError(variable).isEmpty())
             continue;
-        }
         HostVarDef definition;
         definition.AddrText = variable.addrText;
         definition.RegName = variable.regName;
@@ -557,27 +608,238 @@ int HostRuntime::setPolledVariables(const QList<VariableAddress>& variables)
             definition.Length = variable.registers - 1;
         definitions.append(definition);
     }
+    return definitions;
+}
+
+// The turnaround must move this much before a new plan is worth a look.
+bool movedEnough(qint64 nowUs, qint64 plannedUs)
+{
+    return std::abs(nowUs - plannedUs) > std::max<qint64>(1000, plannedUs / 4);
+}
+
+bool sameBlocks(const ReadPlan& a, const ReadPlan& b)
+{
+    if (a.blocks.size() != b.blocks.size())
+        return false;
+    for (int i = 0; i < a.blocks.size(); ++i) {
+        const ReadBlock& x = a.blocks.at(i);
+        const ReadBlock& y = b.blocks.at(i);
+        if (x.regName != y.regName || x.addr != y.addr || x.count != y.count)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+ReadCostModel HostRuntime::costModel(qint64 turnaroundUs) const
+{
+    ReadCostModel model;
+    model.baud = settings_.baud;
+    model.turnaroundUs = static_cast<qint32>(std::min<qint64>(turnaroundUs, std::numeric_limits<qint32>::max()));
+    return model;
+}
+
+HostRuntime::PolledPlan HostRuntime::planFor(const QList<VariableAddress>& variables, qint64 turnaroundUs,
+                                             const QSet<int>& atFault) const
+{
+    PolledPlan polled;
+    polled.variables = variables;
+    polled.turnaroundUs = turnaroundUs;
+    polled.atFault = atFault;
+    for (const VariableAddress& variable : variables)
+        polled.spans.append(variableSpan(variable));
+    if (settings_.planning == ReadPlanning::Module) {
+        polled.definitions = moduleDefinitions(variables);
+        return polled;
+    }
+    polled.plan = planReads(polled.spans, costModel(turnaroundUs), atFault);
+    return polled;
+}
+
+qint64 HostRuntime::plannedTurnaroundUs() const
+{
+    // Caller holds stateMutex_.
+    return settings_.turnaroundMs >= 0 ? qint64(settings_.turnaroundMs) * 1000 : statistics_.turnaroundUs;
+}
+
+int HostRuntime::setPolledVariables(const QList<VariableAddress>& variables)
+{
+    return setPolled(variables, false);
+}
+
+int HostRuntime::setPolled(const QList<VariableAddress>& variables, bool onePass)
+{
+    std::unique_lock<std::mutex> lock(stateMutex_);
+    PolledPlan plan = planFor(variables, plannedTurnaroundUs());
+    polled_ = variables;
+    onePass_ = onePass;
+    quality_.reset(variables);
+    for (int i = 0; i < variables.size(); ++i) {
+        const QString reach = portReachError(variables.at(i));
+        if (!reach.isEmpty())
+            quality_.refuse(i, reach);
+    }
+    plan.generation = ++planGeneration_;
+    if (!running_) {
+        lock.unlock();
+        applyPlan(plan);
+        return appliedBlocks_;
+    }
+    // The communication thread takes the plan between two exchanges, so that
+    // no frame built before it speaks for the new set.
+    pendingPlan_ = std::move(plan);
+    wakeLocked();
+    stateChanged_.wait_for(lock, std::chrono::milliseconds(PlanHandOverMs),
+                           [&] { return appliedGeneration_ >= planGeneration_ || !running_; });
+    return appliedGeneration_ >= planGeneration_ ? appliedBlocks_ : pendingPlan_->plan.frames();
+}
+
+void HostRuntime::takePendingPlan()
+{
+    std::optional<PolledPlan> plan;
     {
         std::unique_lock<std::mutex> lock(stateMutex_);
-        quality_.reset(variables);
-        for (int i = 0; i < variables.size(); ++i) {
-            const QString reach = portReachError(variables.at(i));
-            if (!reach.isEmpty())
-                quality_.refuse(i, reach);
+        plan.swap(pendingPlan_);
+    }
+    if (plan)
+        applyPlan(*plan);
+}
+
+void HostRuntime::applyPlan(const PolledPlan& plan)
+{
+    // Between two exchanges: the module takes no lock to append, so the
+    // cycle must not run meanwhile. A frame of the old blocks still waiting
+    // for its resend goes on, but it no longer speaks for the new set.
+    int blocks = plan.plan.frames();
+    if (settings_.planning == ReadPlanning::Module) {
+        blocks = module_->ReCreatReadVarList(plan.definitions);
+    } else {
+        module_->ReCreatReadVarList({});
+        for (const ReadBlock& block : plan.plan.blocks)
+            module_->AddListReadVar(readItem(block, settings_.station));
+    }
+    ignoreOpenTransaction_ = transactionOpen_;
+    plan_ = plan;
+    std::unique_lock<std::mutex> lock(stateMutex_);
+    ++statistics_.plans;
+    appliedBlocks_ = blocks;
+    appliedGeneration_ = std::max(appliedGeneration_, plan.generation);
+    stateChanged_.notify_all();
+}
+
+void HostRuntime::measureTurnaround(qint64 exchangeUs, int characters)
+{
+    const qint64 sampleUs = std::max<qint64>(0, exchangeUs - LineTiming::wireTimeUs(characters, settings_.baud));
+    std::unique_lock<std::mutex> lock(stateMutex_);
+    qint64& smoothed = statistics_.turnaroundUs;
+    // A moving average over about the last eight exchanges.
+    smoothed = statistics_.goodReplies == 0 ? sampleUs : smoothed + (sampleUs - smoothed) / 8;
+}
+
+void HostRuntime::replanIfTurnaroundMoved()
+{
+    if (settings_.planning == ReadPlanning::Module || settings_.turnaroundMs >= 0 || plan_.variables.isEmpty()
+        || plan_.split)
+        return;
+    const qint64 nowMs = runClock_.elapsed();
+    if (nowMs - lastReplanCheckMs_ < ReplanCheckMs)
+        return;
+    lastReplanCheckMs_ = nowMs;
+    qint64 turnaroundUs = 0;
+    {
+        std::unique_lock<std::mutex> lock(stateMutex_);
+        turnaroundUs = statistics_.turnaroundUs;
+        if (pendingPlan_ || !movedEnough(turnaroundUs, plan_.turnaroundUs))
+            return;
+    }
+    const PolledPlan replanned = planFor(plan_.variables, turnaroundUs, plan_.atFault);
+    if (sameBlocks(replanned.plan, plan_.plan)) {
+        plan_.turnaroundUs = turnaroundUs;
+        return;
+    }
+    TAVRIN_DEBUG(hostLog).noquote() << "turnaround" << turnaroundUs / 1000.0 << "ms: read blocks planned again";
+    applyPlan(replanned);
+}
+
+void HostRuntime::isolateRefusal(const PolledSpan& refused)
+{
+    // A planned block the PLC refused: split it, and when a block of one
+    // variable is refused, that variable is at fault and gets its own error.
+    int at = -1;
+    for (int i = 0; i < plan_.plan.blocks.size() && at < 0; ++i) {
+        const ReadBlock& block = plan_.plan.blocks.at(i);
+        const PolledSpan span = blockSpan(block.regName, block.addr, block.count);
+        if (span.area == refused.area && span.first == refused.first && span.end == refused.end)
+            at = i;
+    }
+    if (at < 0)
+        return;
+    // The blocks learnt so stay as they are: a new plan could join the
+    // halves again and meet the same refusal.
+    const ReadBlock block = plan_.plan.blocks.at(at);
+    PolledPlan next = plan_;
+    next.split = true;
+    next.plan.blocks.remove(at);
+    const QVector<ReadBlock> halves = splitRefusedBlock(block, plan_.spans);
+    for (int k = 0; k < halves.size(); ++k)
+        next.plan.blocks.insert(at + k, halves.at(k));
+    if (halves.isEmpty()) {
+        std::unique_lock<std::mutex> lock(stateMutex_);
+        for (const int variable : block.variables) {
+            next.atFault.insert(variable);
+            quality_.refuse(variable, QStringLiteral("the PLC refused the request (NAK)"));
         }
     }
-    const int blocks = module_->ReCreatReadVarList(definitions);
-    wake();
-    return blocks;
+    applyPlan(next);
 }
 
 VariableQuality HostRuntime::quality(int index) const
 {
     std::unique_lock<std::mutex> lock(stateMutex_);
+    return qualityLocked(index);
+}
+
+VariableQuality HostRuntime::qualityLocked(int index) const
+{
+    // Caller holds stateMutex_.
     VariableQuality quality = quality_.quality(index);
     if (health_.state == LineState::Lost && quality.quality != Quality::Bad)
         quality = {Quality::Bad, health_.reason};
     return quality;
+}
+
+QVector<VariableQuality> HostRuntime::readPass(const QList<VariableAddress>& variables, int timeoutMs)
+{
+    QList<VariableAddress> before;
+    {
+        std::unique_lock<std::mutex> lock(stateMutex_);
+        before = polled_;
+    }
+    // The communication thread stops polling the pass's blocks as soon as
+    // every variable is read or given up.
+    setPolled(variables, true);
+    QVector<VariableQuality> qualities(variables.size());
+    {
+        std::unique_lock<std::mutex> lock(stateMutex_);
+        stateChanged_.wait_for(lock, std::chrono::milliseconds(std::max(timeoutMs, 0)),
+                               [&] { return allSettled(); });
+        onePass_ = false;
+        for (int i = 0; i < variables.size(); ++i)
+            qualities[i] = qualityLocked(i);
+    }
+    setPolledVariables(before);
+    return qualities;
+}
+
+bool HostRuntime::allSettled() const
+{
+    // Caller holds stateMutex_.
+    for (int i = 0; i < quality_.size(); ++i) {
+        if (qualityLocked(i).quality == Quality::Waiting)
+            return false;
+    }
+    return true;
 }
 
 QVector<RequestId> HostRuntime::readOnce(const VariableAddress& variable)

@@ -16,6 +16,9 @@
 // - recovery: a lost line (a device server restarting, an adapter unplugged)
 //   is reopened with a capped back-off, and what was queued meanwhile fails
 //   with the reason instead of waiting or vanishing;
+// - read blocks planned by cost (read_planner.h) from a turnaround it
+//   measures, planned again when the turnaround moves, and a block the PLC
+//   refuses split until the variable at fault is found;
 // - quality per polled variable (polled_quality.h) and plain-word reasons
 //   for every failure;
 // - the port's reach (port_reach.h): a register the port cannot reach
@@ -31,13 +34,16 @@
 #include "line_settings.h"
 #include "line_statistics.h"
 #include "polled_quality.h"
+#include "read_planner.h"
 #include "tavrin.h"
 #include "variable_address.h"
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QThread>
 #include <QVector>
@@ -99,10 +105,16 @@ public:
     // Finishes the exchange in progress and closes the line.
     void stop();
 
-    // Replaces the polled set (ReCreatReadVarList); returns the number of
-    // read blocks the module made of it. Variables out of the port's reach
+    // Replaces the polled set; returns the number of read blocks planned for
+    // it (by the settings' ReadPlanning). The communication thread takes the
+    // new blocks between two exchanges. Variables out of the port's reach
     // are left out and marked bad.
     int setPolledVariables(const QList<VariableAddress>& variables);
+    // Reads the variables once through planned blocks, as polling does, and
+    // gives each one's quality once all were read or given up (Waiting for
+    // those `timeoutMs` left unread); the values are then in the image. The
+    // polled set is given back afterwards.
+    QVector<VariableQuality> readPass(const QList<VariableAddress>& variables, int timeoutMs);
     // The quality of polled variable `index` (in the order given last).
     VariableQuality quality(int index) const;
 
@@ -155,7 +167,32 @@ private:
         std::optional<PolledSpan> block; // a cyclic read block's registers
     };
 
+    // A polled set and the blocks planned for it.
+    struct PolledPlan {
+        QList<VariableAddress> variables;
+        QVector<PolledSpan> spans;
+        QList<HostVarDef> definitions; // the module's rule: its input
+        ReadPlan plan;                 // the planner's blocks
+        QSet<int> atFault;             // variables the PLC refused
+        qint64 turnaroundUs = 0;       // what the plan was priced with
+        bool split = false;            // blocks split after a refusal: kept as they are
+        qint64 generation = 0;         // which setPolledVariables made it
+    };
+
     static void completionNotice(qint32 tag, qint32 hostId, qint32 hostSubId, qint32 status);
+    PolledPlan planFor(const QList<VariableAddress>& variables, qint64 turnaroundUs,
+                       const QSet<int>& atFault = {}) const;
+    ReadCostModel costModel(qint64 turnaroundUs) const;
+    qint64 plannedTurnaroundUs() const; // caller holds stateMutex_
+    VariableQuality qualityLocked(int index) const; // caller holds stateMutex_
+    bool allSettled() const;                        // caller holds stateMutex_
+    bool endOfOnePass();
+    int setPolled(const QList<VariableAddress>& variables, bool onePass);
+    void applyPlan(const PolledPlan& plan);   // communication thread, between exchanges
+    void takePendingPlan();                   // communication thread
+    void measureTurnaround(qint64 exchangeUs, int characters);
+    void replanIfTurnaroundMoved();
+    void isolateRefusal(const PolledSpan& block);
 
     void run();
     bool openLine(QString* error);
@@ -176,6 +213,7 @@ private:
     void parkComInfo();
     void idle(bool retryAtOnce);
     void wake();
+    void wakeLocked();
     bool waitForWork(int ms);
     RequestId track(qint32 hostId, qint32 hostSubId);
     RequestId refuse(const QString& error);
@@ -196,6 +234,11 @@ private:
     std::unique_ptr<QThread> thread_;
     std::atomic<bool> stopRequested_{false};
     QVector<Notice> notices_;            // communication thread only
+    PolledPlan plan_;                    // communication thread only: the blocks the module polls
+    bool transactionOpen_ = false;       // communication thread only: a frame waits for its resend
+    bool ignoreOpenTransaction_ = false; // communication thread only: it was built before the plan
+    qint64 lastReplanCheckMs_ = 0;       // communication thread only
+    QElapsedTimer runClock_;             // communication thread only
     int lateRepliesNoted_ = 0;           // communication thread only
 
     mutable std::mutex stateMutex_;      // guards the members below it
@@ -206,6 +249,13 @@ private:
     LineHealth health_;
     QVector<LineEvent> events_;
     PolledQuality quality_;
+    QList<VariableAddress> polled_;      // the polled set as the caller gave it
+    std::optional<PolledPlan> pendingPlan_; // for the communication thread to take
+    bool running_ = false;               // the communication thread runs the cycle
+    bool onePass_ = false;               // readPass waits: stop polling once all are read
+    qint64 planGeneration_ = 0;          // polled sets given
+    qint64 appliedGeneration_ = 0;       // of them, the latest the communication thread took
+    int appliedBlocks_ = 0;              // and its read blocks
     bool startDone_ = false;
     bool startOk_ = false;
     QString startError_;

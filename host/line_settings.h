@@ -37,6 +37,10 @@ struct PortAddress {
 // (the built-in virtual PLC is what a caller chooses by giving no port).
 bool parsePortOption(const QString& text, PortAddress* address, QString* error);
 
+// How the polled variables become read blocks: priced by the read planner
+// (read_planner.h), or by the module's own rule (ReCreatReadVarList).
+enum class ReadPlanning { Cost, Module };
+
 struct LineSettings {
     PortAddress port;
     qint32 baud = 9600;
@@ -45,6 +49,8 @@ struct LineSettings {
     int blockSize = DefaultBlockSize;
     int station = 0;
     bool probe = true;            // ENQ before polling
+    ReadPlanning planning = ReadPlanning::Cost;
+    int turnaroundMs = -1;        // the planner's turnaround per frame; < 0: measured
 };
 
 // Makes the line the settings name. For the virtual PLC, `plc` is the PLC

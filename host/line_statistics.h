@@ -14,6 +14,9 @@ struct LineStatistics {
     qint64 lateReplies = 0;   // replies that came after their timeout and were dropped
     qint64 lineLosses = 0;    // times the line failed (a connection closed, an adapter gone)
     qint64 reconnects = 0;    // times it was reopened
+    qint64 turnaroundUs = 0;  // an exchange's time beyond its characters, smoothed: the PLC's answer
+                              // delay and the line's latency
+    qint64 plans = 0;         // read plans applied: the first, then re-plans and refused blocks split
     qint64 elapsedMs = 0;     // since the line opened
     qint64 wireTimeUs = 0;    // the characters each way at the line's baud rate
 

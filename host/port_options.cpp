@@ -44,6 +44,15 @@ void addLineOptions(QCommandLineParser& parser)
     parser.addOption({QStringLiteral("station"),
                       QStringLiteral("Station number given to the module's items. Default: 0."),
                       QStringLiteral("N"), QStringLiteral("0")});
+    parser.addOption({QStringLiteral("planner"),
+                      QStringLiteral("How variables become read blocks: cost (the fewest characters and waits "
+                                     "for the line) or module (the module's own merge, blocks of --block-size). "
+                                     "Default: cost."),
+                      QStringLiteral("cost|module"), QStringLiteral("cost")});
+    parser.addOption({QStringLiteral("turnaround-ms"),
+                      QStringLiteral("The PLC's answer delay plus the line's latency per frame, as the cost "
+                                     "planner prices it. Default: measured on the line."),
+                      QStringLiteral("MS")});
     parser.addOption({QStringLiteral("no-probe"),
                       QStringLiteral("Skip the ENQ probe that checks for a PLC before the first request.")});
 }
@@ -75,6 +84,16 @@ bool lineSettingsFromOptions(const QCommandLineParser& parser, LineSettings* set
     }
     settings->baud = baud;
     settings->probe = !parser.isSet(QStringLiteral("no-probe"));
+    const QString planner = optionValue(parser, "planner");
+    if (planner != QLatin1String("cost") && planner != QLatin1String("module")) {
+        *error = QStringLiteral("--planner \"%1\": accepted are cost and module").arg(planner);
+        return false;
+    }
+    settings->planning = planner == QLatin1String("module") ? ReadPlanning::Module : ReadPlanning::Cost;
+    settings->turnaroundMs = -1;
+    if (parser.isSet(QStringLiteral("turnaround-ms"))
+        && !boundedOption(parser, QStringLiteral("turnaround-ms"), 0, 10000, &settings->turnaroundMs, error))
+        return false;
     return true;
 }
 

@@ -14,24 +14,22 @@ const QString kCommand = QStringLiteral("read");
 
 QVector<VariableReport> readOnce(HostRuntime& runtime, const QList<ValueVariable>& variables)
 {
-    QList<QVector<RequestId>> requests;
+    QList<VariableAddress> addresses;
     for (const ValueVariable& variable : variables)
-        requests.append(runtime.readOnce(variable.address));
-    // Every request waits behind the ones queued before it.
-    const int waitMs = runtime.giveUpBudgetMs() * (static_cast<int>(requests.size()) + 1) + 2000;
+        addresses.append(variable.address);
+    // Every block may take its whole budget; there are never more blocks than variables.
+    const int waitMs = runtime.giveUpBudgetMs() * (static_cast<int>(addresses.size()) + 1) + 2000;
+    const QVector<VariableQuality> qualities = runtime.readPass(addresses, waitMs);
     QVector<VariableReport> reports;
     for (int i = 0; i < variables.size(); ++i) {
         VariableReport report;
         report.variable = variables.at(i);
-        for (const RequestId id : requests.at(i)) {
-            const RequestOutcome outcome = runtime.wait(id, waitMs);
-            if (!outcome.finished)
-                report.error = QStringLiteral("no completion notice in time");
-            else if (!outcome.good)
-                report.error = outcome.error;
-        }
-        if (report.good())
+        if (qualities.at(i).quality == Quality::Good)
             report.values = report.variable.valueTexts(runtime.values(report.variable.address));
+        else if (qualities.at(i).quality == Quality::Bad)
+            report.error = qualities.at(i).error;
+        else
+            report.error = QStringLiteral("not read in time");
         reports.append(report);
     }
     return reports;

@@ -64,16 +64,16 @@ bool planWrite(const QString& text, FormatChoice format, const WriteOptions& opt
     return true;
 }
 
-QVector<WriteResult> runWrites(HostRuntime& runtime, const QList<PlannedWrite>& writes, bool verify)
+QVector<WriteReport> runWrites(HostRuntime& runtime, const QList<PlannedWrite>& writes, bool verify)
 {
     const QVector<VariableReport> before = readOnce(runtime, variablesOf(writes));
     QVector<RequestId> ids;
     for (const PlannedWrite& write : writes)
         ids.append(runtime.queueWrite(write.variable.address, write.bytes));
     const int waitMs = runtime.giveUpBudgetMs() * (static_cast<int>(ids.size()) + 1) + 2000;
-    QVector<WriteResult> results;
+    QVector<WriteReport> results;
     for (int i = 0; i < writes.size(); ++i) {
-        WriteResult result;
+        WriteReport result;
         result.write = writes.at(i);
         result.oldValue = before.at(i).values.value(0);
         const RequestOutcome outcome = runtime.wait(ids.at(i), waitMs);
@@ -84,7 +84,7 @@ QVector<WriteResult> runWrites(HostRuntime& runtime, const QList<PlannedWrite>& 
     if (!verify)
         return results;
     QList<PlannedWrite> written;
-    for (const WriteResult& result : results) {
+    for (const WriteReport& result : results) {
         if (result.written)
             written.append(result.write);
     }
@@ -101,12 +101,12 @@ QVector<WriteResult> runWrites(HostRuntime& runtime, const QList<PlannedWrite>& 
     return results;
 }
 
-bool writeSucceeded(const WriteResult& result)
+bool writeSucceeded(const WriteReport& result)
 {
     return result.written && (!result.verified || result.readBack == result.write.parsedValue);
 }
 
-QString writeLine(const WriteResult& result)
+QString writeLine(const WriteReport& result)
 {
     const PlannedWrite& write = result.write;
     QString line = QStringLiteral("%1 = %2").arg(write.variable.address.registerText(0), write.parsedValue);
@@ -161,11 +161,11 @@ int runWriteCommand(const QStringList& arguments)
     auto runtime = startRuntime(commandLine.settings, nullptr, false, &error);
     if (!runtime)
         return failure(kCommand, error);
-    const QVector<WriteResult> results = runWrites(*runtime, writes, parser.isSet(QStringLiteral("verify")));
+    const QVector<WriteReport> results = runWrites(*runtime, writes, parser.isSet(QStringLiteral("verify")));
     runtime->stop();
     int exitCode = ExitOk;
     QTextStream& out = standardOutput();
-    for (const WriteResult& result : results) {
+    for (const WriteReport& result : results) {
         out << writeLine(result) << "\n";
         if (!writeSucceeded(result))
             exitCode = ExitFailed;

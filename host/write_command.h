@@ -26,7 +26,7 @@ struct WriteOptions {
 bool planWrite(const QString& text, FormatChoice format, const WriteOptions& options, PlannedWrite* write,
                QString* error);
 
-struct WriteResult {
+struct WriteReport {
     PlannedWrite write;
     QString oldValue;      // empty when it could not be read
     bool written = false;
@@ -37,10 +37,10 @@ struct WriteResult {
 
 // Reads the old values, queues every write in order, waits for each and,
 // when `verify`, reads each written value back.
-QVector<WriteResult> runWrites(HostRuntime& runtime, const QList<PlannedWrite>& writes, bool verify);
+QVector<WriteReport> runWrites(HostRuntime& runtime, const QList<PlannedWrite>& writes, bool verify);
 
 // "D100 = 16 (was 7): written", "... written, read back 16",
 // "... written, but reads back 15", "D100 = 16 (was 7): failed, no reply within 220 ms".
-QString writeLine(const WriteResult& result);
+QString writeLine(const WriteReport& result);
 // True when the write was acknowledged and, when verified, reads back as written.
-bool writeSucceeded(const WriteResult& result);
+bool writeSucceeded(const WriteReport& result);

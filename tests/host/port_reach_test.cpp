@@ -6,6 +6,7 @@
 // port's byte and bit ranges written out below, not taken from the module.
 
 #include "host_runtime.h"
+#include "recording_line.h"
 #include "request_decoder.h"
 #include "tool_process.h"
 #include "virtual_plc_line.h"
@@ -13,7 +14,6 @@
 #include "support/qt_printers.h"
 #include "support/wait_until.h"
 
-#include <QMutex>
 
 #include <gtest/gtest.h>
 
@@ -118,48 +118,6 @@ QString outside(const QByteArray& frame, const PortArea& area)
     return QStringLiteral("not a request (%1): %2").arg(request.problem, QString::fromLatin1(frame.toHex(' ')));
 }
 
-// Requests as the runtime's thread sends them, for the test's thread.
-class SentFrames {
-public:
-    void append(const QByteArray& frame)
-    {
-        QMutexLocker lock(&mutex_);
-        frames_.append(frame);
-    }
-    QVector<QByteArray> all() const
-    {
-        QMutexLocker lock(&mutex_);
-        return frames_;
-    }
-    int size() const { return static_cast<int>(all().size()); }
-
-private:
-    mutable QMutex mutex_;
-    QVector<QByteArray> frames_;
-};
-
-// The built-in virtual PLC, unpaced, with every request it is sent kept.
-class RecordingLine : public Line {
-public:
-    RecordingLine(std::shared_ptr<VirtualPlc> plc, SentFrames* sent)
-        : inner_(std::move(plc), LinePacing()), sent_(sent) {}
-    bool open(QString* error) override { return inner_.open(error); }
-    void close() override { inner_.close(); }
-    QByteArray discardInput() override { return inner_.discardInput(); }
-    QByteArray drainUntilQuiet(int quietMs, int limitMs) override { return inner_.drainUntilQuiet(quietMs, limitMs); }
-    bool send(const QByteArray& bytes) override
-    {
-        sent_->append(bytes);
-        return inner_.send(bytes);
-    }
-    QByteArray collect(int length, int timeoutMs) override { return inner_.collect(length, timeoutMs); }
-    QString name() const override { return inner_.name(); }
-
-private:
-    VirtualPlcLine inner_;
-    SentFrames* sent_;
-};
-
 // Each device's first and last addresses, alone and in runs that end on the
 // last register: whole bytes and words round outwards, never past the end.
 const char* const kEdges[] = {
@@ -178,7 +136,7 @@ protected:
         settings.answerAllowanceMs = 50;
         plc = std::make_shared<VirtualPlc>();
         runtime = std::make_unique<HostRuntime>(
-            [this] { return std::make_unique<RecordingLine>(plc, &sent); }, settings);
+            [this] { return std::make_unique<RecordingLine>(plc, LinePacing(), &sent); }, settings);
         QString error;
         ASSERT_TRUE(runtime->start(&error)) << error.toStdString();
     }

@@ -49,6 +49,13 @@ const struct {
      "-> 02 31 31 30 43 38 30 32 33 34 31 32 03 33 43 <STX>110C8023412<ETX>3C write 2 bytes at 0x10C8 (D100): 3412\n"},
     {"demo --seconds 2 --baud 115200", 0, "writes          3 confirmed, 0 failed\n"}, // D200, D300, Y7 at 1 s
     {"check D_bit 10.3", 0, "D_bit 10.3: valid, register index 163\n"},
+    // The gap D1..D6 costs 24 characters, a frame of its own 15: two blocks;
+    // the module's rule reads the span within its block size; a turnaround
+    // of 100 ms makes a frame dearer than any gap.
+    {"read D0 D7 --stats", 0, "  frames          2 ("},
+    {"read D0 D7 --planner module --block-size 8 --stats", 0, "  frames          1 ("},
+    {"read D0 D20 --turnaround-ms 100 --stats", 0, "  frames          1 ("},
+    {"read D0 --planner fast", 2, "--planner \"fast\": accepted are cost and module"},
     {"check M 5 --word --lang zh", 1, "M 5: 寄存器和地址类型不匹配!\n"},
     {"check M 1600", 0, "M 1600: valid, register index 1600\n  but out of the programming port's reach (M0 to M1535): "
                         "a request for M1600 would act on C64 instead; read, watch and write refuse it\n"},
@@ -76,6 +83,17 @@ const struct {
                          "act on M8034 instead"},
     {"watch M1600 --seconds 1", 2, "\"M1600\": out of the programming port's reach (M0 to M1535)"},
 };
+
+// 500 relays read once are one planned block of 63 bytes, not 500 requests.
+TEST(ToolRuns, FiveHundredRelaysReadOnceTakeOneFrame)
+{
+    QStringList arguments = {QStringLiteral("read"), QStringLiteral("--stats")};
+    for (int k = 0; k < 500; ++k)
+        arguments << QStringLiteral("M%1").arg(k);
+    const QString run = runTool(arguments);
+    EXPECT_TRUE(run.contains(QStringLiteral("M499 = 0\n")));
+    EXPECT_TRUE(run.contains(QStringLiteral("  frames          1 ("))) << run.right(400).toStdString();
+}
 
 TEST(ToolRuns, ExitCodeAndWhatTheyPrint)
 {
