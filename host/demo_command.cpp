@@ -74,12 +74,26 @@ bool buildVariables(QList<DemoVariable>* variables, QString* error)
     return true;
 }
 
+bool allRead(const HostRuntime& runtime, int variables)
+{
+    for (int i = 0; i < variables; ++i) {
+        if (runtime.quality(i).quality != Quality::Good)
+            return false;
+    }
+    return true;
+}
+
 QStringList tableLines(const HostRuntime& runtime, const QList<DemoVariable>& variables)
 {
     QStringList lines;
     lines << QStringLiteral("  %1 %2 %3").arg(QStringLiteral("Variable"), -14).arg(QStringLiteral("Value"), -18).arg(QStringLiteral("What it is"));
-    for (const DemoVariable& demo : variables) {
-        const QString values = demo.variable.valueTexts(runtime.values(demo.variable.address)).join(QLatin1Char(' '));
+    for (int i = 0; i < variables.size(); ++i) {
+        const DemoVariable& demo = variables.at(i);
+        // A value is shown only once it has been read: never the image's zeros.
+        const VariableQuality quality = runtime.quality(i);
+        const QString values = quality.quality == Quality::Good
+            ? demo.variable.valueTexts(runtime.values(demo.variable.address)).join(QLatin1Char(' '))
+            : quality.quality == Quality::Waiting ? QStringLiteral("(reading)") : QStringLiteral("(bad)");
         lines << QStringLiteral("  %1 %2 %3").arg(demo.label, -14).arg(values, -18).arg(demo.note);
     }
     const LineStatistics stats = runtime.statistics();
@@ -198,7 +212,7 @@ int runDemoCommand(const QStringList& arguments)
         if (inPlace && now >= nextRefresh) {
             printTable(tableLines(*runtime, variables), true, nextRefresh == 0);
             nextRefresh = now + RefreshIntervalMs;
-        } else if (!inPlace && now >= nextPlain && plainPrinted < PlainPrints - 1 && runtime->scanComplete()) {
+        } else if (!inPlace && now >= nextPlain && plainPrinted < PlainPrints - 1 && allRead(*runtime, variables.size())) {
             printTable(tableLines(*runtime, variables), false, true);
             ++plainPrinted;
             nextPlain = now + endMs / PlainPrints;

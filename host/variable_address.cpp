@@ -123,7 +123,7 @@ bool parseVariableAddress(const QString& text, int registers, VariableAddress* v
     parsed.registers = registers;
     parsed.type = &kind;
     if (qint64(index) + registers > kind.registers) {
-        *error = QStringLiteral("\"%1\": %2 registers from %3 run to %4, past %5, the last")
+        *error = QStringLiteral("\"%1\": %2 registers from %3 run to %4, past the last one, %5")
                      .arg(text)
                      .arg(registers)
                      .arg(parsed.registerText(0), parsed.registerText(registers - 1),

@@ -198,8 +198,8 @@ const MistakeRow kMistakes[] = {
     {"FloatOnABit", "mqtt: {prefix: p}\nlines:\n  - {name: a, port: /dev/ttyS0, tags: [{name: t, address: M0, format: float}]}\n",
      "plant.yaml:3:71: format float does not suit M0; accepted are bit"},
     {"CountPastTheEnd", "mqtt: {prefix: p}\nlines:\n  - {name: a, port: /dev/ttyS0, tags: [{name: t, address: X370, count: 16}]}\n",
-     "plant.yaml:3:59: address with 16 registers: \"X370\": 16 registers from X370 run to X407, past "
-     "X377, the last"},
+     "plant.yaml:3:59: address with 16 registers: \"X370\": 16 registers from X370 run to X407, past the "
+     "last one, X377"},
     {"WritableInput", "mqtt: {prefix: p}\nlines:\n  - {name: a, port: /dev/ttyS0, tags: [{name: t, address: X0, writable: true}]}\n",
      "plant.yaml:3:73: \"X0\": the inputs X are driven by the hardware and cannot be written"},
     {"DeadbandOnABit", "mqtt: {prefix: p}\nlines:\n  - {name: a, port: /dev/ttyS0, tags: [{name: t, address: M0, deadband: 1}]}\n",

@@ -29,7 +29,7 @@ const struct {
     {"D10.3", 1, "D_bit 10.3 163"},
     {"X370", 8, "X 370 248"},
     {"32cv200", 1, "32CV 200 0"},
-    {"X370", 9, "\"X370\": 9 registers from X370 run to X400, past X377, the last"},
+    {"X370", 9, "\"X370\": 9 registers from X370 run to X400, past the last one, X377"},
     {"M8256", 1, "\"M8256\": expected M0 to M1535, or M8000 to M8255"},
     {"D99999", 1, "\"D99999\": expected D0 to D7999, D8000 to D8255, or bits D0.0 to D7999.15"},
     {"X18", 1, "\"X18\": expected X0 to X377 (octal)"},
