@@ -739,6 +739,23 @@ void HostRuntime::measureTurnaround(qint64 exchangeUs, int characters)
 
 void HostRuntime::replanIfTurnaroundMoved()
 {
+    // Planning a large set takes longer than a frame: it runs beside the
+    // cycle, and its blocks are taken between two exchanges when ready.
+    if (replanned_.valid()) {
+        if (replanned_.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+            return;
+        const PolledPlan replanned = replanned_.get();
+        if (replanned.generation != plan_.generation || plan_.split)
+            return; // the set changed meanwhile
+        if (sameBlocks(replanned.plan, plan_.plan)) {
+            plan_.turnaroundUs = replanned.turnaroundUs;
+            return;
+        }
+        TAVRIN_DEBUG(hostLog).noquote() << "turnaround" << replanned.turnaroundUs / 1000.0
+                                        << "ms: read blocks planned again";
+        applyPlan(replanned);
+        return;
+    }
     if (settings_.planning == ReadPlanning::Module || settings_.turnaroundMs >= 0 || plan_.variables.isEmpty()
         || plan_.split)
         return;
@@ -753,13 +770,13 @@ void HostRuntime::replanIfTurnaroundMoved()
         if (pendingPlan_ || !movedEnough(turnaroundUs, plan_.turnaroundUs))
             return;
     }
-    const PolledPlan replanned = planFor(plan_.variables, turnaroundUs, plan_.atFault);
-    if (sameBlocks(replanned.plan, plan_.plan)) {
-        plan_.turnaroundUs = turnaroundUs;
-        return;
-    }
-    TAVRIN_DEBUG(hostLog).noquote() << "turnaround" << turnaroundUs / 1000.0 << "ms: read blocks planned again";
-    applyPlan(replanned);
+    replanned_ = std::async(std::launch::async,
+                            [this, variables = plan_.variables, turnaroundUs, atFault = plan_.atFault,
+                             generation = plan_.generation] {
+                                PolledPlan plan = planFor(variables, turnaroundUs, atFault);
+                                plan.generation = generation;
+                                return plan;
+                            });
 }
 
 void HostRuntime::isolateRefusal(const PolledSpan& refused)

@@ -52,6 +52,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -239,6 +240,7 @@ private:
     bool ignoreOpenTransaction_ = false; // communication thread only: it was built before the plan
     qint64 lastReplanCheckMs_ = 0;       // communication thread only
     QElapsedTimer runClock_;             // communication thread only
+    std::future<PolledPlan> replanned_;  // communication thread only: a plan made beside the cycle
     int lateRepliesNoted_ = 0;           // communication thread only
 
     mutable std::mutex stateMutex_;      // guards the members below it

@@ -1,5 +1,9 @@
 #include "read_planner.h"
 
+#include "line_timing.h"
+#include "port_protocol.h"
+#include "register_kinds.h"
+
 #include <algorithm>
 #include <array>
 #include <iterator>
@@ -8,10 +12,8 @@
 
 namespace {
 
-constexpr int BitsPerCharacter = 10;         // start, 7 data bits, even parity, stop
-constexpr int ReadRequestCharacters = 11;    // STX, command, 4 address, 2 count, ETX, 2 sum
-constexpr int ReplyFrameCharacters = 4;      // STX, ETX, 2 sum; and 2 characters a data byte
-constexpr int LargestByteCount = 255;        // the request's byte count is two hex digits
+using LineTiming::BitsPerCharacter;
+constexpr int LargestByteCount = Port::MaxBlockBytes; // the request's byte count is two hex digits
 constexpr qint32 LargestBaud = 10'000'000;
 constexpr qint32 LongestTurnaroundUs = 10'000'000;
 
@@ -25,14 +27,26 @@ struct ReadArea {
     int countOverCells;    // Count minus cells: 1 for 32CV, whose read asks 4 x Count - 4 bytes
 };
 
-// One row per device area, in the order the blocks are listed. Reach after
-// the port's byte map: M stops at M1535 (byte 0x01BF), S0-S999 fill 125 bytes.
-constexpr ReadArea ReadAreas[] = {
-    {"X", 8, 1, 256, 0},  {"Y", 8, 1, 256, 0},  {"M", 8, 1, 1536, 0}, {"SM", 8, 1, 256, 0},
-    {"S", 8, 1, 1000, 0}, {"T", 8, 1, 256, 0},  {"C", 8, 1, 256, 0},  {"D", 1, 2, 8000, 0},
-    {"SD", 1, 2, 256, 0}, {"TV", 1, 2, 256, 0}, {"CV", 1, 2, 200, 0}, {"32CV", 1, 4, 56, 1},
-};
-constexpr int AreaCount = static_cast<int>(std::size(ReadAreas));
+constexpr int AreaCount = RegisterKindCount - 1; // D_bit is read in D
+
+// The device areas, in the order the blocks are listed, from the host's
+// register table: every kind but D_bit, whose bits are read as D words.
+const std::array<ReadArea, AreaCount>& readAreas()
+{
+    static const std::array<ReadArea, AreaCount> areas = [] {
+        std::array<ReadArea, AreaCount> rows{};
+        int i = 0;
+        for (int k = 0; k < RegisterKindCount; ++k) {
+            const RegisterKind& kind = registerKinds()[k];
+            if (kind.id == RegisterKindId::DBit)
+                continue;
+            rows[size_t(i++)] = {kind.name, kind.readInBytes() ? 8 : 1, kind.readInBytes() ? 1 : kind.unitBytes,
+                                 kind.reachable, kind.element == ElementKind::DoubleWord ? 1 : 0};
+        }
+        return rows;
+    }();
+    return areas;
+}
 
 int areaIndex(const QString& name)
 {
@@ -41,7 +55,7 @@ int areaIndex(const QString& name)
     static const auto names = [] {
         std::array<QLatin1String, AreaCount> latin1;
         for (int i = 0; i < AreaCount; ++i)
-            latin1[size_t(i)] = QLatin1String(ReadAreas[i].name);
+            latin1[size_t(i)] = QLatin1String(readAreas()[size_t(i)].name);
         return latin1;
     }();
     for (int i = 0; i < AreaCount; ++i) {
@@ -123,7 +137,7 @@ Placement place(const PolledSpan& span, int byteLimit)
         placement.reason = QStringLiteral("no block read reaches a device area named \"%1\"").arg(span.area);
         return placement;
     }
-    const ReadArea& facts = ReadAreas[area];
+    const ReadArea& facts = readAreas()[size_t(area)];
     if (span.end <= span.first)
         placement.reason = QStringLiteral("spans no register");
     else if (span.first < 0 || span.end > facts.reachable)
@@ -301,7 +315,7 @@ ReadBlock halfBlock(const QVector<int>& part, const QVector<PolledSpan>& variabl
 
 qint64 blockReadCharacters(qint64 bytes)
 {
-    return ReadRequestCharacters + 2 * bytes + ReplyFrameCharacters;
+    return Port::ReadRequestLength + 2 * bytes + Port::DataReplyOverhead;
 }
 
 qint64 readBlockBytes(const ReadBlock& block)
@@ -309,8 +323,8 @@ qint64 readBlockBytes(const ReadBlock& block)
     const int area = areaIndex(block.regName);
     if (area < 0)
         return 0;
-    const CellRange cells = cellsOf(block, ReadAreas[area]);
-    return std::max<qint64>(0, (cells.end - cells.first) * ReadAreas[area].cellBytes);
+    const CellRange cells = cellsOf(block, readAreas()[size_t(area)]);
+    return std::max<qint64>(0, (cells.end - cells.first) * readAreas()[size_t(area)].cellBytes);
 }
 
 qint64 ReadPlan::characters() const
@@ -334,7 +348,7 @@ ReadPlan planReads(const QVector<PolledSpan>& variables, const ReadCostModel& mo
     const Weights weights = weightsOf(model);
     ReadPlan plan;
     std::vector<AreaDemand> demands;
-    for (const ReadArea& area : ReadAreas)
+    for (const ReadArea& area : readAreas())
         demands.emplace_back(reachableCells(area));
     const std::vector<Placement> placements =
         placeVariables(variables, weights.byteLimit, atFault, demands, plan.unplanned);
@@ -342,9 +356,9 @@ ReadPlan planReads(const QVector<PolledSpan>& variables, const ReadCostModel& mo
     std::vector<AreaBlocks> areas(AreaCount);
     for (size_t area = 0; area < areas.size(); ++area) {
         demands[area].settle();
-        areas[area] = {cheapestBlocks(demands[area], ReadAreas[area], weights), plan.frames()};
+        areas[area] = {cheapestBlocks(demands[area], readAreas()[size_t(area)], weights), plan.frames()};
         for (const CellRange& cells : areas[area].cells)
-            plan.blocks.append(blockOver(cells, ReadAreas[area]));
+            plan.blocks.append(blockOver(cells, readAreas()[size_t(area)]));
     }
     for (int i = 0; i < variables.size(); ++i) {
         const Placement& placement = placements[size_t(i)];
@@ -370,7 +384,7 @@ QVector<ReadBlock> splitRefusedBlock(const ReadBlock& refused, const QVector<Pol
     std::stable_sort(byAddress.begin(), byAddress.end(), [&variables](int a, int b) {
         return variables.at(a).first < variables.at(b).first;
     });
-    const ReadArea& facts = ReadAreas[area];
+    const ReadArea& facts = readAreas()[size_t(area)];
     const CellRange inside = cellsOf(refused, facts);
     const auto half = (byAddress.size() + 1) / 2;
     QVector<ReadBlock> halves;

@@ -3,6 +3,9 @@
 
 #include "tool_process.h"
 
+#include <QFile>
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -56,6 +59,7 @@ const struct {
     {"read D0 D7 --planner module --block-size 8 --stats", 0, "  frames          1 ("},
     {"read D0 D20 --turnaround-ms 100 --stats", 0, "  frames          1 ("},
     {"read D0 --planner fast", 2, "--planner \"fast\": accepted are cost and module"},
+    {"read --help", 0, "Usage: tavrin [options] read ADDR[@FORMAT][:COUNT]..."},
     {"check M 5 --word --lang zh", 1, "M 5: 寄存器和地址类型不匹配!\n"},
     {"check M 1600", 0, "M 1600: valid, register index 1600\n  but out of the programming port's reach (M0 to M1535): "
                         "a request for M1600 would act on C64 instead; read, watch and write refuse it\n"},
@@ -83,6 +87,42 @@ const struct {
                          "act on M8034 instead"},
     {"watch M1600 --seconds 1", 2, "\"M1600\": out of the programming port's reach (M0 to M1535)"},
 };
+
+// A serial port is locked by its device: a second tool that reaches it by
+// another name (a link, as /dev/serial/by-id/... are) is refused and told
+// who holds it.
+TEST(ToolPorts, ASerialPortInUseIsRefusedWhateverNameReachesIt)
+{
+    ServedPlc served(ServedOn::Pty, VirtualPlcOptions());
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("plc"));
+    ASSERT_TRUE(QFile::link(served.port(), link));
+    QProcess holder;
+    holder.start(QStringLiteral(TAVRIN_TOOL_PATH),
+                 toolWords(QStringLiteral("watch D0 --seconds 20 --port ") + served.port()));
+    ASSERT_TRUE(holder.waitForReadyRead(10000)); // it has the port: D0 is shown
+    const QString run = tavrin(QStringLiteral("read D0 --port ") + link);
+    EXPECT_TRUE(run.contains(QStringLiteral("serial port %1 (%2) is in use by tavrin (process ").arg(link, served.port())))
+        << run.toStdString();
+    EXPECT_TRUE(run.endsWith(QStringLiteral("exit 1")));
+    holder.kill();
+    holder.waitForFinished();
+}
+
+// A reader that goes away: the tool notices its output failing, stops and
+// says so, with exit 1.
+TEST(ToolPorts, AClosedPipeEndsTheWatchWithExitOne)
+{
+    QProcess shell;
+    shell.start(QStringLiteral("bash"),
+                {QStringLiteral("-c"), QStringLiteral("'%1' watch D0 --interval 20 --seconds 30 | head -1; "
+                                                      "echo \"exit ${PIPESTATUS[0]}\"")
+                                           .arg(QStringLiteral(TAVRIN_TOOL_PATH))});
+    ASSERT_TRUE(shell.waitForFinished(60000));
+    const QString printed = QString::fromUtf8(shell.readAllStandardOutput());
+    EXPECT_TRUE(printed.endsWith(QStringLiteral("exit 1\n"))) << printed.toStdString();
+    EXPECT_TRUE(shell.readAllStandardError().contains("tavrin watch: cannot write the output"));
+}
 
 // 500 relays read once are one planned block of 63 bytes, not 500 requests.
 TEST(ToolRuns, FiveHundredRelaysReadOnceTakeOneFrame)
