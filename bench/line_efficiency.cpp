@@ -1,5 +1,6 @@
 // Line efficiency: how close the host runtime comes to keeping a paced line
-// busy, and what the module's block compaction saves on the wire.
+// busy, what the module's block compaction saves on the wire, and how the
+// read planner's blocks compare with the module's rule, measured.
 //
 // For each block size the program first counts, through the module's entry
 // points and an in-process virtual PLC, the frames and characters of one
@@ -19,12 +20,14 @@
 // and the line, not the virtual PLC's wake-ups.
 //
 //   tavrin_line_efficiency [--bauds 9600,115200] [--block-sizes 4,8,16,32] [--count-sizes 4,8,10]
-//                          [--seconds 2] [--count-only] [--spread]
+//                          [--answer-delays 0,10] [--seconds 2] [--count-only] [--spread]
 
 #include "host_runtime.h"
 #include "host_variables.h"
 #include "line_settings.h"
+#include "line_timing.h"
 #include "module_scan.h"
+#include "read_planner.h"
 #include "pty_server.h"
 #include "pty_round_trip.h"
 #include "tavrin.h"
@@ -59,6 +62,14 @@ WireCost perVariableCost(const QList<HostVarDef>& vars, qint32 blockSize, Virtua
     return total;
 }
 
+// How one run polls the screen: the module's rule at a block size, or the
+// planner priced with a fixed turnaround; and the PLC's answer delay.
+struct Polling {
+    ReadPlanning planning = ReadPlanning::Module;
+    qint32 blockSize = DefaultBlockSize;
+    int answerDelayMs = 0;
+};
+
 struct Measurement {
     bool ok = false;
     QString error;
@@ -71,13 +82,13 @@ struct Measurement {
 // each whole scan, from one good-reply count that is a multiple of the
 // block count to the next, after one scan of warm-up.
 Measurement measureScans(const QList<VariableAddress>& screen, int framesPerScan, qint32 baud,
-                         qint32 blockSize, double seconds, double wireSecondsPerScan)
+                         const Polling& polling, double seconds, double wireSecondsPerScan)
 {
     Measurement result;
     VirtualPlc plc;
     ServerOptions lineOptions;
     lineOptions.pacing.baudRate = baud;
-    lineOptions.pacing.responseDelayUs = 0;
+    lineOptions.pacing.responseDelayUs = qint64(polling.answerDelayMs) * 1000;
     PtyServer pty(plc, lineOptions);
     if (!pty.open(&result.error))
         return result;
@@ -86,7 +97,9 @@ Measurement measureScans(const QList<VariableAddress>& screen, int framesPerScan
     settings.port.kind = LineKind::Serial; // the tool's own serial line, on the pseudo-terminal
     settings.port.path = pty.devicePath();
     settings.baud = baud;
-    settings.blockSize = blockSize;
+    settings.blockSize = polling.blockSize;
+    settings.planning = polling.planning;
+    settings.turnaroundMs = polling.answerDelayMs;
     settings.retries = 3;
     settings.probe = false;
     HostRuntime runtime([settings] { return makeLine(settings, nullptr, true); }, settings);
@@ -94,8 +107,9 @@ Measurement measureScans(const QList<VariableAddress>& screen, int framesPerScan
         return result;
     runtime.setPolledVariables(screen);
 
-    const int scans = std::max(3, static_cast<int>(std::ceil(seconds / wireSecondsPerScan)));
-    const qint64 budgetMs = static_cast<qint64>((scans + 2) * wireSecondsPerScan * 3000) + 5000;
+    const double scanSeconds = wireSecondsPerScan + framesPerScan * polling.answerDelayMs / 1e3;
+    const int scans = std::max(3, static_cast<int>(std::ceil(seconds / scanSeconds)));
+    const qint64 budgetMs = static_cast<qint64>((scans + 2) * scanSeconds * 3000) + 5000;
     QElapsedTimer clock;
     clock.start();
     // After one scan of warm-up, the scan time is the elapsed time over the
@@ -212,7 +226,8 @@ bool measureAll(const QList<VariableAddress>& screen, const QMap<int, WireCost>&
             if (cost.refused || cost.frames == 0)
                 continue; // the PLC refuses some of its frames: nothing to time
             const double wire = cost.wireSeconds(baud);
-            const Measurement m = measureScans(screen, cost.frames, baud, blockSizes[i], seconds, wire);
+            const Measurement m = measureScans(screen, cost.frames, baud, Polling{ReadPlanning::Module, blockSizes[i], 0},
+                                               seconds, wire);
             if (!m.ok) {
                 std::printf("  %6d  %5d  failed: %s\n", baud, blockSizes[i], qPrintable(m.error));
                 allMet = false;
@@ -231,6 +246,46 @@ bool measureAll(const QList<VariableAddress>& screen, const QMap<int, WireCost>&
         }
     }
     return allMet;
+}
+
+// The planner's blocks against the module's rule at block size 16, both
+// polled by the runtime over the paced line, with the PLC answering each
+// frame after its delay. The planner is priced with that delay as its
+// turnaround, as --turnaround-ms gives it (its own measurement comes to the
+// same after its first second on the line).
+void comparePlanner(const QList<VariableAddress>& screen, const WireCost& moduleCost, const QList<int>& bauds,
+                    const QList<int>& delaysMs, double seconds)
+{
+    std::printf("\nMeasured scans: the read planner against the module's rule (block size %d)\n", DefaultBlockSize);
+    std::printf("  %6s  %8s  %22s  %22s  %6s\n", "baud", "delay ms", "rule: frames/chars/ms", "planner: frames/chars/ms",
+                "saved");
+    QVector<PolledSpan> spans;
+    for (const VariableAddress& variable : screen)
+        spans.append(variableSpan(variable));
+    for (int baud : bauds) {
+        for (int delayMs : delaysMs) {
+            ReadCostModel model;
+            model.baud = baud;
+            model.turnaroundUs = delayMs * 1000;
+            const ReadPlan plan = planReads(spans, model);
+            const double planWire = LineTiming::wireTimeUs(plan.characters(), baud) / 1e6;
+            const Measurement rule = measureScans(screen, moduleCost.frames, baud,
+                                                  Polling{ReadPlanning::Module, DefaultBlockSize, delayMs}, seconds,
+                                                  moduleCost.wireSeconds(baud));
+            const Measurement planned = measureScans(screen, plan.frames(), baud,
+                                                     Polling{ReadPlanning::Cost, DefaultBlockSize, delayMs}, seconds,
+                                                     planWire);
+            if (!rule.ok || !planned.ok) {
+                std::printf("  %6d  %8d  failed: %s\n", baud, delayMs, qPrintable(rule.ok ? planned.error : rule.error));
+                continue;
+            }
+            std::printf("  %6d  %8d  %6d / %5lld / %7.1f  %6d / %5lld / %7.1f  %5.1f%%\n", baud, delayMs,
+                        moduleCost.frames, static_cast<long long>(moduleCost.characters), rule.secondsPerScan * 1e3,
+                        plan.frames(), static_cast<long long>(plan.characters()), planned.secondsPerScan * 1e3,
+                        100.0 * (1.0 - planned.secondsPerScan / rule.secondsPerScan));
+            std::fflush(stdout);
+        }
+    }
 }
 
 // The block sizes with the fewest characters per scan and with the
@@ -276,6 +331,9 @@ int main(int argc, char** argv)
     const QCommandLineOption countOption(QStringLiteral("count-sizes"),
                                          QStringLiteral("Block sizes to count the wire cost of."),
                                          QStringLiteral("list"), QStringLiteral("4,8,10,12,16,17,20,32"));
+    const QCommandLineOption delayOption(QStringLiteral("answer-delays"),
+                                         QStringLiteral("The PLC's answer delays, in ms, to compare the planner at."),
+                                         QStringLiteral("list"), QStringLiteral("0,10"));
     const QCommandLineOption secondsOption(QStringLiteral("seconds"),
                                            QStringLiteral("Time to measure each row (at least three scans)."),
                                            QStringLiteral("s"), QStringLiteral("2"));
@@ -283,7 +341,7 @@ int main(int argc, char** argv)
                                              QStringLiteral("Only count the wire cost; measure no scans."));
     const QCommandLineOption spreadOption(QStringLiteral("spread"),
                                           QStringLiteral("Let the host's and the PLC's threads run on any core."));
-    parser.addOptions({baudOption, blockOption, countOption, secondsOption, countOnlyOption, spreadOption});
+    parser.addOptions({baudOption, blockOption, countOption, delayOption, secondsOption, countOnlyOption, spreadOption});
     parser.process(app);
     QList<int> bauds = numberList(parser.value(baudOption));
     const QList<int> blockSizes = numberList(parser.value(blockOption));
@@ -320,6 +378,10 @@ int main(int argc, char** argv)
         else
             std::printf("\nThe host's and the PLC's threads run on any of the %d cores.\n", QThread::idealThreadCount());
         allMet = measureAll(screen, costs, bauds, blockSizes, seconds);
+        QList<int> delays;
+        for (const QString& part : parser.value(delayOption).split(QLatin1Char(','), Qt::SkipEmptyParts))
+            delays.append(part.trimmed().toInt());
+        comparePlanner(screen, scanCost(vars, DefaultBlockSize, countingPlc), bauds, delays, seconds);
     }
     printRecommendation(costs);
     return allMet ? 0 : 2;

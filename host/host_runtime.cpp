@@ -126,22 +126,32 @@ bool HostRuntime::start(QString* error)
     module_->ReCreatReadVarList({}); // forget a polled set an earlier runtime left behind
 
     stopRequested_ = false;
-    {
-        std::unique_lock<std::mutex> lock(stateMutex_);
-        startDone_ = false;
-    }
+    // The thread starts and ends under the state lock, so that a thread
+    // checker sees what was set up before it and what it did before it
+    // ended; QThread's own hand-overs happen out of its sight.
+    std::unique_lock<std::mutex> lock(stateMutex_);
+    startDone_ = false;
+    threadDone_ = false;
     thread_.reset(QThread::create([this] { run(); }));
     thread_->start();
-    std::unique_lock<std::mutex> lock(stateMutex_);
     stateChanged_.wait(lock, [this] { return startDone_; });
     if (startOk_)
         return true;
+    *error = startError_;
     lock.unlock();
+    joinThread();
+    parkComInfo();
+    return false;
+}
+
+void HostRuntime::joinThread()
+{
+    {
+        std::unique_lock<std::mutex> lock(stateMutex_);
+        stateChanged_.wait(lock, [this] { return threadDone_; });
+    }
     thread_->wait();
     thread_.reset();
-    parkComInfo();
-    *error = startError_;
-    return false;
 }
 
 void HostRuntime::parkComInfo()
@@ -161,8 +171,7 @@ void HostRuntime::stop()
         return;
     stopRequested_ = true;
     wake();
-    thread_->wait();
-    thread_.reset();
+    joinThread();
     parkComInfo();
     std::unique_lock<std::mutex> lock(stateMutex_);
     stateChanged_.notify_all();
@@ -189,6 +198,17 @@ bool HostRuntime::openLine(QString* error)
 }
 
 void HostRuntime::run()
+{
+    {
+        std::unique_lock<std::mutex> lock(stateMutex_); // what start() set up is seen from here
+    }
+    runCycle();
+    std::unique_lock<std::mutex> lock(stateMutex_);
+    threadDone_ = true;
+    stateChanged_.notify_all();
+}
+
+void HostRuntime::runCycle()
 {
     line_ = lineFactory_();
     QString error;

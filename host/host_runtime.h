@@ -196,6 +196,8 @@ private:
     void isolateRefusal(const PolledSpan& block);
 
     void run();
+    void runCycle();
+    void joinThread();
     bool openLine(QString* error);
     bool probe(QString* error);
     void exchange(const RequestFrame& frame);
@@ -259,6 +261,7 @@ private:
     qint64 appliedGeneration_ = 0;       // of them, the latest the communication thread took
     int appliedBlocks_ = 0;              // and its read blocks
     bool startDone_ = false;
+    bool threadDone_ = false;
     bool startOk_ = false;
     QString startError_;
 

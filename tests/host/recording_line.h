@@ -5,29 +5,40 @@
 
 #include "virtual_plc_line.h"
 
-#include <QMutex>
 #include <QVector>
 
 #include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
 
-// Requests as the runtime's thread sends them, for the test's thread.
+// Requests as the runtime's thread sends them, for the test's thread. Kept
+// as plain strings: Qt's shared arrays hand their buffers between threads in
+// ways a thread checker cannot see.
 class SentFrames {
 public:
     void append(const QByteArray& frame)
     {
-        QMutexLocker lock(&mutex_);
-        frames_.append(frame);
+        std::lock_guard<std::mutex> lock(mutex_);
+        frames_.emplace_back(frame.constData(), static_cast<size_t>(frame.size()));
     }
     QVector<QByteArray> all() const
     {
-        QMutexLocker lock(&mutex_);
-        return frames_;
+        std::lock_guard<std::mutex> lock(mutex_);
+        QVector<QByteArray> frames;
+        for (const std::string& frame : frames_)
+            frames.append(QByteArray(frame.data(), static_cast<int>(frame.size())));
+        return frames;
     }
-    int size() const { return static_cast<int>(all().size()); }
+    int size() const
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return static_cast<int>(frames_.size());
+    }
 
 private:
-    mutable QMutex mutex_;
-    QVector<QByteArray> frames_;
+    mutable std::mutex mutex_;
+    std::vector<std::string> frames_;
 };
 
 // The built-in virtual PLC, paced as given, with every request it is sent kept.
