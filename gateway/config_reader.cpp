@@ -51,18 +51,6 @@ QString fromYaml(const std::string& text)
     return QString::fromStdString(text);
 }
 
-// The formats that suit a register kind, for the message when one does not.
-QString formatsFor(ElementKind element)
-{
-    QStringList suiting;
-    for (const QString& name : valueFormatNames().split(QStringLiteral(", "))) {
-        ValueFormat format = ValueFormat::Bit;
-        if (parseValueFormat(name, &format) && registersPerValue(format, element) > 0)
-            suiting << name;
-    }
-    return suiting.join(QStringLiteral(", "));
-}
-
 bool isNumeric(ValueFormat format)
 {
     return format != ValueFormat::Bit && format != ValueFormat::Hex;
@@ -414,7 +402,7 @@ bool Reader::readTagAddress(const YAML::Node& node, TagConfig* tag)
         }
         if (registersPerValue(tag->format, element) == 0) {
             report(node["format"].Mark(), QStringLiteral("format %1 does not suit %2; accepted are %3")
-                                              .arg(*formatText, *text, formatsFor(element)));
+                                              .arg(*formatText, *text, suitingFormatNames(element)));
             return false;
         }
     }

@@ -103,6 +103,16 @@ QString valueFormatNames()
     return names.join(QStringLiteral(", "));
 }
 
+QString suitingFormatNames(ElementKind element)
+{
+    QStringList names;
+    for (const FormatName& entry : kFormatNames) {
+        if (registersPerValue(entry.format, element) > 0)
+            names << QLatin1String(entry.name);
+    }
+    return names.join(QStringLiteral(", "));
+}
+
 QString valueFormatName(ValueFormat format)
 {
     for (const FormatName& entry : kFormatNames) {

@@ -14,6 +14,9 @@ enum class ValueFormat { Bit, Int16, Uint16, Int32, Uint32, Float, Hex };
 
 // "bit, int16, uint16, int32, uint32, float, hex"
 QString valueFormatNames();
+// The formats that suit a register kind, for the message when one does not:
+// "int16, uint16, int32, uint32, float, hex" for data words.
+QString suitingFormatNames(ElementKind element);
 QString valueFormatName(ValueFormat format);
 bool parseValueFormat(const QString& name, ValueFormat* format);
 

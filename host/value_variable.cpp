@@ -6,18 +6,6 @@ namespace {
 
 constexpr int MaxValues = 8000;
 
-// Formats that suit a register kind, for the message when one does not.
-QString formatsFor(ElementKind element)
-{
-    QStringList names;
-    for (const QString& name : valueFormatNames().split(QStringLiteral(", "))) {
-        ValueFormat format = ValueFormat::Bit;
-        if (parseValueFormat(name, &format) && registersPerValue(format, element) > 0)
-            names << name;
-    }
-    return names.join(QStringLiteral(", "));
-}
-
 // Cuts "ADDR@FORMAT:COUNT" (either order of the two suffixes) into its parts.
 void splitSuffixes(const QString& text, QString* address, QString* format, QString* count)
 {
@@ -93,7 +81,7 @@ bool parseValueVariable(const QString& text, FormatChoice choice, bool allowCoun
     const int perValue = registersPerValue(format, element);
     if (perValue == 0) {
         *error = QStringLiteral("\"%1\": format %2 does not suit %3; accepted are %4")
-                     .arg(text, valueFormatName(format), addressText, formatsFor(element));
+                     .arg(text, valueFormatName(format), addressText, suitingFormatNames(element));
         return false;
     }
     if (!parseVariableAddress(addressText, values * perValue, &variable->address, error)) {

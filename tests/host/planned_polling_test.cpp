@@ -3,6 +3,7 @@
 // runtime measures on the line.
 
 #include "host_runtime.h"
+#include "test_variables.h"
 #include "recording_line.h"
 #include "request_decoder.h"
 
@@ -12,14 +13,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-VariableAddress variable(const QString& text, int registers = 1)
-{
-    VariableAddress address;
-    QString error;
-    EXPECT_TRUE(parseVariableAddress(text, registers, &address, &error)) << error.toStdString();
-    return address;
-}
 
 struct PlannedLine {
     std::shared_ptr<VirtualPlc> plc;

@@ -3,6 +3,7 @@
 // that is unplugged and plugged in again.
 
 #include "host_runtime.h"
+#include "test_variables.h"
 #include "tool_process.h"
 
 #include "support/qt_printers.h"
@@ -17,14 +18,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-VariableAddress variable(const QString& text, int registers = 1)
-{
-    VariableAddress address;
-    QString error;
-    EXPECT_TRUE(parseVariableAddress(text, registers, &address, &error)) << error.toStdString();
-    return address;
-}
 
 // D registers of the PLC as the module's value bytes: two per word, low byte first.
 QByteArray plcWords(const VirtualPlc& plc, int first, int count)
