@@ -129,7 +129,7 @@ public:
         if (!process.waitForFinished(120000))
             process.kill();
         process.waitForFinished();
-        const QString printed = forDocPorts(QString::fromUtf8(process.readAll()));
+        const QString printed = redirect.isEmpty() ? forDocPorts(QString::fromUtf8(process.readAll())) : QString();
         QStringList lines = printed.split(QLatin1Char('\n'));
         if (lines.last().isEmpty())
             lines.removeLast();
