@@ -248,17 +248,33 @@ bool measureAll(const QList<VariableAddress>& screen, const QMap<int, WireCost>&
     return allMet;
 }
 
-// The planner's blocks against the module's rule at block size 16, both
-// polled by the runtime over the paced line, with the PLC answering each
-// frame after its delay. The planner is priced with that delay as its
-// turnaround, as --turnaround-ms gives it (its own measurement comes to the
-// same after its first second on the line).
-void comparePlanner(const QList<VariableAddress>& screen, const WireCost& moduleCost, const QList<int>& bauds,
+// The block size at which the module's rule would scan the screen fastest
+// on this line, of the counted sizes the PLC took whole (on this screen that
+// includes sizes above those the tool accepts).
+int bestRuleBlockSize(const QMap<int, WireCost>& costs, qint32 baud, int delayMs)
+{
+    int best = 0;
+    for (auto it = costs.cbegin(); it != costs.cend(); ++it) {
+        if (it->refused)
+            continue;
+        if (!best || modelledSeconds(*it, baud, delayMs / 1e3) < modelledSeconds(costs.value(best), baud, delayMs / 1e3))
+            best = it.key();
+    }
+    return best;
+}
+
+// The planner's blocks against the module's rule at the tool's default block
+// size and at the rule's best size for the line, all polled by the runtime
+// over the paced line, with the PLC answering each frame after its delay.
+// The planner is priced with that delay as its turnaround, as
+// --turnaround-ms gives it (its own measurement comes to the same after its
+// first second on the line).
+void comparePlanner(const QList<VariableAddress>& screen, const QMap<int, WireCost>& costs, const QList<int>& bauds,
                     const QList<int>& delaysMs, double seconds)
 {
-    std::printf("\nMeasured scans: the read planner against the module's rule (block size %d)\n", DefaultBlockSize);
-    std::printf("  %6s  %8s  %22s  %22s  %6s\n", "baud", "delay ms", "rule: frames/chars/ms", "planner: frames/chars/ms",
-                "saved");
+    std::printf("\nMeasured scans: the read planner against the module's rule (ms per scan; frames / characters)\n");
+    std::printf("  %6s  %8s  %24s  %28s  %24s  %14s\n", "baud", "delay ms", "rule, size 16", "rule, best size",
+                "planner", "saved vs best");
     QVector<PolledSpan> spans;
     for (const VariableAddress& variable : screen)
         spans.append(variableSpan(variable));
@@ -269,20 +285,32 @@ void comparePlanner(const QList<VariableAddress>& screen, const WireCost& module
             model.turnaroundUs = delayMs * 1000;
             const ReadPlan plan = planReads(spans, model);
             const double planWire = LineTiming::wireTimeUs(plan.characters(), baud) / 1e6;
-            const Measurement rule = measureScans(screen, moduleCost.frames, baud,
-                                                  Polling{ReadPlanning::Module, DefaultBlockSize, delayMs}, seconds,
-                                                  moduleCost.wireSeconds(baud));
+            const auto measureRule = [&](int blockSize) {
+                const WireCost cost = costs.value(blockSize);
+                return measureScans(screen, cost.frames, baud, Polling{ReadPlanning::Module, blockSize, delayMs},
+                                    seconds, cost.wireSeconds(baud));
+            };
+            const int best = bestRuleBlockSize(costs, baud, delayMs);
+            const Measurement atDefault = measureRule(DefaultBlockSize);
+            const Measurement atBest = best == DefaultBlockSize ? atDefault : measureRule(best);
             const Measurement planned = measureScans(screen, plan.frames(), baud,
                                                      Polling{ReadPlanning::Cost, DefaultBlockSize, delayMs}, seconds,
                                                      planWire);
-            if (!rule.ok || !planned.ok) {
-                std::printf("  %6d  %8d  failed: %s\n", baud, delayMs, qPrintable(rule.ok ? planned.error : rule.error));
-                continue;
+            for (const Measurement* m : {&atDefault, &atBest, &planned}) {
+                if (!m->ok) {
+                    std::printf("  %6d  %8d  failed: %s\n", baud, delayMs, qPrintable(m->error));
+                    break;
+                }
             }
-            std::printf("  %6d  %8d  %6d / %5lld / %7.1f  %6d / %5lld / %7.1f  %5.1f%%\n", baud, delayMs,
-                        moduleCost.frames, static_cast<long long>(moduleCost.characters), rule.secondsPerScan * 1e3,
-                        plan.frames(), static_cast<long long>(plan.characters()), planned.secondsPerScan * 1e3,
-                        100.0 * (1.0 - planned.secondsPerScan / rule.secondsPerScan));
+            if (!atDefault.ok || !atBest.ok || !planned.ok)
+                continue;
+            const WireCost d = costs.value(DefaultBlockSize);
+            const WireCost b = costs.value(best);
+            std::printf("  %6d  %8d  %7.1f (%3d / %5lld)  %2d: %7.1f (%3d / %5lld)  %7.1f (%3d / %5lld)  %13.1f%%\n",
+                        baud, delayMs, atDefault.secondsPerScan * 1e3, d.frames, static_cast<long long>(d.characters),
+                        best, atBest.secondsPerScan * 1e3, b.frames, static_cast<long long>(b.characters),
+                        planned.secondsPerScan * 1e3, plan.frames(), static_cast<long long>(plan.characters()),
+                        100.0 * (1.0 - planned.secondsPerScan / atBest.secondsPerScan));
             std::fflush(stdout);
         }
     }
@@ -346,7 +374,7 @@ int main(int argc, char** argv)
     QList<int> bauds = numberList(parser.value(baudOption));
     const QList<int> blockSizes = numberList(parser.value(blockOption));
     QList<int> countSizes = numberList(parser.value(countOption));
-    for (int size : blockSizes) {
+    for (int size : blockSizes + QList<int>{DefaultBlockSize}) {
         if (!countSizes.contains(size))
             countSizes.append(size); // every measured row needs its count
     }
@@ -381,7 +409,7 @@ int main(int argc, char** argv)
         QList<int> delays;
         for (const QString& part : parser.value(delayOption).split(QLatin1Char(','), Qt::SkipEmptyParts))
             delays.append(part.trimmed().toInt());
-        comparePlanner(screen, scanCost(vars, DefaultBlockSize, countingPlc), bauds, delays, seconds);
+        comparePlanner(screen, costs, bauds, delays, seconds);
     }
     printRecommendation(costs);
     return allMet ? 0 : 2;

@@ -10,16 +10,16 @@
 #include <algorithm>
 #include <array>
 #include <limits>
+#include <utility>
 #include <vector>
 
 namespace {
 
 constexpr qint64 MaxIndex = std::numeric_limits<qint32>::max();
 
-// The type buckets, in the order their blocks stand in the read list (the
-// register table's rebuild bucket: X Y M SM S T C, then D SD TV CV 32CV).
-// D_bit variables go into the D bucket as the D words that hold their bits.
-constexpr int BucketCount = rebuildBucketCount();
+// The type buckets are numbered in the order their blocks stand in the read
+// list (the register table's rebuild bucket: X Y M SM S T C, then D SD TV CV
+// 32CV). D_bit variables go into the D bucket as the D words that hold their bits.
 
 // Whether a bucket's blocks count bytes of bits or words.
 constexpr ReadGroup bucketReadGroup(int bucket)
@@ -32,15 +32,47 @@ constexpr ReadGroup bucketReadGroup(int bucket)
 }
 
 // One piece of a host variable in a bucket. Positions and lengths are 64-bit
-// so that out-of-range addresses and lengths cannot overflow.
+// so that out-of-range addresses and lengths cannot overflow; an address
+// itself always fits 32 bits (a host index, the D word of a D_bit index, or a
+// cut below MaxIndex).
 struct Piece {
     qint64 addr = 0;
     qint64 count = 0;
-    const HostVarDef* source = nullptr; // gives RegName and AddrText to a block it opens
-    qint32 stationNo = 0;
+    qsizetype source = 0; // index in the host list; gives RegName and AddrText to a block it opens
+    int bucket = 0;
 };
 
-using Bucket = std::vector<Piece>;
+using Pieces = std::vector<Piece>;
+
+// The order of the read list: bucket, then address (negative addresses first).
+quint64 sortKey(const Piece& piece)
+{
+    const auto biasedAddr = static_cast<quint32>(static_cast<qint32>(piece.addr)) ^ 0x80000000u;
+    return (static_cast<quint64>(piece.bucket) << 32) | biasedAddr;
+}
+
+// Sorts the pieces by sortKey, a byte at a time from the lowest (a radix
+// sort): linear in the pieces, where a comparison sort's cost per piece grows
+// with the list, and stable, so equal keys keep host-list order. A byte that
+// is the same in every key (the high address bytes, mostly) costs one count.
+void sortPieces(Pieces& pieces)
+{
+    constexpr int KeyBits = 40; // bucket above a 32-bit address
+    Pieces sorted(pieces.size());
+    for (int shift = 0; shift < KeyBits; shift += 8) {
+        std::array<size_t, 256> next{};
+        for (const Piece& piece : pieces)
+            ++next[(sortKey(piece) >> shift) & 0xFF];
+        if (std::find(next.begin(), next.end(), pieces.size()) != next.end())
+            continue;
+        size_t start = 0;
+        for (size_t& slot : next)
+            start += std::exchange(slot, start);
+        for (const Piece& piece : pieces)
+            sorted[next[(sortKey(piece) >> shift) & 0xFF]++] = piece;
+        pieces.swap(sorted);
+    }
+}
 
 // Ceiling of a / b for b > 0, also for negative a (-5 / 8 gives 0).
 qint64 ceilDiv(qint64 a, qint64 b)
@@ -61,20 +93,20 @@ qint64 floorDiv(qint64 a, qint64 b)
 // 2,000,000,000 with limit 1) is cut into at most as many pieces as the whole
 // index space needs (registerCount / limit + 1), and pieces whose start does
 // not fit a 32-bit register index are not made, so memory stays bounded.
-void appendPieces(Bucket& bucket, const Piece& piece, qint64 limit, qint64 registerCount)
+void appendPieces(Pieces& pieces, const Piece& piece, qint64 limit, qint64 registerCount)
 {
     if (piece.count <= limit) {
-        bucket.push_back(piece);
+        pieces.push_back(piece);
         return;
     }
-    const qint64 pieces = ceilDiv(piece.count, limit);
-    const qint64 made = std::min({pieces, registerCount / limit + 1,
+    const qint64 wanted = ceilDiv(piece.count, limit);
+    const qint64 made = std::min({wanted, registerCount / limit + 1,
                                   (MaxIndex - piece.addr) / limit + 1});
     for (qint64 k = 0; k < made; ++k) {
         Piece part = piece;
         part.addr = piece.addr + k * limit;
-        part.count = k == pieces - 1 ? piece.count - (pieces - 1) * limit : limit;
-        bucket.push_back(part);
+        part.count = k == wanted - 1 ? piece.count - (wanted - 1) * limit : limit;
+        pieces.push_back(part);
     }
 }
 
@@ -84,14 +116,15 @@ void appendPieces(Bucket& bucket, const Piece& piece, qint64 limit, qint64 regis
 // that fits when the block grows to its end grows it; any other opens a new block.
 class BlockMerger {
 public:
-    BlockMerger(const VarItem& blockTemplate, VarItemList& out)
-        : template_(blockTemplate), out_(out)
+    BlockMerger(const QList<HostVarDef>& vars, const VarItem& blockTemplate, VarItemList& out)
+        : vars_(vars), template_(blockTemplate), out_(out)
     {
     }
 
-    void mergeBits(const Bucket& bucket, qint64 bitLimit)
+    // [first, last) holds one bucket's pieces in order.
+    void mergeBits(Pieces::const_iterator first, Pieces::const_iterator last, qint64 bitLimit)
     {
-        for (const Piece& piece : bucket) {
+        for (const Piece& piece : Range{first, last}) {
             const qint64 end = start_ + 8 * length_;
             if (isOpen() && piece.addr < end && piece.addr + piece.count <= end)
                 continue;
@@ -108,9 +141,9 @@ public:
         close();
     }
 
-    void mergeWords(const Bucket& bucket, qint64 wordLimit)
+    void mergeWords(Pieces::const_iterator first, Pieces::const_iterator last, qint64 wordLimit)
     {
-        for (const Piece& piece : bucket) {
+        for (const Piece& piece : Range{first, last}) {
             const qint64 end = start_ + length_;
             if (isOpen() && piece.addr < end && piece.addr + piece.count <= end)
                 continue;
@@ -124,15 +157,21 @@ public:
     }
 
 private:
+    struct Range {
+        Pieces::const_iterator first, last;
+        Pieces::const_iterator begin() const { return first; }
+        Pieces::const_iterator end() const { return last; }
+    };
+
     bool isOpen() const { return hasBlock_; }
 
     void open(const Piece& piece, qint64 start, qint64 length)
     {
         close();
         block_ = template_;
-        block_.RegName = piece.source->RegName;
-        block_.AddrText = piece.source->AddrText;
-        block_.StationNo = piece.stationNo;
+        const HostVarDef& source = vars_.at(piece.source);
+        block_.RegName = source.RegName;
+        block_.AddrText = source.AddrText;
         start_ = start;
         length_ = length;
         hasBlock_ = true;
@@ -152,6 +191,7 @@ private:
         length_ = 0;
     }
 
+    const QList<HostVarDef>& vars_;
     const VarItem& template_;
     VarItemList& out_;
     VarItem block_;
@@ -174,19 +214,22 @@ qint32 Tavrin::ReCreatReadVarList(const QList<HostVarDef>& vars)
     ScanCount = 0;
     ComInfo.set(ComInfoWord::ScanComplete, 0);
 
-    const VarItem blockTemplate = driverItem(OpKindRead);
+    VarItem blockTemplate = driverItem(OpKindRead);
+    blockTemplate.StationNo = ComInfo.get(ComInfoWord::StationNo);
 
-    // Split pass: every known variable into its bucket, cut to the limit.
-    std::array<Bucket, BucketCount> buckets;
-    for (const HostVarDef& var : vars) {
+    // Split pass: every known variable into pieces of its bucket, cut to the limit.
+    Pieces pieces;
+    pieces.reserve(static_cast<size_t>(vars.size()));
+    for (qsizetype i = 0; i < vars.size(); ++i) {
+        const HostVarDef& var = vars.at(i);
         const RegisterTypeInfo* info = findRegisterType(var.RegName);
         if (!info)
             continue; // not a register name: contributes nothing
         Piece piece;
         piece.addr = var.Addr;
         piece.count = var.Length;
-        piece.source = &var;
-        piece.stationNo = ComInfo.get(ComInfoWord::StationNo);
+        piece.source = i;
+        piece.bucket = info->rebuildBucket;
         qint64 registerCount = info->registerCount;
         if (info->type == RegisterType::DBit) {
             const DataWordRun run = dataWordsOfBits(piece.addr, piece.count);
@@ -195,22 +238,22 @@ qint32 Tavrin::ReCreatReadVarList(const QList<HostVarDef>& vars)
             registerCount = registerTypeInfo(RegisterType::D).registerCount;
         }
         const qint64 limit = info->readGroup == ReadGroup::Bits ? bitLimit : wordLimit;
-        appendPieces(buckets[static_cast<size_t>(info->rebuildBucket)], piece, limit, registerCount);
+        appendPieces(pieces, piece, limit, registerCount);
     }
 
-    // Sort pass: ascending address, equal addresses in host-list order.
-    for (Bucket& bucket : buckets) {
-        std::stable_sort(bucket.begin(), bucket.end(),
-                         [](const Piece& a, const Piece& b) { return a.addr < b.addr; });
-    }
+    // Sort pass: bucket by bucket, ascending address, equal addresses in host-list order.
+    sortPieces(pieces);
 
     // Merge passes, bucket by bucket.
-    BlockMerger merger(blockTemplate, ReadVarList);
-    for (int b = 0; b < BucketCount; ++b) {
-        if (bucketReadGroup(b) == ReadGroup::Bits)
-            merger.mergeBits(buckets[static_cast<size_t>(b)], bitLimit);
+    BlockMerger merger(vars, blockTemplate, ReadVarList);
+    for (auto first = pieces.cbegin(); first != pieces.cend();) {
+        const int bucket = first->bucket;
+        const auto last = std::find_if(first, pieces.cend(), [bucket](const Piece& p) { return p.bucket != bucket; });
+        if (bucketReadGroup(bucket) == ReadGroup::Bits)
+            merger.mergeBits(first, last, bitLimit);
         else
-            merger.mergeWords(buckets[static_cast<size_t>(b)], wordLimit);
+            merger.mergeWords(first, last, wordLimit);
+        first = last;
     }
     return ReadVarList.size();
 }

@@ -24,13 +24,26 @@ constexpr std::array<int, RegisterTypeCount> nameLengths()
 
 constexpr std::array<int, RegisterTypeCount> NameLengths = nameLengths();
 
+// Compares in place, character by character: the names are short ASCII, and a
+// rebuild looks up every host variable's name.
+bool isNamed(const QString& regName, const char* name, int length)
+{
+    if (regName.size() != length)
+        return false;
+    const QChar* text = regName.constData();
+    for (int k = 0; k < length; ++k) {
+        if (text[k].unicode() != static_cast<unsigned char>(name[k]))
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 const RegisterTypeInfo* findRegisterType(const QString& regName)
 {
     for (int i = 0; i < RegisterTypeCount; ++i) {
-        const int length = NameLengths[i];
-        if (regName.size() == length && regName == QLatin1String(RegisterTable::Rows[i].name, length))
+        if (isNamed(regName, RegisterTable::Rows[i].name, NameLengths[i]))
             return &RegisterTable::Rows[i];
     }
     return nullptr;

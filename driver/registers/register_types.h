@@ -151,15 +151,6 @@ constexpr qint32 addressNumberLimit(const RegisterTypeInfo& info)
     return info.registerCount + info.numberOffset;
 }
 
-// Buckets of the read-list rebuild: one past the highest bucket of the table.
-constexpr int rebuildBucketCount()
-{
-    int count = 0;
-    for (const RegisterTypeInfo& row : RegisterTable::Rows)
-        count = row.rebuildBucket + 1 > count ? row.rebuildBucket + 1 : count;
-    return count;
-}
-
 // The D words that hold a run of D_bit bits. Bit 3 of D10 (index 163) with
 // 20 bits lies in (3 + 20) / 16 + 1 = 2 words from D10. Divisions truncate
 // toward zero, as the host numbers bits, and a run ending on a word boundary
