@@ -272,6 +272,8 @@ int bestRuleBlockSize(const QMap<int, WireCost>& costs, qint32 baud, int delayMs
 void comparePlanner(const QList<VariableAddress>& screen, const QMap<int, WireCost>& costs, const QList<int>& bauds,
                     const QList<int>& delaysMs, double seconds)
 {
+    if (delaysMs.isEmpty())
+        return;
     std::printf("\nMeasured scans: the read planner against the module's rule (ms per scan; frames / characters)\n");
     std::printf("  %6s  %8s  %24s  %28s  %24s  %14s\n", "baud", "delay ms", "rule, size 16", "rule, best size",
                 "planner", "saved vs best");
