@@ -461,7 +461,9 @@ void HostRuntime::addEvent(LineEvent::Kind kind, const QString& text)
     TAVRIN_DEBUG(hostLog).noquote() << text;
     if (events_.size() >= MaxLineEvents)
         events_.removeFirst();
-    events_.append(LineEvent{kind, QDateTime::currentDateTime(), text});
+    // UTC: the C library guards the local time zone with a lock a thread
+    // checker cannot see; readers turn the time local on their own thread.
+    events_.append(LineEvent{kind, QDateTime::currentDateTimeUtc(), text});
 }
 
 void HostRuntime::recover()

@@ -82,7 +82,7 @@ struct LineHealth {
 struct LineEvent {
     enum class Kind { Lost, Back, NotAnswering, Answering, LateReply };
     Kind kind;
-    QDateTime at;
+    QDateTime at; // UTC
     QString text; // "line lost: tcp:192.0.2.10:4001: the remote host closed the connection; reconnecting"
 };
 

@@ -24,7 +24,7 @@ constexpr int DefaultPassIntervalMs = 1000;
 
 QString timestamp(const QDateTime& at)
 {
-    return at.toString(QStringLiteral("HH:mm:ss.zzz"));
+    return at.toLocalTime().toString(QStringLiteral("HH:mm:ss.zzz"));
 }
 
 QString recordOf(const VariableReport& report, OutputStyle style)
