@@ -20,6 +20,24 @@ QDateTime now()
     return QDateTime::currentDateTimeUtc();
 }
 
+// The runtime's smoothed turnaround (from a request's last character to
+// its reply's first) in microseconds, or -1: the runtime's statistics do
+// not measure it yet. When they do, this is the one place that reads it.
+qint64 measuredTurnaroundUs(const LineStatistics&)
+{
+    return -1;
+}
+
+TagState goodState(const QJsonValue& value, const QByteArray& bytes)
+{
+    return TagState{Quality::Good, value, QString(), now(), bytes};
+}
+
+TagState badState(const QString& error)
+{
+    return TagState{Quality::Bad, QJsonValue(), error, now(), QByteArray()};
+}
+
 } // namespace
 
 GatewayLine::GatewayLine(const LineConfig& config, int index, std::shared_ptr<ModuleInstance> module,
@@ -81,21 +99,57 @@ LineSnapshot GatewayLine::snapshot() const
     return snapshot_;
 }
 
+TagState GatewayLine::tagState(int tag) const
+{
+    QMutexLocker lock(&mutex_);
+    return snapshot_.tags.value(tag);
+}
+
 void GatewayLine::write(const QString& tagName, const QJsonValue& value, const WriteDone& done)
 {
-    const auto refuse = [&](const QString& error) { done(WriteResult{false, error}); };
+    const auto refuse = [&](const QString& error) { done(WriteResult{WriteOutcome::Refused, error}); };
     const int tag = config_.tagIndex(tagName);
     if (tag < 0)
         return refuse(QStringLiteral("line %1 has no tag \"%2\"").arg(config_.name, tagName));
     if (!config_.tags.at(tag).writable)
-        return refuse(QStringLiteral("tag %1 is read-only; the configuration marks a tag writable: true").arg(tagName));
-    PendingWrite write;
-    write.tag = tag;
-    write.done = done;
+        return refuse(readOnlyMessage(tag));
+    QVector<QByteArray> values;
     QString error;
-    if (!encodeTagValue(config_.tags.at(tag), value, &write.values, &error))
+    if (!encodeTagValue(config_.tags.at(tag), value, &values, &error))
         return refuse(QStringLiteral("tag %1 (%2): %3")
                           .arg(tagName, valueFormatName(config_.tags.at(tag).format), error));
+    writeValues(tag, 0, values, done);
+}
+
+QString GatewayLine::readOnlyMessage(int tag) const
+{
+    return QStringLiteral("tag %1 is read-only; the configuration marks a tag writable: true")
+        .arg(config_.tags.at(tag).name);
+}
+
+void GatewayLine::writeValues(int tag, int firstValue, const QVector<QByteArray>& values, const WriteDone& done)
+{
+    const auto refuse = [&](WriteOutcome outcome, const QString& error) { done(WriteResult{outcome, error}); };
+    // A face that holds raw registers names the tag and values itself: the
+    // model checks them again, so that no write lands beside the tag.
+    if (tag < 0 || tag >= config_.tags.size())
+        return refuse(WriteOutcome::Refused, QStringLiteral("line %1 has no tag %2").arg(config_.name).arg(tag));
+    const TagConfig& config = config_.tags.at(tag);
+    if (!config.writable)
+        return refuse(WriteOutcome::Refused, readOnlyMessage(tag));
+    const bool valuesFit = firstValue >= 0 && !values.isEmpty() && firstValue + values.size() <= config.count
+        && std::all_of(values.begin(), values.end(),
+                       [&](const QByteArray& bytes) { return bytes.size() == config.bytesPerValue(); });
+    if (!valuesFit)
+        return refuse(WriteOutcome::Refused, QStringLiteral("tag %1 has %2 values of %3 bytes")
+                                                 .arg(config.name)
+                                                 .arg(config.count)
+                                                 .arg(config.bytesPerValue()));
+    PendingWrite write;
+    write.tag = tag;
+    write.firstValue = firstValue;
+    write.values = values;
+    write.done = done;
     QString refusal;
     {
         // `done` is called without the lock: a face may ask for a snapshot from it.
@@ -109,7 +163,7 @@ void GatewayLine::write(const QString& tagName, const QJsonValue& value, const W
         workArrived_.wakeAll();
     }
     if (!refusal.isEmpty())
-        refuse(refusal);
+        refuse(WriteOutcome::Unavailable, refusal);
 }
 
 void GatewayLine::run()
@@ -185,6 +239,7 @@ void GatewayLine::look()
         if (event.kind != LineEvent::Kind::LateReply)
             logInfo(QStringLiteral("line %1: %2").arg(config_.name, event.text));
     }
+    noteStatistics();
     const qint64 progressNow = progress();
     if (progressNow != lastProgress_) {
         lastProgress_ = progressNow;
@@ -194,6 +249,14 @@ void GatewayLine::look()
     // line's health by then.
     const LineHealth health = runtime_->health();
     setStatus(health.state == LineState::Up, health.reason);
+}
+
+void GatewayLine::noteStatistics()
+{
+    const LineStatistics statistics = runtime_->statistics();
+    QMutexLocker lock(&mutex_);
+    snapshot_.statistics = statistics;
+    snapshot_.turnaroundUs = measuredTurnaroundUs(statistics);
 }
 
 void GatewayLine::lookAtTags()
@@ -212,12 +275,13 @@ void GatewayLine::lookAtTag(int tag)
     }
     if (quality.quality == Quality::Good) {
         const TagConfig& config = config_.tags.at(tag);
-        const QJsonValue value = tagValue(config, runtime_->values(config.address));
+        const QByteArray bytes = runtime_->values(config.address);
+        const QJsonValue value = tagValue(config, bytes);
         if (shown.quality != Quality::Good || differsBeyond(shown.value, value, config.deadband))
-            setTag(tag, TagState{Quality::Good, value, QString(), now()});
+            setTag(tag, goodState(value, bytes));
     } else if (quality.quality == Quality::Bad) {
         if (shown.quality != Quality::Bad || shown.error != quality.error)
-            setTag(tag, TagState{Quality::Bad, QJsonValue(), quality.error, now()});
+            setTag(tag, badState(quality.error));
     }
 }
 
@@ -260,7 +324,7 @@ void GatewayLine::failAll(const QString& reason)
             shown = snapshot_.tags.at(t);
         }
         if (shown.quality != Quality::Bad || shown.error != reason)
-            setTag(t, TagState{Quality::Bad, QJsonValue(), reason, now()});
+            setTag(t, badState(reason));
     }
     QVector<PendingWrite> waiting;
     {
@@ -269,9 +333,10 @@ void GatewayLine::failAll(const QString& reason)
     }
     waiting += underWay_;
     underWay_.clear();
+    const QString offline = QStringLiteral("line %1 is offline: %2").arg(config_.name, reason);
     for (PendingWrite& write : waiting) {
         if (!write.readingBack)
-            write.done(WriteResult{false, QStringLiteral("line %1 is offline: %2").arg(config_.name, reason)});
+            write.done(WriteResult{write.ids.isEmpty() ? WriteOutcome::Unavailable : WriteOutcome::Failed, offline});
     }
 }
 
@@ -285,7 +350,7 @@ void GatewayLine::queueWrites()
     for (PendingWrite& write : taken) {
         const QVector<VariableAddress>& addresses = valueAddresses_.at(write.tag);
         for (int k = 0; k < write.values.size(); ++k)
-            write.ids.append(runtime_->queueWrite(addresses.at(k), write.values.at(k)));
+            write.ids.append(runtime_->queueWrite(addresses.at(write.firstValue + k), write.values.at(k)));
         write.deadline = QDeadlineTimer(runtime_->giveUpBudgetMs() * (write.values.size() + 1) + 2000);
         underWay_.append(write);
     }
@@ -323,17 +388,19 @@ bool GatewayLine::settle(PendingWrite* write)
         return false;
     const TagConfig& tag = config_.tags.at(write->tag);
     if (write->readingBack) {
-        if (write->failure.isEmpty())
-            setTag(write->tag, TagState{Quality::Good, tagValue(tag, runtime_->values(tag.address)), QString(), now()});
+        if (write->failure.isEmpty()) {
+            const QByteArray bytes = runtime_->values(tag.address);
+            setTag(write->tag, goodState(tagValue(tag, bytes), bytes));
+        }
         return true;
     }
     if (!write->failure.isEmpty()) {
         logWarning(QStringLiteral("line %1: write to %2 failed: %3")
                        .arg(config_.name, tag.name, write->failure));
-        write->done(WriteResult{false, write->failure});
+        write->done(WriteResult{WriteOutcome::Failed, write->failure});
         return true;
     }
-    write->done(WriteResult{true, QString()});
+    write->done(WriteResult{WriteOutcome::Done, QString()});
     write->readingBack = true;
     write->ids = runtime_->readOnce(tag.address);
     write->deadline = QDeadlineTimer(runtime_->giveUpBudgetMs() * (write->ids.size() + 1) + 2000);

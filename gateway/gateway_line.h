@@ -41,13 +41,18 @@ public:
 
     // Checks and queues a write to the tag; `done` hears how it ended.
     void write(const QString& tagName, const QJsonValue& value, const WriteDone& done);
+    // Checks and queues a write of values `firstValue` on of tag `tag`, as
+    // the module's value bytes, one entry per value.
+    void writeValues(int tag, int firstValue, const QVector<QByteArray>& values, const WriteDone& done);
 
     const LineConfig& config() const { return config_; }
     LineSnapshot snapshot() const;
+    TagState tagState(int tag) const;
 
 private:
     struct PendingWrite {
         int tag = 0;
+        int firstValue = 0;
         QVector<QByteArray> values;
         WriteDone done;
         QVector<RequestId> ids;      // the writes, then the read-back
@@ -59,6 +64,7 @@ private:
     void run();
     bool startRuntime();
     void look();
+    void noteStatistics();
     void lookAtTags();
     void lookAtTag(int tag);
     void queueWrites();
@@ -68,6 +74,7 @@ private:
     void failAll(const QString& reason);
     void setStatus(bool online, const QString& reason);
     void setTag(int tag, const TagState& state);
+    QString readOnlyMessage(int tag) const;
     void waitForWork(int ms);
     qint64 progress() const;
     bool writesPending() const;

@@ -50,8 +50,8 @@ QByteArray lineStatusPayload(const LineStatus& status)
 QByteArray writeResultPayload(const WriteResult& result, const QJsonValue& id)
 {
     QJsonObject object;
-    object.insert(QStringLiteral("ok"), result.ok);
-    if (!result.ok)
+    object.insert(QStringLiteral("ok"), result.ok());
+    if (!result.ok())
         object.insert(QStringLiteral("error"), result.error);
     if (!id.isUndefined())
         object.insert(QStringLiteral("id"), id);
