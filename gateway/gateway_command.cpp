@@ -1,5 +1,6 @@
-// tavrin gateway CONFIG: polls the configured PLC lines and publishes their
-// tags to an MQTT broker until SIGINT or SIGTERM.
+// tavrin gateway CONFIG: polls the configured PLC lines and serves their
+// tags through the faces the file names (MQTT, Modbus TCP, a web page with
+// metrics) until SIGINT or SIGTERM.
 
 #include "commands.h"
 
@@ -7,6 +8,7 @@
 #include "gateway.h"
 #include "gateway_log.h"
 #include "log_categories.h"
+#include "modbus_face.h"
 #include "module_instance.h"
 #include "mqtt_face.h"
 
@@ -15,6 +17,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -58,13 +61,43 @@ bool loadConfig(const QString& fileName, GatewayConfig* config)
     return false;
 }
 
+// The faces the file names. Each stops after the lines, so that the writes
+// under way are answered through it.
+struct Faces {
+    std::unique_ptr<MqttFace> mqtt;
+    std::unique_ptr<ModbusFace> modbus;
+
+    Faces(const GatewayConfig& config, Gateway& gateway)
+    {
+        if (config.mqtt.enabled) {
+            mqtt = std::make_unique<MqttFace>(config.mqtt, gateway);
+            gateway.addListener(mqtt.get());
+        }
+        if (config.modbus.enabled)
+            modbus = std::make_unique<ModbusFace>(config.modbus, gateway);
+    }
+
+    bool start(QString* error)
+    {
+        return (!mqtt || mqtt->start(error)) && (!modbus || modbus->start(error));
+    }
+
+    void stop()
+    {
+        if (modbus)
+            modbus->stop();
+        if (mqtt)
+            mqtt->stop();
+    }
+};
+
 int serve(const GatewayConfig& config)
 {
     Gateway gateway(config);
-    MqttFace mqtt(config.mqtt, gateway);
-    gateway.addListener(&mqtt);
+    Faces faces(config, gateway);
     QString error;
-    if (!mqtt.start(&error) || !gateway.start(&error)) {
+    // The lines first: a face serves them from its first request on.
+    if (!gateway.start(&error) || !faces.start(&error)) {
         printError(QStringLiteral("tavrin gateway: %1").arg(error));
         return ExitFailed;
     }
@@ -74,7 +107,7 @@ int serve(const GatewayConfig& config)
         QThread::msleep(50);
     logInfo(QStringLiteral("stopping: finishing the writes under way"));
     gateway.stop();
-    mqtt.stop();
+    faces.stop();
     logInfo(QStringLiteral("stopped"));
     return ExitDone;
 }

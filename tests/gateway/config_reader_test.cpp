@@ -127,11 +127,12 @@ struct MistakeRow {
 // The good file above with one mistake each.
 const MistakeRow kMistakes[] = {
     {"NotYaml", "mqtt: [1, 2\n", "plant.yaml:2:1: not YAML: end of sequence flow not found"},
-    {"Empty", "", "plant.yaml: the file holds nothing: expected the sections mqtt: and lines:"},
-    {"NotAMapping", "- 1\n", "plant.yaml:1:1: expected the sections mqtt: and lines: as keys and values (key: value)"},
+    {"Empty", "", "plant.yaml: the file holds nothing: expected the section lines: and at least one of mqtt:, modbus:, http:"},
+    {"NotAMapping", "- 1\n",
+     "plant.yaml:1:1: expected the section lines: and at least one of mqtt:, modbus:, http: as keys and values (key: value)"},
     {"UnknownSection",
-     "mqtt: {prefix: p}\nlines: [{name: a, port: /dev/ttyS0, tags: [{name: t, address: D0}]}]\nmodbus: {port: 502}\n",
-     "plant.yaml:3:1: unknown key \"modbus\" in the file; accepted are mqtt, lines"},
+     "mqtt: {prefix: p}\nlines: [{name: a, port: /dev/ttyS0, tags: [{name: t, address: D0}]}]\nopcua: {port: 4840}\n",
+     "plant.yaml:3:1: unknown key \"opcua\" in the file; accepted are mqtt, modbus, http, lines"},
     {"MissingLines", "mqtt: {prefix: p}\n", "plant.yaml:1:1: the file lacks \"lines\""},
     {"MissingPrefix", "mqtt: {url: mqtt://127.0.0.1}\nlines: [{name: a, port: /dev/ttyS0, tags: [{name: t, address: D0}]}]\n",
      "plant.yaml:1:7: mqtt: lacks \"prefix\""},
@@ -180,8 +181,9 @@ const MistakeRow kMistakes[] = {
      "plant.yaml:4:21: port \"/dev/ttyS0\" is polled by the line on line 3 already: one PLC per port, one host per PLC"},
     {"NoTags", "mqtt: {prefix: p}\nlines:\n  - {name: a, port: /dev/ttyS0, tags: []}\n",
      "plant.yaml:3:39: tags: expected a list of tags, each \"- { name: ..., address: ... }\""},
-    {"UnknownTagKey", "mqtt: {prefix: p}\nlines:\n  - {name: a, port: /dev/ttyS0, tags: [{name: t, address: D0, holding: 5}]}\n",
-     "plant.yaml:3:63: unknown key \"holding\" in a tag; accepted are name, address, format, count, writable, deadband"},
+    {"UnknownTagKey", "mqtt: {prefix: p}\nlines:\n  - {name: a, port: /dev/ttyS0, tags: [{name: t, address: D0, register: 5}]}\n",
+     "plant.yaml:3:63: unknown key \"register\" in a tag; accepted are name, address, format, count, writable, deadband, "
+     "coil, discrete_input, input_register, holding"},
     {"TagKeyTwice", "mqtt: {prefix: p}\nlines:\n  - name: a\n    port: /dev/ttyS0\n    tags:\n      - name: t\n        address: D0\n        address: D1\n",
      "plant.yaml:8:9: \"address\" is given twice in a tag (first on line 7)"},
     {"ReservedTagName", "mqtt: {prefix: p}\nlines:\n  - {name: a, port: /dev/ttyS0, tags: [{name: status, address: D0}]}\n",

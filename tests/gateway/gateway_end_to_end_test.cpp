@@ -372,7 +372,8 @@ TEST(GatewayCommand, ABadConfigurationFileGivesAClearMessageAndStartsNothing)
 {
     const BadConfigRow rows[] = {
         {"UnknownKey", "mqtt: {prefix: p, url: mqtt://127.0.0.1:1}\nlines:\n  - {name: a, port: tcp:127.0.0.1:1, tags: [{name: t, address: D0, writeable: true}]}\n",
-         ":3:68: unknown key \"writeable\" in a tag; accepted are name, address, format, count, writable, deadband\n"},
+         ":3:68: unknown key \"writeable\" in a tag; accepted are name, address, format, count, writable, deadband, "
+         "coil, discrete_input, input_register, holding\n"},
         {"BadAddress", "mqtt: {prefix: p, url: mqtt://127.0.0.1:1}\nlines:\n  - {name: a, port: tcp:127.0.0.1:1, tags: [{name: t, address: Q0}]}\n",
          ":3:64: address "},
     };
