@@ -8,6 +8,9 @@
 #include "gateway.h"
 #include "gateway_log.h"
 #include "log_categories.h"
+#ifdef TAVRIN_GATEWAY_HTTP
+#include "http_face.h"
+#endif
 #include "modbus_face.h"
 #include "module_instance.h"
 #include "mqtt_face.h"
@@ -66,9 +69,18 @@ bool loadConfig(const QString& fileName, GatewayConfig* config)
 struct Faces {
     std::unique_ptr<MqttFace> mqtt;
     std::unique_ptr<ModbusFace> modbus;
+#ifdef TAVRIN_GATEWAY_HTTP
+    std::unique_ptr<HttpFace> http;
+#endif
 
     Faces(const GatewayConfig& config, Gateway& gateway)
     {
+#ifdef TAVRIN_GATEWAY_HTTP
+        if (config.http.enabled) {
+            http = std::make_unique<HttpFace>(config.http, gateway);
+            gateway.addListener(http.get());
+        }
+#endif
         if (config.mqtt.enabled) {
             mqtt = std::make_unique<MqttFace>(config.mqtt, gateway);
             gateway.addListener(mqtt.get());
@@ -79,11 +91,19 @@ struct Faces {
 
     bool start(QString* error)
     {
+#ifdef TAVRIN_GATEWAY_HTTP
+        if (http && !http->start(error))
+            return false;
+#endif
         return (!mqtt || mqtt->start(error)) && (!modbus || modbus->start(error));
     }
 
     void stop()
     {
+#ifdef TAVRIN_GATEWAY_HTTP
+        if (http)
+            http->stop();
+#endif
         if (modbus)
             modbus->stop();
         if (mqtt)
