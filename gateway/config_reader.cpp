@@ -533,21 +533,26 @@ bool Reader::readTagAddress(const YAML::Node& node, TagConfig* tag)
 
 void Reader::readModbusMapping(const YAML::Node& node, TagConfig* tag)
 {
-    const ModbusTableRule* rule = nullptr;
+    // The mapping keys the tag has, in the order of the file.
+    QVector<const ModbusTableRule*> given;
     for (int k = 0; k < ModbusTableCount; ++k) {
-        const ModbusTableRule& candidate = modbusTableRules()[k];
-        if (!node[candidate.key].IsDefined())
-            continue;
-        if (rule) {
-            report(node[candidate.key].Mark(), QStringLiteral("%1: this tag is mapped by %2: already; a tag takes one of "
-                                                              "coil:, discrete_input:, input_register:, holding:")
-                                                   .arg(QLatin1String(candidate.key), QLatin1String(rule->key)));
-            return;
-        }
-        rule = &candidate;
+        if (node[modbusTableRules()[k].key].IsDefined())
+            given.append(&modbusTableRules()[k]);
     }
-    if (!rule)
+    const auto position = [&](const ModbusTableRule* rule) {
+        const YAML::Mark mark = node[rule->key].Mark();
+        return std::make_pair(mark.line, mark.column);
+    };
+    std::sort(given.begin(), given.end(), [&](auto* a, auto* b) { return position(a) < position(b); });
+    if (given.isEmpty())
         return;
+    if (given.size() > 1) {
+        report(node[given.at(1)->key].Mark(), QStringLiteral("%1: this tag is mapped by %2: already; a tag takes one of "
+                                                             "coil:, discrete_input:, input_register:, holding:")
+                                                  .arg(QLatin1String(given.at(1)->key), QLatin1String(given.at(0)->key)));
+        return;
+    }
+    const ModbusTableRule* rule = given.first();
     const YAML::Mark at = node[rule->key].Mark();
     const QString key = QLatin1String(rule->key);
     int address = -1;
@@ -595,7 +600,8 @@ void Reader::checkModbusMappings(const YAML::Node& root, const GatewayConfig& co
         const LineConfig& line = config.lines.at(entry.line);
         return QStringLiteral("%1/%2").arg(line.name, line.tags.at(entry.tag).name);
     };
-    if (config.modbus.enabled && entries.isEmpty())
+    // Unless a mistake above left out the tags that were meant.
+    if (config.modbus.enabled && entries.isEmpty() && errors_->isEmpty())
         report(root["modbus"].Mark(), QStringLiteral("modbus: serves no tag; map tags with coil:, discrete_input:, "
                                                      "input_register: or holding:"));
     if (!config.modbus.enabled && !entries.isEmpty())

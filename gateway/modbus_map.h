@@ -31,6 +31,11 @@ struct ModbusSpan {
     int tag = 0;
     int first = 0;
     int count = 0;
+
+    bool operator==(const ModbusSpan& other) const
+    {
+        return line == other.line && tag == other.tag && first == other.first && count == other.count;
+    }
 };
 
 class ModbusMap {
