@@ -29,6 +29,12 @@ constexpr int ExitDone = 0;
 constexpr int ExitFailed = 1;
 constexpr int ExitBadInput = 2;
 
+#ifdef TAVRIN_GATEWAY_HTTP
+const char* const kHttpFace = "a live web page with a JSON API and metrics (http:)";
+#else
+const char* const kHttpFace = "no web page: this build against Qt 5 has no Qt HTTP Server";
+#endif
+
 volatile std::sig_atomic_t stopSignal = 0;
 
 void onStopSignal(int)
@@ -40,6 +46,21 @@ void printError(const QString& text)
 {
     std::fprintf(stderr, "%s\n", text.toUtf8().constData());
     std::fflush(stderr);
+}
+
+// "mqtt://127.0.0.1:1883, modbus 127.0.0.1:1502 unit 1, http://127.0.0.1:8080/"
+QString faceSummary(const GatewayConfig& config)
+{
+    QStringList faces;
+    if (config.mqtt.enabled)
+        faces << QStringLiteral("%1://%2:%3")
+                     .arg(config.mqtt.tls ? QStringLiteral("mqtts") : QStringLiteral("mqtt"), config.mqtt.host)
+                     .arg(config.mqtt.port);
+    if (config.modbus.enabled)
+        faces << QStringLiteral("modbus %1 unit %2").arg(config.modbus.listen.text()).arg(config.modbus.unit);
+    if (config.http.enabled)
+        faces << QStringLiteral("http://%1/").arg(config.http.listen.text());
+    return faces.join(QStringLiteral(", "));
 }
 
 int tagCount(const GatewayConfig& config)
@@ -138,10 +159,13 @@ int runGatewayCommand(const QStringList& arguments)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Polls the PLC lines of a configuration file and publishes their tags to an MQTT broker: "
-                       "retained values with quality and time, writes through PREFIX/LINE/TAG/set, line and "
-                       "gateway status. Runs until SIGINT or SIGTERM. The whole file is checked before anything "
-                       "connects. See docs/gateway.md.\n"
+        QStringLiteral("Polls the PLC lines of a configuration file and serves their tags through the faces the file "
+                       "names: an MQTT broker (mqtt:; retained values with quality and time, writes through "
+                       "PREFIX/LINE/TAG/set), a Modbus TCP server (modbus:; tags mapped to coils, discrete inputs, "
+                       "input and holding registers) and %1. Runs until SIGINT or SIGTERM. The whole file is checked "
+                       "before anything connects. See docs/gateway.md.\n")
+            .arg(QLatin1String(kHttpFace))
+            + QStringLiteral(
                        "Example: tavrin gateway /etc/tavrin/gateway.yaml"));
     parser.addPositionalArgument(QStringLiteral("gateway"), QStringLiteral("The command."), QStringLiteral("gateway"));
     parser.addPositionalArgument(QStringLiteral("CONFIG"), QStringLiteral("The configuration file (YAML)."));
@@ -178,8 +202,8 @@ int runGatewayCommand(const QStringList& arguments)
     if (!loadConfig(positional.first(), &config))
         return ExitBadInput;
     if (parser.isSet(check)) {
-        std::printf("%s: good: %d line(s), %d tag(s)\n", positional.first().toUtf8().constData(),
-                    static_cast<int>(config.lines.size()), tagCount(config));
+        std::printf("%s: good: %d line(s), %d tag(s); serves %s\n", positional.first().toUtf8().constData(),
+                    static_cast<int>(config.lines.size()), tagCount(config), faceSummary(config).toUtf8().constData());
         return ExitDone;
     }
     return serve(config);
