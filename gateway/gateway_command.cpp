@@ -139,6 +139,7 @@ int serve(const GatewayConfig& config)
     QString error;
     // The lines first: a face serves them from its first request on.
     if (!gateway.start(&error) || !faces.start(&error)) {
+        gateway.stop(); // before the faces go: the lines tell them of every change
         printError(QStringLiteral("tavrin gateway: %1").arg(error));
         return ExitFailed;
     }

@@ -204,7 +204,10 @@ bool ModbusFace::start(QString* error)
 {
     const auto open = [this](QString* openError) {
         server_ = new ModbusServer(gateway_, map_);
-        server_->setConnectionParameter(QModbusDevice::NetworkAddressParameter, config_.listen.host);
+        // Qt reads the address and port as one URL: an IPv6 address goes in brackets.
+        const QString host = config_.listen.host;
+        server_->setConnectionParameter(QModbusDevice::NetworkAddressParameter,
+                                        host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host);
         server_->setConnectionParameter(QModbusDevice::NetworkPortParameter, config_.listen.port);
         server_->setServerAddress(config_.unit);
         if (server_->connectDevice())

@@ -19,7 +19,7 @@ namespace {
 
 // mbpoll's two outputs, to its end; "exit N" last. `arguments` are its
 // options, then after a "=" the values to write: "-t 4 -r 100 = 5 6".
-QString runMbpoll(quint16 port, const QString& arguments)
+QString runMbpoll(quint16 port, const QString& arguments, const QString& host = QStringLiteral("127.0.0.1"))
 {
     const QStringList options = arguments.section(QLatin1Char('='), 0, 0).split(QLatin1Char(' '), Qt::SkipEmptyParts);
     const QStringList values = arguments.section(QLatin1Char('='), 1).split(QLatin1Char(' '), Qt::SkipEmptyParts);
@@ -28,7 +28,7 @@ QString runMbpoll(quint16 port, const QString& arguments)
                                                         QString::number(port), QStringLiteral("-a"), QStringLiteral("1"),
                                                         QStringLiteral("-0"), QStringLiteral("-1"), QStringLiteral("-o"),
                                                         QStringLiteral("5")}
-                      + options + QStringList{QStringLiteral("--"), QStringLiteral("127.0.0.1")} + values);
+                      + options + QStringList{QStringLiteral("--"), host} + values);
     if (!process.waitForFinished(30000))
         process.kill();
     process.waitForFinished();
@@ -282,6 +282,27 @@ TEST_F(ModbusFaceEndToEnd, OddRequestsGetTheirStandardException)
         });
         EXPECT_EQ(reply.mid(7).toHex(), row.answer.toHex()) << row.what;
     }
+}
+
+// Qt's server takes its address and port as one text: an IPv6 address
+// must reach it whole, or it listens elsewhere.
+TEST(ModbusFace, ListensOnAnIpv6Address)
+{
+    ServedPlc plc(ServedOn::Tcp, VirtualPlcOptions());
+    plc.plc.setValue(QStringLiteral("D"), 0, 7);
+    QTemporaryDir dir;
+    const quint16 port = freeLoopbackPort();
+    QFile file(dir.filePath(QStringLiteral("gateway.yaml")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QStringLiteral("modbus: {listen: \"[::1]:%1\"}\nlines:\n  - {name: a, port: \"%2\", tags: [{name: t, address: D0, holding: 0}]}\n")
+                   .arg(port)
+                   .arg(plc.port())
+                   .toUtf8());
+    file.close();
+    GatewayProcess gateway;
+    gateway.start(file.fileName());
+    EXPECT_TRUE(waitUntil([&] { return readings(runMbpoll(port, QStringLiteral("-t 4 -r 0"), QStringLiteral("::1"))).value(0) == QLatin1String("7"); }, 30000))
+        << gateway.log().toStdString();
 }
 
 } // namespace
