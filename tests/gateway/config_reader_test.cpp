@@ -118,15 +118,19 @@ lines:
     EXPECT_EQ(oven.tags.at(0).format, ValueFormat::Int32);
 }
 
+// A Qt 5 build has no web face, and refuses the section (a row below).
+#ifdef TAVRIN_GATEWAY_HTTP
+#define HTTP_SECTION "http:\n  listen: 0.0.0.0:8081\n  token: 0123456789abcdef\n"
+#else
+#define HTTP_SECTION ""
+#endif
+
 TEST(ConfigReader, ModbusAndHttpSectionsAndTagMappings)
 {
-    const char* text = R"(
+    const char* text = HTTP_SECTION R"(
 modbus:
   listen: "[::1]:1502"
   unit: 7
-http:
-  listen: 0.0.0.0:8081
-  token: 0123456789abcdef
 lines:
   - name: press1
     port: tcp:192.0.2.10:4001
