@@ -5,17 +5,17 @@
 #include <QMutex>
 #include <QWaitCondition>
 
-WriteResult awaitWrite(const std::function<void(const WriteDone&)>& start)
+TagWriteResult awaitWrite(const std::function<void(const WriteDone&)>& start)
 {
     struct Ending {
         QMutex mutex;
         QWaitCondition ended;
         bool done = false;
-        WriteResult result;
+        TagWriteResult result;
     };
     // Shared: the line's thread may still be in `done` when the wait ends.
     const auto ending = std::make_shared<Ending>();
-    start([ending](const WriteResult& result) {
+    start([ending](const TagWriteResult& result) {
         QMutexLocker lock(&ending->mutex);
         ending->result = result;
         ending->done = true;
@@ -67,7 +67,7 @@ void Gateway::stop()
 
 WriteDone Gateway::counted(const WriteDone& done)
 {
-    return [this, done](const WriteResult& result) {
+    return [this, done](const TagWriteResult& result) {
         ++writes_.at(size_t(result.outcome));
         done(result);
     };
@@ -77,7 +77,7 @@ void Gateway::write(const QString& lineName, const QString& tagName, const QJson
 {
     const int line = config_.lineIndex(lineName);
     if (line < 0 || size_t(line) >= lines_.size()) {
-        counted(done)(WriteResult{WriteOutcome::Refused, QStringLiteral("no line \"%1\" in this gateway").arg(lineName)});
+        counted(done)(TagWriteResult{WriteOutcome::Refused, QStringLiteral("no line \"%1\" in this gateway").arg(lineName)});
         return;
     }
     lines_.at(size_t(line))->write(tagName, value, counted(done));
@@ -86,7 +86,7 @@ void Gateway::write(const QString& lineName, const QString& tagName, const QJson
 void Gateway::writeValues(int line, int tag, int firstValue, const QVector<QByteArray>& values, const WriteDone& done)
 {
     if (line < 0 || size_t(line) >= lines_.size()) {
-        counted(done)(WriteResult{WriteOutcome::Refused, QStringLiteral("no line %1 in this gateway").arg(line)});
+        counted(done)(TagWriteResult{WriteOutcome::Refused, QStringLiteral("no line %1 in this gateway").arg(line)});
         return;
     }
     lines_.at(size_t(line))->writeValues(tag, firstValue, values, counted(done));

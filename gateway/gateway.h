@@ -24,7 +24,7 @@ struct GatewayCounters {
 // a write only once the PLC acknowledged it (Modbus, HTTP). A write always
 // ends: the line gives up within its budget, and a stopping gateway answers
 // what is under way.
-WriteResult awaitWrite(const std::function<void(const WriteDone&)>& start);
+TagWriteResult awaitWrite(const std::function<void(const WriteDone&)>& start);
 
 class Gateway {
 public:

@@ -107,7 +107,7 @@ TagState GatewayLine::tagState(int tag) const
 
 void GatewayLine::write(const QString& tagName, const QJsonValue& value, const WriteDone& done)
 {
-    const auto refuse = [&](const QString& error) { done(WriteResult{WriteOutcome::Refused, error}); };
+    const auto refuse = [&](const QString& error) { done(TagWriteResult{WriteOutcome::Refused, error}); };
     const int tag = config_.tagIndex(tagName);
     if (tag < 0)
         return refuse(QStringLiteral("line %1 has no tag \"%2\"").arg(config_.name, tagName));
@@ -129,7 +129,7 @@ QString GatewayLine::readOnlyMessage(int tag) const
 
 void GatewayLine::writeValues(int tag, int firstValue, const QVector<QByteArray>& values, const WriteDone& done)
 {
-    const auto refuse = [&](WriteOutcome outcome, const QString& error) { done(WriteResult{outcome, error}); };
+    const auto refuse = [&](WriteOutcome outcome, const QString& error) { done(TagWriteResult{outcome, error}); };
     // A face that holds raw registers names the tag and values itself: the
     // model checks them again, so that no write lands beside the tag.
     if (tag < 0 || tag >= config_.tags.size())
@@ -336,7 +336,7 @@ void GatewayLine::failAll(const QString& reason)
     const QString offline = QStringLiteral("line %1 is offline: %2").arg(config_.name, reason);
     for (PendingWrite& write : waiting) {
         if (!write.readingBack)
-            write.done(WriteResult{write.ids.isEmpty() ? WriteOutcome::Unavailable : WriteOutcome::Failed, offline});
+            write.done(TagWriteResult{write.ids.isEmpty() ? WriteOutcome::Unavailable : WriteOutcome::Failed, offline});
     }
 }
 
@@ -397,10 +397,10 @@ bool GatewayLine::settle(PendingWrite* write)
     if (!write->failure.isEmpty()) {
         logWarning(QStringLiteral("line %1: write to %2 failed: %3")
                        .arg(config_.name, tag.name, write->failure));
-        write->done(WriteResult{WriteOutcome::Failed, write->failure});
+        write->done(TagWriteResult{WriteOutcome::Failed, write->failure});
         return true;
     }
-    write->done(WriteResult{WriteOutcome::Done, QString()});
+    write->done(TagWriteResult{WriteOutcome::Done, QString()});
     write->readingBack = true;
     write->ids = runtime_->readOnce(tag.address);
     write->deadline = QDeadlineTimer(runtime_->giveUpBudgetMs() * (write->ids.size() + 1) + 2000);

@@ -47,7 +47,9 @@ enum class WriteOutcome {
 };
 constexpr int WriteOutcomeCount = 4;
 
-struct WriteResult {
+// Named apart from the tool's own write result (write_command.h): both are
+// linked into the tool, and one name for two types breaks the program.
+struct TagWriteResult {
     WriteOutcome outcome = WriteOutcome::Refused;
     QString error;                      // why it was refused or failed
 
@@ -56,7 +58,7 @@ struct WriteResult {
 
 // Called once per write, from a line's thread, or at once from the caller's
 // when the write is refused before it reaches the line.
-using WriteDone = std::function<void(const WriteResult&)>;
+using WriteDone = std::function<void(const TagWriteResult&)>;
 
 // What a face hears. Calls come from the lines' threads, one line's calls in
 // the order its changes happened.

@@ -212,9 +212,9 @@ QHttpServerResponse HttpServer::writeTag(const QString& line, const QString& tag
     QString error;
     if (!parseSetPayload(request.body(), &set, &error))
         return QHttpServerResponse(QByteArrayLiteral("application/json"),
-                                   writeResultPayload(WriteResult{WriteOutcome::Refused, error}, set.id),
+                                   writeResultPayload(TagWriteResult{WriteOutcome::Refused, error}, set.id),
                                    Status::BadRequest);
-    const WriteResult result =
+    const TagWriteResult result =
         awaitWrite([&](const WriteDone& done) { gateway_.write(line, tag, set.value, done); });
     if (!result.ok())
         logWarning(QStringLiteral("web write to %1/%2 refused or failed: %3").arg(line, tag, result.error));

@@ -181,7 +181,7 @@ bool ModbusServer::writeSpan(const ModbusSpan& span, const QModbusDataUnit& unit
         }
         values.append(bytes);
     }
-    const WriteResult result = awaitWrite([&](const WriteDone& done) {
+    const TagWriteResult result = awaitWrite([&](const WriteDone& done) {
         gateway_.writeValues(span.line, span.tag, span.first / perValue, values, done);
     });
     if (!result.ok())

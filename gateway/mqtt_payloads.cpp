@@ -32,7 +32,7 @@ QByteArray lineStatusPayload(const LineStatus& status)
     return compact(lineStatusJson(status));
 }
 
-QByteArray writeResultPayload(const WriteResult& result, const QJsonValue& id)
+QByteArray writeResultPayload(const TagWriteResult& result, const QJsonValue& id)
 {
     QJsonObject object;
     object.insert(QStringLiteral("ok"), result.ok());

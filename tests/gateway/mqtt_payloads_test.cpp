@@ -37,9 +37,9 @@ TEST(MqttPayloads, ALinesStatusAsPublished)
 TEST(MqttPayloads, AWritesResultCarriesItsIdBack)
 {
     const QJsonValue none(QJsonValue::Undefined);
-    EXPECT_EQ(writeResultPayload(WriteResult{WriteOutcome::Done, QString()}, none), QByteArray(R"({"ok":true})"));
-    EXPECT_EQ(writeResultPayload(WriteResult{WriteOutcome::Failed, QStringLiteral("no")}, none), QByteArray(R"({"error":"no","ok":false})"));
-    EXPECT_EQ(writeResultPayload(WriteResult{WriteOutcome::Done, QString()}, QStringLiteral("a1")), QByteArray(R"({"id":"a1","ok":true})"));
+    EXPECT_EQ(writeResultPayload(TagWriteResult{WriteOutcome::Done, QString()}, none), QByteArray(R"({"ok":true})"));
+    EXPECT_EQ(writeResultPayload(TagWriteResult{WriteOutcome::Failed, QStringLiteral("no")}, none), QByteArray(R"({"error":"no","ok":false})"));
+    EXPECT_EQ(writeResultPayload(TagWriteResult{WriteOutcome::Done, QString()}, QStringLiteral("a1")), QByteArray(R"({"id":"a1","ok":true})"));
 }
 
 struct SetRow {
