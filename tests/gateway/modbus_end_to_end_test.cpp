@@ -5,6 +5,7 @@
 // PLC memory each test sets, in mbpoll's own words.
 
 #include "gateway_process.h"
+#include "press_memory.h"
 
 #include "host/tool_process.h"
 
@@ -53,7 +54,7 @@ class ModbusFaceEndToEnd : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        preset(press.plc);
+        presetPressMemory(press.plc);
         port = freeLoopbackPort();
         writeConfig();
         gateway.start(dir.filePath(QStringLiteral("gateway.yaml")));
@@ -95,42 +96,8 @@ lines:
                        .toUtf8());
     }
 
-    // The PLC's D registers from `first` on, as 16-bit words.
-    QVector<quint32> words(int first, int count)
-    {
-        QVector<quint32> out;
-        for (int k = first; k < first + count; ++k)
-            out.append(press.plc.value(QStringLiteral("D"), k).value_or(0xFFFFFFFF));
-        return out;
-    }
-
-    quint64 writesReceived()
-    {
-        const VirtualPlcCounters counters = press.plc.counters();
-        return counters.writes + counters.forces + counters.refused;
-    }
-
-    static void preset(VirtualPlc& plc)
-    {
-        plc.setValue(QStringLiteral("D"), 100, 42);
-        plc.setValue(QStringLiteral("D"), 101, 65535);
-        plc.setValue(QStringLiteral("D"), 200, 0x7960);  // -100000 = 0xFFFE7960, low word first
-        plc.setValue(QStringLiteral("D"), 201, 0xFFFE);
-        plc.setValue(QStringLiteral("D"), 210, 0x5E00);  // 3000000000 = 0xB2D05E00
-        plc.setValue(QStringLiteral("D"), 211, 0xB2D0);
-        plc.setValue(QStringLiteral("D"), 300, 0x0000);  // 3.25 = 0x40500000
-        plc.setValue(QStringLiteral("D"), 301, 0x4050);
-        plc.setValue(QStringLiteral("D"), 400, 0x00FF);
-        plc.setValue(QStringLiteral("M"), 0, 1);
-        plc.setValue(QStringLiteral("Y"), 7, 1);
-        plc.setValue(QStringLiteral("X"), 1, 1);
-        plc.setValue(QStringLiteral("X"), 3, 1);
-        plc.setValue(QStringLiteral("32CV"), 0, 0xFFFFFFFB); // C200 = -5
-        plc.setValue(QStringLiteral("D"), 10, 0x0008);       // bit 3
-        plc.setValue(QStringLiteral("D"), 500, 1);
-        plc.setValue(QStringLiteral("D"), 501, 2);
-        plc.setValue(QStringLiteral("D"), 502, 3);
-    }
+    QVector<quint32> words(int first, int count) { return plcWords(press.plc, first, count); }
+    quint64 writesReceived() { return plcWritesReceived(press.plc); }
 
     QTemporaryDir dir;
     ServedPlc press{ServedOn::Tcp, VirtualPlcOptions()};

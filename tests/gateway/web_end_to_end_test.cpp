@@ -9,6 +9,7 @@
 #include "gateway_process.h"
 #include "headless_browser.h"
 #include "http_get.h"
+#include "press_memory.h"
 
 #include "host/tool_process.h"
 
@@ -79,17 +80,7 @@ bool parsePrometheusText(const QByteArray& text, QHash<QString, double>* samples
 
 class WebFaceEndToEnd : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        press.plc.setValue(QStringLiteral("D"), 100, 42);
-        press.plc.setValue(QStringLiteral("D"), 200, 0x7960); // -100000 = 0xFFFE7960, low word first
-        press.plc.setValue(QStringLiteral("D"), 201, 0xFFFE);
-        press.plc.setValue(QStringLiteral("D"), 300, 0x0000); // 3.25 = 0x40500000
-        press.plc.setValue(QStringLiteral("D"), 301, 0x4050);
-        press.plc.setValue(QStringLiteral("D"), 400, 0x00FF);
-        press.plc.setValue(QStringLiteral("Y"), 7, 1);
-        press.plc.setValue(QStringLiteral("X"), 1, 1);
-    }
+    void SetUp() override { presetPressMemory(press.plc); }
 
     // The gateway with `http` as its http: section; true once its tags are good.
     bool startGateway(const QString& http)
@@ -128,13 +119,7 @@ lines:
         }, 30000);
     }
 
-    QVector<quint32> words(int first, int count)
-    {
-        QVector<quint32> out;
-        for (int k = first; k < first + count; ++k)
-            out.append(press.plc.value(QStringLiteral("D"), k).value_or(0xFFFFFFFF));
-        return out;
-    }
+    QVector<quint32> words(int first, int count) { return plcWords(press.plc, first, count); }
 
     // Paced as a line at the gateway's baud rate, so that the line's
     // utilisation is a share of its time.
@@ -168,7 +153,7 @@ TEST_F(WebFaceEndToEnd, ThePageShowsPlcValuesFollowsChangesLiveAndWrites)
     };
     const Row rows[] = {
         {"speed", "42"}, {"total", "-100000"}, {"setpoint", "3.25"}, {"mask", "0x00FF"},
-        {"lamp", "true"}, {"inputs", "[false,true,false,false]"},
+        {"lamp", "true"}, {"inputs", "[false,true,false,true]"},
     };
     for (const Row& row : rows)
         EXPECT_EQ(browser.waitFor(shown(row.tag, "value"), QLatin1String(row.value)), QJsonValue(QLatin1String(row.value))) << row.tag;
@@ -221,7 +206,7 @@ TEST_F(WebFaceEndToEnd, TheApiGivesTagsAndLinesAsJson)
         {"setpoint", "D300", "float", true, 3.25},
         {"mask", "D400", "hex", true, QStringLiteral("0x00FF")},
         {"lamp", "Y7", "bit", true, true},
-        {"inputs", "X0", "bit", false, QJsonArray{false, true, false, false}},
+        {"inputs", "X0", "bit", false, QJsonArray{false, true, false, true}},
     };
     ASSERT_EQ(array.size(), int(std::size(rows)));
     for (int k = 0; k < array.size(); ++k) {
