@@ -1,8 +1,9 @@
 #include "face_thread.h"
 
 #include <QEventLoop>
-#include <QMutex>
-#include <QWaitCondition>
+
+#include <condition_variable>
+#include <mutex>
 
 FaceThread::~FaceThread()
 {
@@ -11,19 +12,19 @@ FaceThread::~FaceThread()
 
 bool FaceThread::start(const Open& open, const Close& close, QString* error)
 {
-    QMutex mutex;
-    QWaitCondition opened;
+    std::mutex mutex;
+    std::condition_variable opened;
     bool done = false;
     bool ok = false;
     thread_.reset(QThread::create([&, open, close] {
         QString openError;
         const bool good = open(&openError);
         {
-            QMutexLocker lock(&mutex);
+            std::lock_guard<std::mutex> lock(mutex);
             ok = good;
             *error = openError;
             done = true;
-            opened.wakeAll();
+            opened.notify_all();
         }
         // After the wake the locals above are gone: only copies from here on.
         if (good) {
@@ -33,9 +34,8 @@ bool FaceThread::start(const Open& open, const Close& close, QString* error)
         close();
     }));
     thread_->start();
-    QMutexLocker lock(&mutex);
-    while (!done)
-        opened.wait(&mutex);
+    std::unique_lock<std::mutex> lock(mutex);
+    opened.wait(lock, [&] { return done; });
     return ok;
 }
 

@@ -2,28 +2,27 @@
 
 #include "module_instance.h"
 
-#include <QMutex>
-#include <QWaitCondition>
+#include <condition_variable>
+#include <mutex>
 
 TagWriteResult awaitWrite(const std::function<void(const WriteDone&)>& start)
 {
     struct Ending {
-        QMutex mutex;
-        QWaitCondition ended;
+        std::mutex mutex;
+        std::condition_variable ended;
         bool done = false;
         TagWriteResult result;
     };
     // Shared: the line's thread may still be in `done` when the wait ends.
     const auto ending = std::make_shared<Ending>();
     start([ending](const TagWriteResult& result) {
-        QMutexLocker lock(&ending->mutex);
+        std::lock_guard<std::mutex> lock(ending->mutex);
         ending->result = result;
         ending->done = true;
-        ending->ended.wakeAll();
+        ending->ended.notify_all();
     });
-    QMutexLocker lock(&ending->mutex);
-    while (!ending->done)
-        ending->ended.wait(&ending->mutex);
+    std::unique_lock<std::mutex> lock(ending->mutex);
+    ending->ended.wait(lock, [&] { return ending->done; });
     return ending->result;
 }
 

@@ -78,10 +78,10 @@ void GatewayLine::start()
 
 void GatewayLine::beginStop()
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard<std::mutex> lock(mutex_);
     refusingWrites_ = true;
     stopping_ = true;
-    workArrived_.wakeAll();
+    workArrived_.notify_all();
 }
 
 void GatewayLine::stop()
@@ -95,13 +95,13 @@ void GatewayLine::stop()
 
 LineSnapshot GatewayLine::snapshot() const
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard<std::mutex> lock(mutex_);
     return snapshot_;
 }
 
 TagState GatewayLine::tagState(int tag) const
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard<std::mutex> lock(mutex_);
     return snapshot_.tags.value(tag);
 }
 
@@ -153,14 +153,14 @@ void GatewayLine::writeValues(int tag, int firstValue, const QVector<QByteArray>
     QString refusal;
     {
         // `done` is called without the lock: a face may ask for a snapshot from it.
-        QMutexLocker lock(&mutex_);
+        std::lock_guard<std::mutex> lock(mutex_);
         if (refusingWrites_)
             refusal = QStringLiteral("the gateway is stopping");
         else if (!snapshot_.status.online)
             refusal = QStringLiteral("line %1 is offline: %2").arg(config_.name, snapshot_.status.reason);
         else
             queued_.append(write);
-        workArrived_.wakeAll();
+        workArrived_.notify_all();
     }
     if (!refusal.isEmpty())
         refuse(WriteOutcome::Unavailable, refusal);
@@ -254,7 +254,7 @@ void GatewayLine::look()
 void GatewayLine::noteStatistics()
 {
     const LineStatistics statistics = runtime_->statistics();
-    QMutexLocker lock(&mutex_);
+    std::lock_guard<std::mutex> lock(mutex_);
     snapshot_.statistics = statistics;
     snapshot_.turnaroundUs = measuredTurnaroundUs(statistics);
 }
@@ -270,7 +270,7 @@ void GatewayLine::lookAtTag(int tag)
     const VariableQuality quality = runtime_->quality(tag);
     TagState shown;
     {
-        QMutexLocker lock(&mutex_);
+        std::lock_guard<std::mutex> lock(mutex_);
         shown = snapshot_.tags.at(tag);
     }
     if (quality.quality == Quality::Good) {
@@ -288,7 +288,7 @@ void GatewayLine::lookAtTag(int tag)
 void GatewayLine::setTag(int tag, const TagState& state)
 {
     {
-        QMutexLocker lock(&mutex_);
+        std::lock_guard<std::mutex> lock(mutex_);
         snapshot_.tags[tag] = state;
     }
     for (GatewayListener* listener : listeners_)
@@ -299,7 +299,7 @@ void GatewayLine::setStatus(bool online, const QString& reason)
 {
     LineStatus status{online, online ? QString() : reason, now()};
     {
-        QMutexLocker lock(&mutex_);
+        std::lock_guard<std::mutex> lock(mutex_);
         if (snapshot_.status.online == online && snapshot_.status.reason == status.reason)
             return;
         snapshot_.status = status;
@@ -320,7 +320,7 @@ void GatewayLine::failAll(const QString& reason)
     for (int t = 0; t < config_.tags.size(); ++t) {
         TagState shown;
         {
-            QMutexLocker lock(&mutex_);
+            std::lock_guard<std::mutex> lock(mutex_);
             shown = snapshot_.tags.at(t);
         }
         if (shown.quality != Quality::Bad || shown.error != reason)
@@ -328,7 +328,7 @@ void GatewayLine::failAll(const QString& reason)
     }
     QVector<PendingWrite> waiting;
     {
-        QMutexLocker lock(&mutex_);
+        std::lock_guard<std::mutex> lock(mutex_);
         waiting.swap(queued_);
     }
     waiting += underWay_;
@@ -344,7 +344,7 @@ void GatewayLine::queueWrites()
 {
     QVector<PendingWrite> taken;
     {
-        QMutexLocker lock(&mutex_);
+        std::lock_guard<std::mutex> lock(mutex_);
         taken.swap(queued_);
     }
     for (PendingWrite& write : taken) {
@@ -409,14 +409,13 @@ bool GatewayLine::settle(PendingWrite* write)
 
 bool GatewayLine::writesPending() const
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard<std::mutex> lock(mutex_);
     return !queued_.isEmpty() || !underWay_.isEmpty();
 }
 
-
 void GatewayLine::waitForWork(int ms)
 {
-    QMutexLocker lock(&mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
     if (queued_.isEmpty() && !stopping_)
-        workArrived_.wait(&mutex_, static_cast<unsigned long>(ms));
+        workArrived_.wait_for(lock, std::chrono::milliseconds(ms));
 }

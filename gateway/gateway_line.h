@@ -14,12 +14,12 @@
 #include "host_runtime.h"
 
 #include <QDeadlineTimer>
-#include <QMutex>
 #include <QThread>
-#include <QWaitCondition>
 
 #include <atomic>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 
 class GatewayLine {
 public:
@@ -91,8 +91,9 @@ private:
     QString lastStartError_;                          // the line's thread only
     QVector<PendingWrite> underWay_;                  // the line's thread only
 
-    mutable QMutex mutex_; // guards the members below it
-    QWaitCondition workArrived_;
+    // Standard ones, which a thread checker sees through their waits.
+    mutable std::mutex mutex_; // guards the members below it
+    std::condition_variable workArrived_;
     QVector<PendingWrite> queued_;
     LineSnapshot snapshot_;
     bool refusingWrites_ = false;
