@@ -72,8 +72,7 @@ GatewayLine::~GatewayLine()
 void GatewayLine::start()
 {
     stopping_ = false;
-    thread_.reset(QThread::create([this] { run(); }));
-    thread_->start();
+    thread_ = std::thread([this] { run(); });
 }
 
 void GatewayLine::beginStop()
@@ -86,17 +85,20 @@ void GatewayLine::beginStop()
 
 void GatewayLine::stop()
 {
-    if (!thread_)
+    if (!thread_.joinable())
         return;
     beginStop();
-    thread_->wait();
-    thread_.reset();
+    thread_.join();
 }
 
 LineSnapshot GatewayLine::snapshot() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    return snapshot_;
+    LineSnapshot copy = snapshot_;
+    // A list of its own: a shared one would be written here, after an
+    // unsynchronised look at whether it is still shared, while read there.
+    copy.tags = QVector<TagState>(snapshot_.tags.begin(), snapshot_.tags.end());
+    return copy;
 }
 
 TagState GatewayLine::tagState(int tag) const

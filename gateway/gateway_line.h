@@ -20,6 +20,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 class GatewayLine {
 public:
@@ -85,7 +86,9 @@ private:
     const QVector<GatewayListener*> listeners_;
     QVector<QVector<VariableAddress>> valueAddresses_; // writable tags: one per value
     std::unique_ptr<HostRuntime> runtime_;            // the line's thread only
-    std::unique_ptr<QThread> thread_;
+    // A standard thread, whose join a thread checker sees; the runtime keeps
+    // the Qt thread its line needs.
+    std::thread thread_;
     std::atomic<bool> stopping_{false};
     qint64 lastProgress_ = -1;                        // the line's thread only
     QString lastStartError_;                          // the line's thread only

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Sanitizer runs: the whole test suite under AddressSanitizer and
 # UndefinedBehaviorSanitizer (build-asan), then under ThreadSanitizer
-# (build-tsan) the concurrency stress test, the virtual PLC's servers and
-# the host runtime with the tool. Any report fails the run.
+# (build-tsan) the concurrency stress test, the virtual PLC's servers, the
+# host runtime with the tool, and the gateway with its faces. Any report
+# fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -26,10 +27,11 @@ cmake --build "$asan_dir" -j "$jobs"
 # instrumented module, so they run in the normal build only.
 ctest --test-dir "$asan_dir" --output-on-failure -j "$jobs" -LE install
 
-echo "== ThreadSanitizer: concurrency stress, servers, host runtime and tool ($tsan_dir)"
+echo "== ThreadSanitizer: concurrency stress, servers, host runtime, tool and gateway ($tsan_dir)"
 cmake -S . -B "$tsan_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRIN_SANITIZE_THREAD=ON \
   -DTAVRIN_BUILD_HOST=ON >/dev/null
-cmake --build "$tsan_dir" -j "$jobs" --target tavrin_stress_tests tavrin_sim_tests tavrin_host_tests tavrin_tool
-for program in tavrin_stress_tests tavrin_sim_tests tavrin_host_tests; do
+cmake --build "$tsan_dir" -j "$jobs" --target tavrin_stress_tests tavrin_sim_tests tavrin_host_tests \
+  tavrin_gateway_tests tavrin_tool
+for program in tavrin_stress_tests tavrin_sim_tests tavrin_host_tests tavrin_gateway_tests; do
   "$tsan_dir/tests/$program"
 done

@@ -310,7 +310,7 @@ TEST_F(GatewayEndToEnd, APlcRestartTurnsItsTagsBadThenGoodWhileTheOtherLineGoesO
 TEST_F(GatewayEndToEnd, StoppingTellsTheBrokerThatNothingIsVouchedFor)
 {
     ASSERT_FALSE(subscriber.waitFor(topic(QStringLiteral("press1/speed")), goodWith(42)).isEmpty());
-    EXPECT_EQ(gateway.stop(), 0);
+    EXPECT_EQ(gateway.stop(), 0) << gateway.log().toStdString();
     Subscriber after;
     after.start(broker.port, topic(QStringLiteral("#")));
     EXPECT_EQ(after.waitFor(topic(QStringLiteral("gateway/status")), [](const QByteArray&) { return true; }), QByteArray("offline"));

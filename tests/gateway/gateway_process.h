@@ -56,6 +56,8 @@ struct GatewayProcess {
     // Everything it has printed so far.
     QString log()
     {
+        // Without an event loop here, the pipe is read only when asked to.
+        process.waitForReadyRead(200);
         printed += QString::fromUtf8(process.readAll());
         return printed;
     }
