@@ -334,6 +334,43 @@ TEST_F(WebFaceEndToEnd, ATokenGuardsTheApiTheFeedAndTheMetricsButNotThePage)
     }
 }
 
+// Requests a network client could send that are no use of the API: each
+// gets an answer or a closed connection, none reaches the PLC, and the
+// server goes on serving (under AddressSanitizer, none reads or writes
+// memory it should not).
+TEST_F(WebFaceEndToEnd, OddRequestsGetAnAnswerOrAClosedConnectionAndTheServerGoesOn)
+{
+    ASSERT_TRUE(startGateway(QString())) << gateway.log().toStdString();
+    const QByteArray host = "Host: 127.0.0.1\r\nConnection: close\r\n";
+    const QByteArray json = "Content-Type: application/json\r\n";
+    struct Row {
+        const char* what;
+        QByteArray bytes;
+        int status;             // 0: closed without an answer
+        bool thenClose = false; // the client stops sending halfway
+    };
+    const Row rows[] = {
+        {"a write's path read", "GET /api/tags/press1/setpoint HTTP/1.1\r\n" + host + "\r\n", 404},
+        {"another method", "DELETE /api/tags HTTP/1.1\r\n" + host + "\r\n", 404},
+        {"dots in a name", "POST /api/tags/%2e%2e/setpoint HTTP/1.1\r\n" + host + json + "Content-Length: 1\r\n\r\n5", 404},
+        {"a long path", "GET /" + QByteArray(8000, 'a') + " HTTP/1.1\r\n" + host + "\r\n", 404},
+        {"deeply nested JSON", "POST /api/tags/press1/setpoint HTTP/1.1\r\n" + host + json + "Content-Length: 20000\r\n\r\n"
+                                   + QByteArray(10000, '[') + QByteArray(10000, ']'), 400},
+        {"a body cut short", "POST /api/tags/press1/setpoint HTTP/1.1\r\n" + host + json + "Content-Length: 50\r\n\r\n1.5", 0, true},
+        {"not HTTP", QByteArray("\x16\x03\x01\x00\xff\x01\x00\x00\r\n\r\n", 12), 0},
+    };
+    for (const Row& row : rows) {
+        const int status = httpExchange(port, row.bytes, row.thenClose).status;
+        // A parser may well answer what it cannot read with 400 rather than close.
+        if (row.status == 0)
+            EXPECT_TRUE(status == 0 || status == 400) << row.what << ": " << status;
+        else
+            EXPECT_EQ(status, row.status) << row.what;
+        EXPECT_EQ(httpRequest(port, "GET", "/api/lines").status, 200) << "after " << row.what;
+    }
+    EXPECT_EQ(words(300, 2), (QVector<quint32>{0x0000, 0x4050}));
+}
+
 } // namespace
 
 #endif // TAVRIN_GATEWAY_HTTP
