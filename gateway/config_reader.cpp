@@ -1,5 +1,6 @@
 #include "config_reader.h"
 
+#include "modbus_map.h"
 #include "topic_names.h"
 
 #include <yaml-cpp/yaml.h>
@@ -7,9 +8,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QHostAddress>
 #include <QSysInfo>
 #include <QUrl>
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
 
@@ -27,19 +30,28 @@ struct KeyRule {
     bool required;
 };
 
-const KeyRule kTopKeys[] = {{"mqtt", true}, {"lines", true}};
+const KeyRule kTopKeys[] = {{"mqtt", false}, {"modbus", false}, {"http", false}, {"lines", true}};
 const KeyRule kMqttKeys[] = {
     {"url", false},      {"prefix", true},    {"client_id", false}, {"username", false},
     {"password", false}, {"ca_file", false},  {"cert_file", false}, {"key_file", false},
     {"qos", false},      {"keepalive_s", false},
 };
+const KeyRule kModbusKeys[] = {{"listen", false}, {"unit", false}};
+const KeyRule kHttpKeys[] = {{"listen", false}, {"token", false}};
 const KeyRule kLineKeys[] = {
     {"name", true},       {"port", true},    {"baud", false},  {"timeout_ms", false}, {"retries", false},
     {"block_size", false}, {"station", false}, {"probe", false}, {"tags", true},
 };
+// The mapping keys follow modbusTableRules(), in its order.
 const KeyRule kTagKeys[] = {
-    {"name", true}, {"address", true}, {"format", false}, {"count", false}, {"writable", false}, {"deadband", false},
+    {"name", true},      {"address", true},        {"format", false},         {"count", false},
+    {"writable", false}, {"deadband", false},      {"coil", false},           {"discrete_input", false},
+    {"input_register", false}, {"holding", false},
 };
+
+// A token travels in a header: visible ASCII, long enough not to be guessed.
+constexpr int MinTokenLength = 16;
+constexpr int MaxTokenLength = 256;
 
 struct Bounds {
     int low;
@@ -77,6 +89,14 @@ private:
     void readName(const YAML::Node& map, const QString& what, QString* out);
 
     void readMqtt(const YAML::Node& node, MqttConfig* mqtt);
+    void readModbus(const YAML::Node& node, ModbusConfig* modbus);
+    void readHttp(const YAML::Node& node, HttpConfig* http);
+    void readListen(const YAML::Node& map, ListenAddress* out);
+#ifdef TAVRIN_GATEWAY_HTTP
+    void readToken(const YAML::Node& map, QString* out);
+#endif
+    void readModbusMapping(const YAML::Node& node, TagConfig* tag);
+    void checkModbusMappings(const YAML::Node& root, const GatewayConfig& config);
     void readUrl(const YAML::Node& map, MqttConfig* mqtt);
     void readFileName(const YAML::Node& map, const char* key, QString* out);
     void readLines(const YAML::Node& node, QVector<LineConfig>* lines);
@@ -199,23 +219,32 @@ void Reader::readName(const YAML::Node& map, const QString& what, QString* out)
 
 void Reader::read(const YAML::Node& root, GatewayConfig* config)
 {
+    const QString sections = QStringLiteral("the section lines: and at least one of mqtt:, modbus:, http:");
     if (!root.IsDefined() || root.IsNull()) {
-        report(YAML::Mark::null_mark(), QStringLiteral("the file holds nothing: expected the sections mqtt: and lines:"));
+        report(YAML::Mark::null_mark(), QStringLiteral("the file holds nothing: expected %1").arg(sections));
         return;
     }
-    if (!isMap(root, QStringLiteral("the sections mqtt: and lines:")))
+    if (!isMap(root, sections))
         return;
     checkKeys(root, kTopKeys, QStringLiteral("the file"));
+    if (!root["mqtt"].IsDefined() && !root["modbus"].IsDefined() && !root["http"].IsDefined())
+        report(root.Mark(), QStringLiteral("the file serves the lines nowhere: expected at least one of mqtt:, modbus:, http:"));
     if (root["mqtt"].IsDefined())
         readMqtt(root["mqtt"], &config->mqtt);
+    if (root["modbus"].IsDefined())
+        readModbus(root["modbus"], &config->modbus);
+    if (root["http"].IsDefined())
+        readHttp(root["http"], &config->http);
     if (root["lines"].IsDefined())
         readLines(root["lines"], &config->lines);
+    checkModbusMappings(root, *config);
 }
 
 void Reader::readMqtt(const YAML::Node& node, MqttConfig* mqtt)
 {
     if (!isMap(node, QStringLiteral("the broker's settings under mqtt:")))
         return;
+    mqtt->enabled = true;
     checkKeys(node, kMqttKeys, QStringLiteral("mqtt:"));
     readUrl(node, mqtt);
     if (const auto prefix = scalar(node, "prefix")) {
@@ -242,6 +271,81 @@ void Reader::readMqtt(const YAML::Node& node, MqttConfig* mqtt)
     readInt(node, "qos", {0, 2}, &mqtt->qos);
     readInt(node, "keepalive_s", {5, 3600}, &mqtt->keepAliveS);
 }
+
+void Reader::readModbus(const YAML::Node& node, ModbusConfig* modbus)
+{
+    // "modbus:" alone, with nothing under it, takes the defaults.
+    if (!node.IsNull() && !isMap(node, QStringLiteral("the Modbus server's settings under modbus:")))
+        return;
+    modbus->enabled = true;
+    if (node.IsNull())
+        return;
+    checkKeys(node, kModbusKeys, QStringLiteral("modbus:"));
+    readListen(node, &modbus->listen);
+    readInt(node, "unit", {1, 255}, &modbus->unit);
+}
+
+void Reader::readHttp(const YAML::Node& node, HttpConfig* http)
+{
+#ifndef TAVRIN_GATEWAY_HTTP
+    report(node.Mark(), QStringLiteral("http: this tavrin was built against Qt 5, which has no Qt HTTP Server: the "
+                                       "web page and metrics need a build against Qt 6; leave http: out here"));
+    (void)http;
+#else
+    if (!node.IsNull() && !isMap(node, QStringLiteral("the web page's settings under http:")))
+        return;
+    http->enabled = true;
+    if (node.IsNull())
+        return;
+    checkKeys(node, kHttpKeys, QStringLiteral("http:"));
+    readListen(node, &http->listen);
+    readToken(node, &http->token);
+#endif
+}
+
+void Reader::readListen(const YAML::Node& map, ListenAddress* out)
+{
+    const auto text = scalar(map, "listen");
+    if (!text)
+        return;
+    // HOST:PORT, the host an IP address, an IPv6 one in brackets.
+    const int colon = text->lastIndexOf(QLatin1Char(':'));
+    QString host = text->left(colon);
+    const bool bracketed = host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']'));
+    if (bracketed)
+        host = host.mid(1, host.size() - 2);
+    bool portOk = false;
+    const int port = text->mid(colon + 1).toInt(&portOk, 10);
+    const QHostAddress address(host);
+    const bool good = colon > 0 && portOk && port >= 1 && port <= 65535 && !address.isNull()
+        && bracketed == (address.protocol() == QAbstractSocket::IPv6Protocol);
+    if (!good) {
+        report(map["listen"].Mark(), QStringLiteral("listen \"%1\": expected ADDRESS:PORT with an IP address and a port "
+                                                    "of 1 to 65535, such as 127.0.0.1:%2 or [::1]:%2")
+                                         .arg(*text)
+                                         .arg(out->port));
+        return;
+    }
+    *out = ListenAddress{address.toString(), port};
+}
+
+#ifdef TAVRIN_GATEWAY_HTTP
+void Reader::readToken(const YAML::Node& map, QString* out)
+{
+    const auto text = scalar(map, "token");
+    if (!text)
+        return;
+    const bool visibleAscii = std::all_of(text->begin(), text->end(), [](QChar c) { return c.unicode() > 0x20 && c.unicode() < 0x7F; });
+    if (!visibleAscii || text->size() < MinTokenLength || text->size() > MaxTokenLength) {
+        report(map["token"].Mark(), QStringLiteral("token: expected %1 to %2 visible ASCII characters, no spaces "
+                                                   "(openssl rand -hex 16 makes one)")
+                                        .arg(MinTokenLength)
+                                        .arg(MaxTokenLength));
+        return;
+    }
+    *out = *text;
+}
+#endif
 
 void Reader::readUrl(const YAML::Node& map, MqttConfig* mqtt)
 {
@@ -368,6 +472,7 @@ bool Reader::readTag(const YAML::Node& node, int blockSize, TagConfig* tag)
     readBool(node, "writable", &tag->writable);
     if (readTagAddress(node, tag)) {
         readDeadband(node, tag);
+        readModbusMapping(node, tag);
         if (tag->writable && !tag->address.type->writable)
             report(node["writable"].Mark(), QStringLiteral("\"%1\": the inputs X are driven by the hardware and "
                                                            "cannot be written")
@@ -412,6 +517,97 @@ bool Reader::readTagAddress(const YAML::Node& node, TagConfig* tag)
         return false;
     }
     return true;
+}
+
+void Reader::readModbusMapping(const YAML::Node& node, TagConfig* tag)
+{
+    // The mapping keys the tag has, in the order of the file.
+    QVector<const ModbusTableRule*> given;
+    for (int k = 0; k < ModbusTableCount; ++k) {
+        if (node[modbusTableRules()[k].key].IsDefined())
+            given.append(&modbusTableRules()[k]);
+    }
+    const auto position = [&](const ModbusTableRule* rule) {
+        const YAML::Mark mark = node[rule->key].Mark();
+        return std::make_pair(mark.line, mark.column);
+    };
+    std::sort(given.begin(), given.end(), [&](auto* a, auto* b) { return position(a) < position(b); });
+    if (given.isEmpty())
+        return;
+    if (given.size() > 1) {
+        report(node[given.at(1)->key].Mark(), QStringLiteral("%1: this tag is mapped by %2: already; a tag takes one of "
+                                                             "coil:, discrete_input:, input_register:, holding:")
+                                                  .arg(QLatin1String(given.at(1)->key), QLatin1String(given.at(0)->key)));
+        return;
+    }
+    const ModbusTableRule* rule = given.first();
+    const YAML::Mark at = node[rule->key].Mark();
+    const QString key = QLatin1String(rule->key);
+    int address = -1;
+    readInt(node, rule->key, {0, 65535}, &address);
+    if (address < 0)
+        return;
+    const bool bitFormat = tag->format == ValueFormat::Bit;
+    if (rule->bits != bitFormat) {
+        report(at, rule->bits ? QStringLiteral("%1: holds bits, and this tag is %2: map it with input_register: or "
+                                               "holding:").arg(key, valueFormatName(tag->format))
+                              : QStringLiteral("%1: holds 16-bit registers, and this tag is bit: map it with "
+                                               "discrete_input: or coil:").arg(key));
+        return;
+    }
+    if (tag->writable && !rule->writable) {
+        report(at, QStringLiteral("%1: is read-only for a Modbus client, and this tag is writable: map it with %2:")
+                       .arg(key, QLatin1String(rule->bits ? "coil" : "holding")));
+        return;
+    }
+    const int last = address + tag->modbusUnits() - 1;
+    if (last > 65535) {
+        report(at, QStringLiteral("%1: %2: the tag's %3 %4 run past 65535, the last address")
+                       .arg(key)
+                       .arg(address)
+                       .arg(tag->modbusUnits())
+                       .arg(QLatin1String(rule->bits ? "bits" : "registers")));
+        return;
+    }
+    tag->modbus = ModbusMapping{rule->table, address, at.line + 1, at.column + 1};
+}
+
+// Checks across every line: no two tags share a Modbus address, and
+// mappings and the modbus: section come together.
+void Reader::checkModbusMappings(const YAML::Node& root, const GatewayConfig& config)
+{
+    const QVector<ModbusEntry> entries = modbusEntries(config.lines);
+    const auto markOf = [&](const ModbusEntry& entry) {
+        const ModbusMapping& mapping = config.lines.at(entry.line).tags.at(entry.tag).modbus;
+        YAML::Mark mark;
+        mark.line = mapping.line - 1;
+        mark.column = mapping.column - 1;
+        return mark;
+    };
+    const auto tagName = [&](const ModbusEntry& entry) {
+        const LineConfig& line = config.lines.at(entry.line);
+        return QStringLiteral("%1/%2").arg(line.name, line.tags.at(entry.tag).name);
+    };
+    // Unless a mistake above left out the tags that were meant.
+    if (config.modbus.enabled && entries.isEmpty() && errors_->isEmpty())
+        report(root["modbus"].Mark(), QStringLiteral("modbus: serves no tag; map tags with coil:, discrete_input:, "
+                                                     "input_register: or holding:"));
+    if (!config.modbus.enabled && !entries.isEmpty())
+        report(markOf(entries.first()), QStringLiteral("tag %1 is mapped to Modbus, and the file has no modbus: section "
+                                                       "to serve it")
+                                            .arg(tagName(entries.first())));
+    // In address order, each entry against the one before it that reaches furthest.
+    for (int k = 1, widest = 0; k < entries.size(); ++k) {
+        const ModbusEntry& a = entries.at(widest);
+        const ModbusEntry& b = entries.at(k);
+        if (a.table == b.table && b.first <= a.last)
+            report(markOf(b), QStringLiteral("%1 of tag %2 overlaps %3 of tag %4 (line %5)")
+                                  .arg(modbusRangeText(b.table, b.first, b.last), tagName(b),
+                                       modbusRangeText(a.table, a.first, a.last), tagName(a))
+                                  .arg(config.lines.at(a.line).tags.at(a.tag).modbus.line));
+        if (a.table != b.table || b.last > a.last)
+            widest = k;
+    }
 }
 
 void Reader::readDeadband(const YAML::Node& node, TagConfig* tag)

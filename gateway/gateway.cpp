@@ -2,6 +2,30 @@
 
 #include "module_instance.h"
 
+#include <condition_variable>
+#include <mutex>
+
+TagWriteResult awaitWrite(const std::function<void(const WriteDone&)>& start)
+{
+    struct Ending {
+        std::mutex mutex;
+        std::condition_variable ended;
+        bool done = false;
+        TagWriteResult result;
+    };
+    // Shared: the line's thread may still be in `done` when the wait ends.
+    const auto ending = std::make_shared<Ending>();
+    start([ending](const TagWriteResult& result) {
+        std::lock_guard<std::mutex> lock(ending->mutex);
+        ending->result = result;
+        ending->done = true;
+        ending->ended.notify_all();
+    });
+    std::unique_lock<std::mutex> lock(ending->mutex);
+    ending->ended.wait(lock, [&] { return ending->done; });
+    return ending->result;
+}
+
 Gateway::Gateway(const GatewayConfig& config) : config_(config) {}
 
 Gateway::~Gateway()
@@ -40,14 +64,47 @@ void Gateway::stop()
         line->stop();
 }
 
+WriteDone Gateway::counted(const WriteDone& done)
+{
+    return [this, done](const TagWriteResult& result) {
+        ++writes_.at(size_t(result.outcome));
+        done(result);
+    };
+}
+
 void Gateway::write(const QString& lineName, const QString& tagName, const QJsonValue& value, const WriteDone& done)
 {
     const int line = config_.lineIndex(lineName);
     if (line < 0 || size_t(line) >= lines_.size()) {
-        done(WriteResult{false, QStringLiteral("no line \"%1\" in this gateway").arg(lineName)});
+        counted(done)(TagWriteResult{WriteOutcome::Refused, QStringLiteral("no line \"%1\" in this gateway").arg(lineName)});
         return;
     }
-    lines_.at(size_t(line))->write(tagName, value, done);
+    lines_.at(size_t(line))->write(tagName, value, counted(done));
+}
+
+void Gateway::writeValues(int line, int tag, int firstValue, const QVector<QByteArray>& values, const WriteDone& done)
+{
+    if (line < 0 || size_t(line) >= lines_.size()) {
+        counted(done)(TagWriteResult{WriteOutcome::Refused, QStringLiteral("no line %1 in this gateway").arg(line)});
+        return;
+    }
+    lines_.at(size_t(line))->writeValues(tag, firstValue, values, counted(done));
+}
+
+TagState Gateway::tagState(int line, int tag) const
+{
+    if (line < 0 || size_t(line) >= lines_.size())
+        return TagState();
+    return lines_.at(size_t(line))->tagState(tag);
+}
+
+GatewayCounters Gateway::counters() const
+{
+    GatewayCounters counters;
+    counters.published = published_;
+    for (size_t k = 0; k < writes_.size(); ++k)
+        counters.writes.at(k) = writes_.at(k);
+    return counters;
 }
 
 QVector<LineSnapshot> Gateway::snapshot() const

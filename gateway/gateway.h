@@ -9,8 +9,22 @@
 #include "gateway_line.h"
 #include "gateway_model.h"
 
+#include <array>
+#include <atomic>
 #include <memory>
 #include <vector>
+
+// What the gateway counted since it started, for its metrics.
+struct GatewayCounters {
+    qint64 published = 0;                          // MQTT messages handed to the broker's client
+    std::array<qint64, WriteOutcomeCount> writes{}; // by WriteOutcome, from every face
+};
+
+// Starts a write with `start` and waits for its end, for a face that answers
+// a write only once the PLC acknowledged it (Modbus, HTTP). A write always
+// ends: the line gives up within its budget, and a stopping gateway answers
+// what is under way.
+TagWriteResult awaitWrite(const std::function<void(const WriteDone&)>& start);
 
 class Gateway {
 public:
@@ -30,13 +44,26 @@ public:
 
     // A write by names, as a face received it; `done` hears how it ended.
     void write(const QString& lineName, const QString& tagName, const QJsonValue& value, const WriteDone& done);
+    // A write of values `firstValue` on of a tag, as the module's value
+    // bytes (one entry per value), for a face that holds raw registers.
+    void writeValues(int line, int tag, int firstValue, const QVector<QByteArray>& values, const WriteDone& done);
 
     const GatewayConfig& config() const { return config_; }
     // What is known of every line and tag now, for a face that (re)connects.
     QVector<LineSnapshot> snapshot() const;
+    // One tag's state now; Waiting before start().
+    TagState tagState(int line, int tag) const;
+
+    // A face's MQTT message was handed to the broker's client.
+    void countPublished() { ++published_; }
+    GatewayCounters counters() const;
 
 private:
+    WriteDone counted(const WriteDone& done);
+
     const GatewayConfig config_;
     QVector<GatewayListener*> listeners_;
     std::vector<std::unique_ptr<GatewayLine>> lines_;
+    std::atomic<qint64> published_{0};
+    std::array<std::atomic<qint64>, WriteOutcomeCount> writes_{};
 };

@@ -1,5 +1,6 @@
-// tavrin gateway CONFIG: polls the configured PLC lines and publishes their
-// tags to an MQTT broker until SIGINT or SIGTERM.
+// tavrin gateway CONFIG: polls the configured PLC lines and serves their
+// tags through the faces the file names (MQTT, Modbus TCP, a web page with
+// metrics) until SIGINT or SIGTERM.
 
 #include "commands.h"
 
@@ -7,6 +8,10 @@
 #include "gateway.h"
 #include "gateway_log.h"
 #include "log_categories.h"
+#ifdef TAVRIN_GATEWAY_HTTP
+#include "http_face.h"
+#endif
+#include "modbus_face.h"
 #include "module_instance.h"
 #include "mqtt_face.h"
 
@@ -15,6 +20,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -22,6 +28,12 @@ namespace {
 constexpr int ExitDone = 0;
 constexpr int ExitFailed = 1;
 constexpr int ExitBadInput = 2;
+
+#ifdef TAVRIN_GATEWAY_HTTP
+const char* const kHttpFace = "a live web page with a JSON API and metrics (http:)";
+#else
+const char* const kHttpFace = "no web page: this build against Qt 5 has no Qt HTTP Server";
+#endif
 
 volatile std::sig_atomic_t stopSignal = 0;
 
@@ -34,6 +46,21 @@ void printError(const QString& text)
 {
     std::fprintf(stderr, "%s\n", text.toUtf8().constData());
     std::fflush(stderr);
+}
+
+// "mqtt://127.0.0.1:1883, modbus 127.0.0.1:1502 unit 1, http://127.0.0.1:8080/"
+QString faceSummary(const GatewayConfig& config)
+{
+    QStringList faces;
+    if (config.mqtt.enabled)
+        faces << QStringLiteral("%1://%2:%3")
+                     .arg(config.mqtt.tls ? QStringLiteral("mqtts") : QStringLiteral("mqtt"), config.mqtt.host)
+                     .arg(config.mqtt.port);
+    if (config.modbus.enabled)
+        faces << QStringLiteral("modbus %1 unit %2").arg(config.modbus.listen.text()).arg(config.modbus.unit);
+    if (config.http.enabled)
+        faces << QStringLiteral("http://%1/").arg(config.http.listen.text());
+    return faces.join(QStringLiteral(", "));
 }
 
 int tagCount(const GatewayConfig& config)
@@ -58,13 +85,61 @@ bool loadConfig(const QString& fileName, GatewayConfig* config)
     return false;
 }
 
+// The faces the file names. Each stops after the lines, so that the writes
+// under way are answered through it.
+struct Faces {
+    std::unique_ptr<MqttFace> mqtt;
+    std::unique_ptr<ModbusFace> modbus;
+#ifdef TAVRIN_GATEWAY_HTTP
+    std::unique_ptr<HttpFace> http;
+#endif
+
+    Faces(const GatewayConfig& config, Gateway& gateway)
+    {
+#ifdef TAVRIN_GATEWAY_HTTP
+        if (config.http.enabled) {
+            http = std::make_unique<HttpFace>(config.http, gateway);
+            gateway.addListener(http.get());
+        }
+#endif
+        if (config.mqtt.enabled) {
+            mqtt = std::make_unique<MqttFace>(config.mqtt, gateway);
+            gateway.addListener(mqtt.get());
+        }
+        if (config.modbus.enabled)
+            modbus = std::make_unique<ModbusFace>(config.modbus, gateway);
+    }
+
+    bool start(QString* error)
+    {
+#ifdef TAVRIN_GATEWAY_HTTP
+        if (http && !http->start(error))
+            return false;
+#endif
+        return (!mqtt || mqtt->start(error)) && (!modbus || modbus->start(error));
+    }
+
+    void stop()
+    {
+#ifdef TAVRIN_GATEWAY_HTTP
+        if (http)
+            http->stop();
+#endif
+        if (modbus)
+            modbus->stop();
+        if (mqtt)
+            mqtt->stop();
+    }
+};
+
 int serve(const GatewayConfig& config)
 {
     Gateway gateway(config);
-    MqttFace mqtt(config.mqtt, gateway);
-    gateway.addListener(&mqtt);
+    Faces faces(config, gateway);
     QString error;
-    if (!mqtt.start(&error) || !gateway.start(&error)) {
+    // The lines first: a face serves them from its first request on.
+    if (!gateway.start(&error) || !faces.start(&error)) {
+        gateway.stop(); // before the faces go: the lines tell them of every change
         printError(QStringLiteral("tavrin gateway: %1").arg(error));
         return ExitFailed;
     }
@@ -74,7 +149,7 @@ int serve(const GatewayConfig& config)
         QThread::msleep(50);
     logInfo(QStringLiteral("stopping: finishing the writes under way"));
     gateway.stop();
-    mqtt.stop();
+    faces.stop();
     logInfo(QStringLiteral("stopped"));
     return ExitDone;
 }
@@ -85,10 +160,13 @@ int runGatewayCommand(const QStringList& arguments)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Polls the PLC lines of a configuration file and publishes their tags to an MQTT broker: "
-                       "retained values with quality and time, writes through PREFIX/LINE/TAG/set, line and "
-                       "gateway status. Runs until SIGINT or SIGTERM. The whole file is checked before anything "
-                       "connects. See docs/gateway.md.\n"
+        QStringLiteral("Polls the PLC lines of a configuration file and serves their tags through the faces the file "
+                       "names: an MQTT broker (mqtt:; retained values with quality and time, writes through "
+                       "PREFIX/LINE/TAG/set), a Modbus TCP server (modbus:; tags mapped to coils, discrete inputs, "
+                       "input and holding registers) and %1. Runs until SIGINT or SIGTERM. The whole file is checked "
+                       "before anything connects. See docs/gateway.md.\n")
+            .arg(QLatin1String(kHttpFace))
+            + QStringLiteral(
                        "Example: tavrin gateway /etc/tavrin/gateway.yaml"));
     parser.addPositionalArgument(QStringLiteral("gateway"), QStringLiteral("The command."), QStringLiteral("gateway"));
     parser.addPositionalArgument(QStringLiteral("CONFIG"), QStringLiteral("The configuration file (YAML)."));
@@ -125,8 +203,8 @@ int runGatewayCommand(const QStringList& arguments)
     if (!loadConfig(positional.first(), &config))
         return ExitBadInput;
     if (parser.isSet(check)) {
-        std::printf("%s: good: %d line(s), %d tag(s)\n", positional.first().toUtf8().constData(),
-                    static_cast<int>(config.lines.size()), tagCount(config));
+        std::printf("%s: good: %d line(s), %d tag(s); serves %s\n", positional.first().toUtf8().constData(),
+                    static_cast<int>(config.lines.size()), tagCount(config), faceSummary(config).toUtf8().constData());
         return ExitDone;
     }
     return serve(config);

@@ -20,6 +20,24 @@ QDateTime now()
     return QDateTime::currentDateTimeUtc();
 }
 
+// The runtime's smoothed turnaround (from a request's last character to
+// its reply's first) in microseconds, or -1: the runtime's statistics do
+// not measure it yet. When they do, this is the one place that reads it.
+qint64 measuredTurnaroundUs(const LineStatistics&)
+{
+    return -1;
+}
+
+TagState goodState(const QJsonValue& value, const QByteArray& bytes)
+{
+    return TagState{Quality::Good, value, QString(), now(), bytes};
+}
+
+TagState badState(const QString& error)
+{
+    return TagState{Quality::Bad, QJsonValue(), error, now(), QByteArray()};
+}
+
 } // namespace
 
 GatewayLine::GatewayLine(const LineConfig& config, int index, std::shared_ptr<ModuleInstance> module,
@@ -54,62 +72,100 @@ GatewayLine::~GatewayLine()
 void GatewayLine::start()
 {
     stopping_ = false;
-    thread_.reset(QThread::create([this] { run(); }));
-    thread_->start();
+    thread_ = std::thread([this] { run(); });
 }
 
 void GatewayLine::beginStop()
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard<std::mutex> lock(mutex_);
     refusingWrites_ = true;
     stopping_ = true;
-    workArrived_.wakeAll();
+    workArrived_.notify_all();
 }
 
 void GatewayLine::stop()
 {
-    if (!thread_)
+    if (!thread_.joinable())
         return;
     beginStop();
-    thread_->wait();
-    thread_.reset();
+    thread_.join();
 }
 
 LineSnapshot GatewayLine::snapshot() const
 {
-    QMutexLocker lock(&mutex_);
-    return snapshot_;
+    std::lock_guard<std::mutex> lock(mutex_);
+    LineSnapshot copy = snapshot_;
+    // A list of its own: a shared one would be written here, after an
+    // unsynchronised look at whether it is still shared, while read there.
+    copy.tags = QVector<TagState>(snapshot_.tags.begin(), snapshot_.tags.end());
+    return copy;
+}
+
+TagState GatewayLine::tagState(int tag) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return snapshot_.tags.value(tag);
 }
 
 void GatewayLine::write(const QString& tagName, const QJsonValue& value, const WriteDone& done)
 {
-    const auto refuse = [&](const QString& error) { done(WriteResult{false, error}); };
+    const auto refuse = [&](const QString& error) { done(TagWriteResult{WriteOutcome::Refused, error}); };
     const int tag = config_.tagIndex(tagName);
     if (tag < 0)
         return refuse(QStringLiteral("line %1 has no tag \"%2\"").arg(config_.name, tagName));
     if (!config_.tags.at(tag).writable)
-        return refuse(QStringLiteral("tag %1 is read-only; the configuration marks a tag writable: true").arg(tagName));
-    PendingWrite write;
-    write.tag = tag;
-    write.done = done;
+        return refuse(readOnlyMessage(tag));
+    QVector<QByteArray> values;
     QString error;
-    if (!encodeTagValue(config_.tags.at(tag), value, &write.values, &error))
+    if (!encodeTagValue(config_.tags.at(tag), value, &values, &error))
         return refuse(QStringLiteral("tag %1 (%2): %3")
                           .arg(tagName, valueFormatName(config_.tags.at(tag).format), error));
+    writeValues(tag, 0, values, done);
+}
+
+QString GatewayLine::readOnlyMessage(int tag) const
+{
+    return QStringLiteral("tag %1 is read-only; the configuration marks a tag writable: true")
+        .arg(config_.tags.at(tag).name);
+}
+
+void GatewayLine::writeValues(int tag, int firstValue, const QVector<QByteArray>& values, const WriteDone& done)
+{
+    const auto refuse = [&](WriteOutcome outcome, const QString& error) { done(TagWriteResult{outcome, error}); };
+    // A face that holds raw registers names the tag and values itself: the
+    // model checks them again, so that no write lands beside the tag.
+    if (tag < 0 || tag >= config_.tags.size())
+        return refuse(WriteOutcome::Refused, QStringLiteral("line %1 has no tag %2").arg(config_.name).arg(tag));
+    const TagConfig& config = config_.tags.at(tag);
+    if (!config.writable)
+        return refuse(WriteOutcome::Refused, readOnlyMessage(tag));
+    const bool valuesFit = firstValue >= 0 && !values.isEmpty() && firstValue + values.size() <= config.count
+        && std::all_of(values.begin(), values.end(),
+                       [&](const QByteArray& bytes) { return bytes.size() == config.bytesPerValue(); });
+    if (!valuesFit)
+        return refuse(WriteOutcome::Refused, QStringLiteral("tag %1 has %2 values of %3 bytes")
+                                                 .arg(config.name)
+                                                 .arg(config.count)
+                                                 .arg(config.bytesPerValue()));
+    PendingWrite write;
+    write.tag = tag;
+    write.firstValue = firstValue;
+    write.values = values;
+    write.done = done;
     QString refusal;
     {
         // `done` is called without the lock: a face may ask for a snapshot from it.
-        QMutexLocker lock(&mutex_);
+        std::lock_guard<std::mutex> lock(mutex_);
         if (refusingWrites_)
             refusal = QStringLiteral("the gateway is stopping");
         else if (!snapshot_.status.online)
             refusal = QStringLiteral("line %1 is offline: %2").arg(config_.name, snapshot_.status.reason);
         else
             queued_.append(write);
-        workArrived_.wakeAll();
+        workArrived_.notify_all();
     }
     if (!refusal.isEmpty())
-        refuse(refusal);
+        refuse(WriteOutcome::Unavailable, refusal);
 }
 
 void GatewayLine::run()
@@ -185,6 +241,7 @@ void GatewayLine::look()
         if (event.kind != LineEvent::Kind::LateReply)
             logInfo(QStringLiteral("line %1: %2").arg(config_.name, event.text));
     }
+    noteStatistics();
     const qint64 progressNow = progress();
     if (progressNow != lastProgress_) {
         lastProgress_ = progressNow;
@@ -194,6 +251,14 @@ void GatewayLine::look()
     // line's health by then.
     const LineHealth health = runtime_->health();
     setStatus(health.state == LineState::Up, health.reason);
+}
+
+void GatewayLine::noteStatistics()
+{
+    const LineStatistics statistics = runtime_->statistics();
+    std::lock_guard<std::mutex> lock(mutex_);
+    snapshot_.statistics = statistics;
+    snapshot_.turnaroundUs = measuredTurnaroundUs(statistics);
 }
 
 void GatewayLine::lookAtTags()
@@ -207,24 +272,25 @@ void GatewayLine::lookAtTag(int tag)
     const VariableQuality quality = runtime_->quality(tag);
     TagState shown;
     {
-        QMutexLocker lock(&mutex_);
+        std::lock_guard<std::mutex> lock(mutex_);
         shown = snapshot_.tags.at(tag);
     }
     if (quality.quality == Quality::Good) {
         const TagConfig& config = config_.tags.at(tag);
-        const QJsonValue value = tagValue(config, runtime_->values(config.address));
+        const QByteArray bytes = runtime_->values(config.address);
+        const QJsonValue value = tagValue(config, bytes);
         if (shown.quality != Quality::Good || differsBeyond(shown.value, value, config.deadband))
-            setTag(tag, TagState{Quality::Good, value, QString(), now()});
+            setTag(tag, goodState(value, bytes));
     } else if (quality.quality == Quality::Bad) {
         if (shown.quality != Quality::Bad || shown.error != quality.error)
-            setTag(tag, TagState{Quality::Bad, QJsonValue(), quality.error, now()});
+            setTag(tag, badState(quality.error));
     }
 }
 
 void GatewayLine::setTag(int tag, const TagState& state)
 {
     {
-        QMutexLocker lock(&mutex_);
+        std::lock_guard<std::mutex> lock(mutex_);
         snapshot_.tags[tag] = state;
     }
     for (GatewayListener* listener : listeners_)
@@ -235,7 +301,7 @@ void GatewayLine::setStatus(bool online, const QString& reason)
 {
     LineStatus status{online, online ? QString() : reason, now()};
     {
-        QMutexLocker lock(&mutex_);
+        std::lock_guard<std::mutex> lock(mutex_);
         if (snapshot_.status.online == online && snapshot_.status.reason == status.reason)
             return;
         snapshot_.status = status;
@@ -256,22 +322,23 @@ void GatewayLine::failAll(const QString& reason)
     for (int t = 0; t < config_.tags.size(); ++t) {
         TagState shown;
         {
-            QMutexLocker lock(&mutex_);
+            std::lock_guard<std::mutex> lock(mutex_);
             shown = snapshot_.tags.at(t);
         }
         if (shown.quality != Quality::Bad || shown.error != reason)
-            setTag(t, TagState{Quality::Bad, QJsonValue(), reason, now()});
+            setTag(t, badState(reason));
     }
     QVector<PendingWrite> waiting;
     {
-        QMutexLocker lock(&mutex_);
+        std::lock_guard<std::mutex> lock(mutex_);
         waiting.swap(queued_);
     }
     waiting += underWay_;
     underWay_.clear();
+    const QString offline = QStringLiteral("line %1 is offline: %2").arg(config_.name, reason);
     for (PendingWrite& write : waiting) {
         if (!write.readingBack)
-            write.done(WriteResult{false, QStringLiteral("line %1 is offline: %2").arg(config_.name, reason)});
+            write.done(TagWriteResult{write.ids.isEmpty() ? WriteOutcome::Unavailable : WriteOutcome::Failed, offline});
     }
 }
 
@@ -279,13 +346,13 @@ void GatewayLine::queueWrites()
 {
     QVector<PendingWrite> taken;
     {
-        QMutexLocker lock(&mutex_);
+        std::lock_guard<std::mutex> lock(mutex_);
         taken.swap(queued_);
     }
     for (PendingWrite& write : taken) {
         const QVector<VariableAddress>& addresses = valueAddresses_.at(write.tag);
         for (int k = 0; k < write.values.size(); ++k)
-            write.ids.append(runtime_->queueWrite(addresses.at(k), write.values.at(k)));
+            write.ids.append(runtime_->queueWrite(addresses.at(write.firstValue + k), write.values.at(k)));
         write.deadline = QDeadlineTimer(runtime_->giveUpBudgetMs() * (write.values.size() + 1) + 2000);
         underWay_.append(write);
     }
@@ -323,17 +390,19 @@ bool GatewayLine::settle(PendingWrite* write)
         return false;
     const TagConfig& tag = config_.tags.at(write->tag);
     if (write->readingBack) {
-        if (write->failure.isEmpty())
-            setTag(write->tag, TagState{Quality::Good, tagValue(tag, runtime_->values(tag.address)), QString(), now()});
+        if (write->failure.isEmpty()) {
+            const QByteArray bytes = runtime_->values(tag.address);
+            setTag(write->tag, goodState(tagValue(tag, bytes), bytes));
+        }
         return true;
     }
     if (!write->failure.isEmpty()) {
         logWarning(QStringLiteral("line %1: write to %2 failed: %3")
                        .arg(config_.name, tag.name, write->failure));
-        write->done(WriteResult{false, write->failure});
+        write->done(TagWriteResult{WriteOutcome::Failed, write->failure});
         return true;
     }
-    write->done(WriteResult{true, QString()});
+    write->done(TagWriteResult{WriteOutcome::Done, QString()});
     write->readingBack = true;
     write->ids = runtime_->readOnce(tag.address);
     write->deadline = QDeadlineTimer(runtime_->giveUpBudgetMs() * (write->ids.size() + 1) + 2000);
@@ -342,14 +411,13 @@ bool GatewayLine::settle(PendingWrite* write)
 
 bool GatewayLine::writesPending() const
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard<std::mutex> lock(mutex_);
     return !queued_.isEmpty() || !underWay_.isEmpty();
 }
 
-
 void GatewayLine::waitForWork(int ms)
 {
-    QMutexLocker lock(&mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
     if (queued_.isEmpty() && !stopping_)
-        workArrived_.wait(&mutex_, static_cast<unsigned long>(ms));
+        workArrived_.wait_for(lock, std::chrono::milliseconds(ms));
 }

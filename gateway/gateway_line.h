@@ -14,12 +14,13 @@
 #include "host_runtime.h"
 
 #include <QDeadlineTimer>
-#include <QMutex>
 #include <QThread>
-#include <QWaitCondition>
 
 #include <atomic>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 class GatewayLine {
 public:
@@ -41,13 +42,18 @@ public:
 
     // Checks and queues a write to the tag; `done` hears how it ended.
     void write(const QString& tagName, const QJsonValue& value, const WriteDone& done);
+    // Checks and queues a write of values `firstValue` on of tag `tag`, as
+    // the module's value bytes, one entry per value.
+    void writeValues(int tag, int firstValue, const QVector<QByteArray>& values, const WriteDone& done);
 
     const LineConfig& config() const { return config_; }
     LineSnapshot snapshot() const;
+    TagState tagState(int tag) const;
 
 private:
     struct PendingWrite {
         int tag = 0;
+        int firstValue = 0;
         QVector<QByteArray> values;
         WriteDone done;
         QVector<RequestId> ids;      // the writes, then the read-back
@@ -59,6 +65,7 @@ private:
     void run();
     bool startRuntime();
     void look();
+    void noteStatistics();
     void lookAtTags();
     void lookAtTag(int tag);
     void queueWrites();
@@ -68,6 +75,7 @@ private:
     void failAll(const QString& reason);
     void setStatus(bool online, const QString& reason);
     void setTag(int tag, const TagState& state);
+    QString readOnlyMessage(int tag) const;
     void waitForWork(int ms);
     qint64 progress() const;
     bool writesPending() const;
@@ -78,14 +86,17 @@ private:
     const QVector<GatewayListener*> listeners_;
     QVector<QVector<VariableAddress>> valueAddresses_; // writable tags: one per value
     std::unique_ptr<HostRuntime> runtime_;            // the line's thread only
-    std::unique_ptr<QThread> thread_;
+    // A standard thread, whose join a thread checker sees; the runtime keeps
+    // the Qt thread its line needs.
+    std::thread thread_;
     std::atomic<bool> stopping_{false};
     qint64 lastProgress_ = -1;                        // the line's thread only
     QString lastStartError_;                          // the line's thread only
     QVector<PendingWrite> underWay_;                  // the line's thread only
 
-    mutable QMutex mutex_; // guards the members below it
-    QWaitCondition workArrived_;
+    // Standard ones, which a thread checker sees through their waits.
+    mutable std::mutex mutex_; // guards the members below it
+    std::condition_variable workArrived_;
     QVector<PendingWrite> queued_;
     LineSnapshot snapshot_;
     bool refusingWrites_ = false;

@@ -2,10 +2,13 @@
 
 // The gateway's shared model, as every face sees it: what is known of each
 // tag and line, what a face hears when that changes, and how a write ends.
-// A face (MQTT today) translates between this and its protocol, nothing more.
+// A face (MQTT, Modbus, HTTP) translates between this and its protocol,
+// nothing more.
 
+#include "line_statistics.h"
 #include "polled_quality.h"
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QJsonValue>
 #include <QString>
@@ -18,6 +21,7 @@ struct TagState {
     QJsonValue value;                   // tag_value.h; null unless good
     QString error;                      // why it is bad
     QDateTime at;                       // UTC: when the value was read, or when the tag turned bad
+    QByteArray bytes;                   // the module's value bytes the value was made from; empty unless good
 };
 
 struct LineStatus {
@@ -28,17 +32,33 @@ struct LineStatus {
 
 struct LineSnapshot {
     LineStatus status;
+    LineStatistics statistics;          // the runtime's counters at the line's last look
+    qint64 turnaroundUs = -1;           // the runtime's smoothed turnaround; -1 while it has none
     QVector<TagState> tags;             // in the order of the configuration
 };
 
-struct WriteResult {
-    bool ok = false;
+// How a write ended. Only Failed may have reached the PLC without its
+// acknowledgement; Refused and Unavailable sent nothing.
+enum class WriteOutcome {
+    Done,        // the PLC acknowledged every frame of it
+    Refused,     // no such tag, a read-only tag, or a value that does not fit
+    Unavailable, // the line is offline or the gateway stopping
+    Failed,      // given up after its retries, or the line failed meanwhile
+};
+constexpr int WriteOutcomeCount = 4;
+
+// Named apart from the tool's own write result (write_command.h): both are
+// linked into the tool, and one name for two types breaks the program.
+struct TagWriteResult {
+    WriteOutcome outcome = WriteOutcome::Refused;
     QString error;                      // why it was refused or failed
+
+    bool ok() const { return outcome == WriteOutcome::Done; }
 };
 
 // Called once per write, from a line's thread, or at once from the caller's
 // when the write is refused before it reaches the line.
-using WriteDone = std::function<void(const WriteResult&)>;
+using WriteDone = std::function<void(const TagWriteResult&)>;
 
 // What a face hears. Calls come from the lines' threads, one line's calls in
 // the order its changes happened.

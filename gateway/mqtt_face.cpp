@@ -185,22 +185,22 @@ void MqttFace::received(const QString& topic, const QByteArray& payload, bool re
     QString error;
     if (retained) {
         // A retained write would be carried out again at every reconnection.
-        answer(line, tag, WriteResult{false, QStringLiteral("a retained write is refused: publish writes without retain")},
+        answer(line, tag, TagWriteResult{WriteOutcome::Refused, QStringLiteral("a retained write is refused: publish writes without retain")},
                QJsonValue(QJsonValue::Undefined));
         return;
     }
     if (!parseSetPayload(payload, &request, &error)) {
-        answer(line, tag, WriteResult{false, error}, QJsonValue(QJsonValue::Undefined));
+        answer(line, tag, TagWriteResult{WriteOutcome::Refused, error}, QJsonValue(QJsonValue::Undefined));
         return;
     }
     const QJsonValue id = request.id;
     gateway_.write(line, tag, request.value,
-                   [this, line, tag, id](const WriteResult& result) { answer(line, tag, result, id); });
+                   [this, line, tag, id](const TagWriteResult& result) { answer(line, tag, result, id); });
 }
 
-void MqttFace::answer(const QString& line, const QString& tag, const WriteResult& result, const QJsonValue& id)
+void MqttFace::answer(const QString& line, const QString& tag, const TagWriteResult& result, const QJsonValue& id)
 {
-    if (!result.ok)
+    if (!result.ok())
         logWarning(QStringLiteral("write to %1/%2 refused or failed: %3").arg(line, tag, result.error));
     QMutexLocker lock(&mutex_);
     publish(setResultTopic(config_.prefix, line, tag), writeResultPayload(result, id), false);
@@ -245,6 +245,8 @@ void MqttFace::publish(const QString& topic, const QByteArray& payload, bool ret
     const QByteArray name = topicBytes(topic);
     const int code = mosquitto_publish(client_, nullptr, name.constData(), payload.size(), payload.constData(),
                                        config_.qos, retain);
-    if (code == MOSQ_ERR_SUCCESS)
+    if (code == MOSQ_ERR_SUCCESS) {
         ++published_;
+        gateway_.countPublished();
+    }
 }

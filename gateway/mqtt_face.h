@@ -46,7 +46,7 @@ private:
 
     void connected(int code);
     void received(const QString& topic, const QByteArray& payload, bool retained);
-    void answer(const QString& line, const QString& tag, const WriteResult& result, const QJsonValue& id);
+    void answer(const QString& line, const QString& tag, const TagWriteResult& result, const QJsonValue& id);
     void publishEverything();              // caller holds mutex_
     void publish(const QString& topic, const QByteArray& payload, bool retain); // caller holds mutex_
     bool setUp(QString* error);

@@ -1,5 +1,7 @@
 #include "mqtt_payloads.h"
 
+#include "model_json.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -9,11 +11,6 @@ namespace {
 
 // A command is a value, not a document: anything larger is no command.
 constexpr int MaxSetPayloadBytes = 64 * 1024;
-
-QString timestamp(const QDateTime& at)
-{
-    return at.toUTC().toString(Qt::ISODateWithMs);
-}
 
 QByteArray compact(const QJsonObject& object)
 {
@@ -27,31 +24,19 @@ const char* const kSetForms = "expected a JSON value such as 42, true, 3.5, \"0x
 
 QByteArray tagPayload(const TagState& state)
 {
-    QJsonObject object;
-    const bool good = state.quality == Quality::Good;
-    object.insert(QStringLiteral("value"), good ? state.value : QJsonValue());
-    object.insert(QStringLiteral("quality"), good ? QStringLiteral("good") : QStringLiteral("bad"));
-    if (!good)
-        object.insert(QStringLiteral("error"), state.error);
-    object.insert(QStringLiteral("ts"), timestamp(state.at));
-    return compact(object);
+    return compact(tagStateJson(state));
 }
 
 QByteArray lineStatusPayload(const LineStatus& status)
 {
-    QJsonObject object;
-    object.insert(QStringLiteral("status"), status.online ? QStringLiteral("online") : QStringLiteral("offline"));
-    if (!status.online)
-        object.insert(QStringLiteral("reason"), status.reason);
-    object.insert(QStringLiteral("ts"), timestamp(status.at));
-    return compact(object);
+    return compact(lineStatusJson(status));
 }
 
-QByteArray writeResultPayload(const WriteResult& result, const QJsonValue& id)
+QByteArray writeResultPayload(const TagWriteResult& result, const QJsonValue& id)
 {
     QJsonObject object;
-    object.insert(QStringLiteral("ok"), result.ok);
-    if (!result.ok)
+    object.insert(QStringLiteral("ok"), result.ok());
+    if (!result.ok())
         object.insert(QStringLiteral("error"), result.error);
     if (!id.isUndefined())
         object.insert(QStringLiteral("id"), id);

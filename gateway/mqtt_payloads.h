@@ -19,7 +19,7 @@
 
 QByteArray tagPayload(const TagState& state);
 QByteArray lineStatusPayload(const LineStatus& status);
-QByteArray writeResultPayload(const WriteResult& result, const QJsonValue& id);
+QByteArray writeResultPayload(const TagWriteResult& result, const QJsonValue& id);
 
 struct SetRequest {
     QJsonValue value;

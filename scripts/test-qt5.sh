@@ -4,7 +4,7 @@
 # still run on Qt 5. Extra arguments go to cmake (e.g. -DTAVRIN_BUILD_HOST=OFF).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/ensure-deps.sh
+scripts/ensure-deps.sh --tests
 scripts/build.sh build-qt5 -DTAVRIN_QT_VERSION=5 "$@"
 if ! ldd build-qt5/driver/libtavrin.so | grep -q 'libQt5Core'; then
   echo "test-qt5: build-qt5/driver/libtavrin.so is not linked against Qt 5" >&2

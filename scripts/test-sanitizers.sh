@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Sanitizer runs: the whole test suite under AddressSanitizer and
 # UndefinedBehaviorSanitizer (build-asan), then under ThreadSanitizer
-# (build-tsan) the concurrency stress test, the virtual PLC's servers and
-# the host runtime with the tool. Any report fails the run.
+# (build-tsan) the concurrency stress test, the virtual PLC's servers, the
+# host runtime with the tool, and the gateway with its faces. Any report
+# fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -26,14 +27,15 @@ cmake --build "$asan_dir" -j "$jobs"
 # instrumented module, so they run in the normal build only.
 ctest --test-dir "$asan_dir" --output-on-failure -j "$jobs" -LE install
 
-echo "== ThreadSanitizer: concurrency stress, servers, host runtime and tool ($tsan_dir)"
+echo "== ThreadSanitizer: concurrency stress, servers, host runtime, tool and gateway ($tsan_dir)"
 cmake -S . -B "$tsan_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRIN_SANITIZE_THREAD=ON \
   -DTAVRIN_BUILD_HOST=ON >/dev/null
-cmake --build "$tsan_dir" -j "$jobs" --target tavrin_stress_tests tavrin_sim_tests tavrin_host_tests tavrin_tool
+cmake --build "$tsan_dir" -j "$jobs" --target tavrin_stress_tests tavrin_sim_tests tavrin_host_tests \
+  tavrin_gateway_tests tavrin_tool
 # One process per test, as ctest runs them: objects of one test reuse the
 # addresses of the last one's, whose locks and threads ended in Qt's sight
 # only.
-for program in tavrin_stress_tests tavrin_sim_tests tavrin_host_tests; do
+for program in tavrin_stress_tests tavrin_sim_tests tavrin_host_tests tavrin_gateway_tests; do
   for test in $("$tsan_dir/tests/$program" --gtest_list_tests | awk '/^[^ ]/ {suite=$1} /^  / {print suite $1}'); do
     "$tsan_dir/tests/$program" --gtest_filter="$test" --gtest_brief=1 >/dev/null || {
       echo "ThreadSanitizer: $program $test failed"

@@ -7,7 +7,7 @@
 #   4. the whole suite against Qt 5.15 (build-qt5/).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/ensure-deps.sh
+scripts/ensure-deps.sh --tests
 
 stage() { echo; echo "==== $* ($(date +%H:%M:%S))"; }
 

@@ -11,7 +11,7 @@
 
 #include "port_server.h"
 
-class PtyServer : public PortServer {
+class PtyServer final : public PortServer {
 public:
     explicit PtyServer(VirtualPlc& plc, const ServerOptions& options = ServerOptions());
     ~PtyServer();

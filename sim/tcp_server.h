@@ -14,7 +14,7 @@
 
 #include <QtGlobal>
 
-class TcpServer : public PortServer {
+class TcpServer final : public PortServer {
 public:
     explicit TcpServer(VirtualPlc& plc, const ServerOptions& options = ServerOptions());
     ~TcpServer();

@@ -4,6 +4,7 @@
 // are written out by hand from the PLC memory each test sets.
 
 #include "mqtt_parts.h"
+#include "press_memory.h"
 
 #include "host/tool_process.h"
 
@@ -57,7 +58,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(broker.start()) << broker.process.readAll().toStdString();
-        preset(press.plc);
+        presetPressMemory(press.plc);
         oven.plc.setValue(QStringLiteral("D"), 0, 180);
         writeConfig();
         gateway.start(configFile());
@@ -107,43 +108,8 @@ lines:
                        .toUtf8());
     }
 
-    // The PLC's D registers from `first` on, as 16-bit words.
-    QVector<quint32> words(ServedPlc& plc, int first, int count)
-    {
-        QVector<quint32> out;
-        for (int k = first; k < first + count; ++k)
-            out.append(plc.plc.value(QStringLiteral("D"), k).value_or(0xFFFFFFFF));
-        return out;
-    }
-
-    quint64 writesReceived(ServedPlc& plc)
-    {
-        const VirtualPlcCounters counters = plc.plc.counters();
-        return counters.writes + counters.forces + counters.refused;
-    }
-
-    // The memory the PLC holds when the gateway starts.
-    static void preset(VirtualPlc& plc)
-    {
-        plc.setValue(QStringLiteral("D"), 100, 42);
-        plc.setValue(QStringLiteral("D"), 101, 65535);
-        plc.setValue(QStringLiteral("D"), 200, 0x7960); // -100000 = 0xFFFE7960, low word first
-        plc.setValue(QStringLiteral("D"), 201, 0xFFFE);
-        plc.setValue(QStringLiteral("D"), 210, 0x5E00); // 3000000000 = 0xB2D05E00
-        plc.setValue(QStringLiteral("D"), 211, 0xB2D0);
-        plc.setValue(QStringLiteral("D"), 300, 0x0000); // 3.25 = 0x40500000
-        plc.setValue(QStringLiteral("D"), 301, 0x4050);
-        plc.setValue(QStringLiteral("D"), 400, 0x00FF);
-        plc.setValue(QStringLiteral("M"), 0, 1);
-        plc.setValue(QStringLiteral("Y"), 7, 1);
-        plc.setValue(QStringLiteral("X"), 1, 1);
-        plc.setValue(QStringLiteral("X"), 3, 1);
-        plc.setValue(QStringLiteral("32CV"), 0, 0xFFFFFFFB); // C200 = -5
-        plc.setValue(QStringLiteral("D"), 10, 0x0008);       // bit 3
-        plc.setValue(QStringLiteral("D"), 500, 1);
-        plc.setValue(QStringLiteral("D"), 501, 2);
-        plc.setValue(QStringLiteral("D"), 502, 3);
-    }
+    QVector<quint32> words(ServedPlc& plc, int first, int count) { return plcWords(plc.plc, first, count); }
+    quint64 writesReceived(ServedPlc& plc) { return plcWritesReceived(plc.plc); }
 
     QTemporaryDir dir;
     Broker broker;
@@ -344,7 +310,7 @@ TEST_F(GatewayEndToEnd, APlcRestartTurnsItsTagsBadThenGoodWhileTheOtherLineGoesO
 TEST_F(GatewayEndToEnd, StoppingTellsTheBrokerThatNothingIsVouchedFor)
 {
     ASSERT_FALSE(subscriber.waitFor(topic(QStringLiteral("press1/speed")), goodWith(42)).isEmpty());
-    EXPECT_EQ(gateway.stop(), 0);
+    EXPECT_EQ(gateway.stop(), 0) << gateway.log().toStdString();
     Subscriber after;
     after.start(broker.port, topic(QStringLiteral("#")));
     EXPECT_EQ(after.waitFor(topic(QStringLiteral("gateway/status")), [](const QByteArray&) { return true; }), QByteArray("offline"));
@@ -372,7 +338,8 @@ TEST(GatewayCommand, ABadConfigurationFileGivesAClearMessageAndStartsNothing)
 {
     const BadConfigRow rows[] = {
         {"UnknownKey", "mqtt: {prefix: p, url: mqtt://127.0.0.1:1}\nlines:\n  - {name: a, port: tcp:127.0.0.1:1, tags: [{name: t, address: D0, writeable: true}]}\n",
-         ":3:68: unknown key \"writeable\" in a tag; accepted are name, address, format, count, writable, deadband\n"},
+         ":3:68: unknown key \"writeable\" in a tag; accepted are name, address, format, count, writable, deadband, "
+         "coil, discrete_input, input_register, holding\n"},
         {"BadAddress", "mqtt: {prefix: p, url: mqtt://127.0.0.1:1}\nlines:\n  - {name: a, port: tcp:127.0.0.1:1, tags: [{name: t, address: Q0}]}\n",
          ":3:64: address "},
     };

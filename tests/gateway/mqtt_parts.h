@@ -1,12 +1,11 @@
 #pragma once
 
-// The real parts around a gateway under test, each a child process started
+// The MQTT parts around a gateway under test, each a child process started
 // by the test on loopback and stopped with it: a mosquitto broker with its
 // own temporary configuration on a free port, mosquitto_sub as the
-// independent subscriber, mosquitto_pub as the independent publisher, and
-// the built tool's gateway.
+// independent subscriber, mosquitto_pub as the independent publisher.
 
-#include "support/wait_until.h"
+#include "gateway_process.h"
 
 #include <QFile>
 #include <QHash>
@@ -18,20 +17,6 @@
 #include <QTemporaryDir>
 
 #include <functional>
-
-inline quint16 freeLoopbackPort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
-inline bool acceptsConnections(quint16 port)
-{
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    return socket.waitForConnected(200);
-}
 
 struct Broker {
     QTemporaryDir dir;
@@ -145,41 +130,3 @@ inline bool publish(quint16 port, const QString& topic, const QByteArray& payloa
     process.start(QStringLiteral("mosquitto_pub"), arguments);
     return process.waitForFinished(10000) && process.exitCode() == 0;
 }
-
-// `tavrin gateway CONFIG` as a child process.
-struct GatewayProcess {
-    QProcess process;
-
-    ~GatewayProcess()
-    {
-        process.kill();
-        process.waitForFinished();
-    }
-
-    void start(const QString& configFile)
-    {
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(QStringLiteral(TAVRIN_TOOL_PATH), {QStringLiteral("gateway"), configFile});
-        process.waitForStarted();
-    }
-
-    // SIGTERM, as a service manager stops it; its exit code, -1 if it had to be killed.
-    int stop()
-    {
-        process.terminate();
-        if (!process.waitForFinished(30000)) {
-            process.kill();
-            process.waitForFinished();
-            return -1;
-        }
-        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    }
-
-    // Everything it has printed so far.
-    QString log()
-    {
-        printed += QString::fromUtf8(process.readAll());
-        return printed;
-    }
-    QString printed;
-};

@@ -17,12 +17,12 @@ const QDateTime kAt = QDateTime::fromString(QStringLiteral("2026-12-05T10:00:00.
 
 TEST(MqttPayloads, ATagsStateAsPublished)
 {
-    EXPECT_EQ(tagPayload(TagState{Quality::Good, 42, QString(), kAt}),
+    EXPECT_EQ(tagPayload(TagState{Quality::Good, 42, QString(), kAt, QByteArray()}),
               QByteArray(R"({"quality":"good","ts":"2026-12-05T10:00:00.123Z","value":42})"));
-    EXPECT_EQ(tagPayload(TagState{Quality::Good, QJsonArray{true, false}, QString(), kAt}),
+    EXPECT_EQ(tagPayload(TagState{Quality::Good, QJsonArray{true, false}, QString(), kAt, QByteArray()}),
               QByteArray(R"({"quality":"good","ts":"2026-12-05T10:00:00.123Z","value":[true,false]})"));
     // A bad tag carries no value: the last one read is not vouched for.
-    EXPECT_EQ(tagPayload(TagState{Quality::Bad, 42, QStringLiteral("the PLC refused the block"), kAt}),
+    EXPECT_EQ(tagPayload(TagState{Quality::Bad, 42, QStringLiteral("the PLC refused the block"), kAt, QByteArray()}),
               QByteArray(R"({"error":"the PLC refused the block","quality":"bad","ts":"2026-12-05T10:00:00.123Z","value":null})"));
 }
 
@@ -37,9 +37,9 @@ TEST(MqttPayloads, ALinesStatusAsPublished)
 TEST(MqttPayloads, AWritesResultCarriesItsIdBack)
 {
     const QJsonValue none(QJsonValue::Undefined);
-    EXPECT_EQ(writeResultPayload(WriteResult{true, QString()}, none), QByteArray(R"({"ok":true})"));
-    EXPECT_EQ(writeResultPayload(WriteResult{false, QStringLiteral("no")}, none), QByteArray(R"({"error":"no","ok":false})"));
-    EXPECT_EQ(writeResultPayload(WriteResult{true, QString()}, QStringLiteral("a1")), QByteArray(R"({"id":"a1","ok":true})"));
+    EXPECT_EQ(writeResultPayload(TagWriteResult{WriteOutcome::Done, QString()}, none), QByteArray(R"({"ok":true})"));
+    EXPECT_EQ(writeResultPayload(TagWriteResult{WriteOutcome::Failed, QStringLiteral("no")}, none), QByteArray(R"({"error":"no","ok":false})"));
+    EXPECT_EQ(writeResultPayload(TagWriteResult{WriteOutcome::Done, QString()}, QStringLiteral("a1")), QByteArray(R"({"id":"a1","ok":true})"));
 }
 
 struct SetRow {

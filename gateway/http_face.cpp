@@ -1,0 +1,358 @@
+#include "http_face.h"
+
+#include "gateway_log.h"
+#include "metrics_text.h"
+#include "model_json.h"
+#include "mqtt_payloads.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QHash>
+#include <QHttpServer>
+#include <QJsonDocument>
+#include <QTcpServer>
+#include <QTimer>
+#include <QWebSocket>
+
+namespace {
+
+using Status = QHttpServerResponder::StatusCode;
+
+// The feed sends what changed this often, and every line's counters at
+// least once a second.
+constexpr int FeedIntervalMs = 200;
+constexpr int LinesIntervalMs = 1000;
+// A page that stops reading is let go rather than buffered for.
+constexpr qint64 MaxFeedBacklogBytes = 4 << 20;
+constexpr int MaxFeeds = 64;
+constexpr int MaxFeedMessageBytes = 4096;
+
+QByteArray header(const QHttpServerRequest& request, const char* name)
+{
+    for (const auto& field : request.headers()) {
+        if (field.first.compare(name, Qt::CaseInsensitive) == 0)
+            return field.second.trimmed();
+    }
+    return QByteArray();
+}
+
+// Compares in the same time whatever the first difference.
+bool sameSecret(const QByteArray& a, const QByteArray& b)
+{
+    if (a.size() != b.size())
+        return false;
+    unsigned char difference = 0;
+    for (int k = 0; k < a.size(); ++k)
+        difference |= static_cast<unsigned char>(a.at(k) ^ b.at(k));
+    return difference == 0;
+}
+
+// A browser names the page a request comes from; other clients send no Origin.
+bool fromThisServer(const QByteArray& origin, const QByteArray& host)
+{
+    if (origin.isEmpty())
+        return true;
+    const int scheme = origin.indexOf("://");
+    return scheme > 0 && origin.mid(scheme + 3).compare(host, Qt::CaseInsensitive) == 0;
+}
+
+QHttpServerResponse errorResponse(Status status, const QString& error)
+{
+    return QHttpServerResponse(QJsonObject{{QStringLiteral("error"), error}}, status);
+}
+
+Status writeStatus(WriteOutcome outcome)
+{
+    switch (outcome) {
+    case WriteOutcome::Done:
+        return Status::Ok;
+    case WriteOutcome::Refused:
+        return Status::BadRequest;
+    case WriteOutcome::Unavailable:
+        return Status::ServiceUnavailable;
+    case WriteOutcome::Failed:
+        break;
+    }
+    return Status::BadGateway;
+}
+
+QByteArray pageHtml()
+{
+    QFile page(QStringLiteral(":/tavrin/web/index.html"));
+    page.open(QIODevice::ReadOnly);
+    return page.readAll();
+}
+
+} // namespace
+
+class HttpServer : public QObject {
+public:
+    HttpServer(const HttpConfig& config, Gateway& gateway, HttpFace& face);
+    bool listen(QString* error);
+
+private:
+    void addRoutes();
+    bool authorised(const QHttpServerRequest& request) const;
+    QHttpServerResponse guarded(const QHttpServerRequest& request, const std::function<QHttpServerResponse()>& answer);
+    QHttpServerResponse writeTag(const QString& line, const QString& tag, const QHttpServerRequest& request);
+    void acceptFeeds();
+    QString feedRefusal(const QWebSocket& socket) const;
+    void feedSpoke(QWebSocket* socket, const QString& text);
+    void sendChanges();
+    void send(QWebSocket* socket, const QJsonObject& message);
+
+    const HttpConfig& config_;
+    Gateway& gateway_;
+    HttpFace& face_;
+    const QByteArray page_ = pageHtml();
+    QHttpServer http_;
+    QHash<QWebSocket*, bool> feeds_; // its token given, or none needed
+    QTimer feedTimer_;
+    QElapsedTimer sinceLines_;
+};
+
+HttpServer::HttpServer(const HttpConfig& config, Gateway& gateway, HttpFace& face)
+    : config_(config), gateway_(gateway), face_(face)
+{
+    addRoutes();
+    connect(&http_, &QAbstractHttpServer::newWebSocketConnection, this, &HttpServer::acceptFeeds);
+    connect(&feedTimer_, &QTimer::timeout, this, &HttpServer::sendChanges);
+    feedTimer_.start(FeedIntervalMs);
+    sinceLines_.start();
+}
+
+bool HttpServer::listen(QString* error)
+{
+    auto* tcp = new QTcpServer(&http_);
+    if (!tcp->listen(QHostAddress(config_.listen.host), quint16(config_.listen.port))) {
+        *error = QStringLiteral("web page on %1: %2").arg(config_.listen.text(), tcp->errorString());
+        return false;
+    }
+    http_.bind(tcp);
+    return true;
+}
+
+void HttpServer::addRoutes()
+{
+    using Method = QHttpServerRequest::Method;
+    http_.route(QStringLiteral("/"), Method::Get, [this] {
+        QHttpServerResponse response(QByteArrayLiteral("text/html; charset=utf-8"), page_);
+        // Inline script and style only, and connections back to this server.
+        response.addHeader(QByteArrayLiteral("Content-Security-Policy"),
+                           QByteArrayLiteral("default-src 'none'; script-src 'unsafe-inline'; style-src "
+                                             "'unsafe-inline'; connect-src 'self'; frame-ancestors 'none'"));
+        return response;
+    });
+    // Qt HTTP Server turns a request into a WebSocket once a route took it
+    // and wrote nothing; a plain request here is told what the feed is.
+    http_.route(QStringLiteral("/live"), Method::Get, [](const QHttpServerRequest& request, QHttpServerResponder&& responder) {
+        if (header(request, "Upgrade").compare("websocket", Qt::CaseInsensitive) != 0)
+            responder.write(QByteArrayLiteral(R"({"error":"the live feed is a WebSocket"})"),
+                            QByteArrayLiteral("application/json"), Status::UpgradeRequired);
+    });
+    http_.route(QStringLiteral("/api/lines"), Method::Get, [this](const QHttpServerRequest& request) {
+        return guarded(request, [this] { return QHttpServerResponse(linesJson(gateway_.config(), gateway_.snapshot())); });
+    });
+    http_.route(QStringLiteral("/api/tags"), Method::Get, [this](const QHttpServerRequest& request) {
+        return guarded(request, [this] { return QHttpServerResponse(tagsJson(gateway_.config(), gateway_.snapshot())); });
+    });
+    http_.route(QStringLiteral("/api/tags/<arg>/<arg>"), Method::Post,
+                [this](const QString& line, const QString& tag, const QHttpServerRequest& request) {
+                    return guarded(request, [&] { return writeTag(line, tag, request); });
+                });
+    http_.route(QStringLiteral("/metrics"), Method::Get, [this](const QHttpServerRequest& request) {
+        return guarded(request, [this] {
+            return QHttpServerResponse(QByteArrayLiteral("text/plain; version=0.0.4; charset=utf-8"),
+                                       metricsText(gateway_.config(), gateway_.snapshot(), gateway_.counters()));
+        });
+    });
+    http_.setMissingHandler([](const QHttpServerRequest& request, QHttpServerResponder&& responder) {
+        const QString error = QStringLiteral("no %1 here; the gateway serves GET /, /api/lines, /api/tags, "
+                                             "/metrics and POST /api/tags/LINE/TAG")
+                                  .arg(request.url().path());
+        responder.write(QJsonDocument(QJsonObject{{QStringLiteral("error"), error}}).toJson(QJsonDocument::Compact),
+                        QByteArrayLiteral("application/json"), Status::NotFound);
+    });
+    http_.afterRequest([](QHttpServerResponse&& response) {
+        response.addHeader(QByteArrayLiteral("Cache-Control"), QByteArrayLiteral("no-store"));
+        response.addHeader(QByteArrayLiteral("X-Content-Type-Options"), QByteArrayLiteral("nosniff"));
+        return std::move(response);
+    });
+}
+
+bool HttpServer::authorised(const QHttpServerRequest& request) const
+{
+    if (config_.token.isEmpty())
+        return true;
+    return sameSecret(header(request, "Authorization"), "Bearer " + config_.token.toUtf8());
+}
+
+QHttpServerResponse HttpServer::guarded(const QHttpServerRequest& request,
+                                        const std::function<QHttpServerResponse()>& answer)
+{
+    if (authorised(request))
+        return answer();
+    QHttpServerResponse response = errorResponse(
+        Status::Unauthorized, QStringLiteral("this gateway needs its access token: send Authorization: Bearer TOKEN"));
+    response.addHeader(QByteArrayLiteral("WWW-Authenticate"), QByteArrayLiteral("Bearer"));
+    return response;
+}
+
+QHttpServerResponse HttpServer::writeTag(const QString& line, const QString& tag, const QHttpServerRequest& request)
+{
+    if (!fromThisServer(header(request, "Origin"), header(request, "Host")))
+        return errorResponse(Status::Forbidden, QStringLiteral("a write from another site's page is refused"));
+    if (!header(request, "Content-Type").startsWith("application/json"))
+        return errorResponse(Status::UnsupportedMediaType,
+                             QStringLiteral("a write is JSON: send it with Content-Type: application/json"));
+    const int l = gateway_.config().lineIndex(line);
+    if (l < 0 || gateway_.config().lines.at(l).tagIndex(tag) < 0)
+        return errorResponse(Status::NotFound, QStringLiteral("no tag %1/%2 in this gateway").arg(line, tag));
+    SetRequest set;
+    QString error;
+    if (!parseSetPayload(request.body(), &set, &error))
+        return QHttpServerResponse(QByteArrayLiteral("application/json"),
+                                   writeResultPayload(TagWriteResult{WriteOutcome::Refused, error}, set.id),
+                                   Status::BadRequest);
+    const TagWriteResult result =
+        awaitWrite([&](const WriteDone& done) { gateway_.write(line, tag, set.value, done); });
+    if (!result.ok())
+        logWarning(QStringLiteral("web write to %1/%2 refused or failed: %3").arg(line, tag, result.error));
+    return QHttpServerResponse(QByteArrayLiteral("application/json"), writeResultPayload(result, set.id),
+                               writeStatus(result.outcome));
+}
+
+void HttpServer::acceptFeeds()
+{
+    while (http_.hasPendingWebSocketConnections()) {
+        QWebSocket* socket = http_.nextPendingWebSocketConnection().release();
+        socket->setParent(this);
+        const QString refusal = feedRefusal(*socket);
+        if (!refusal.isEmpty()) {
+            socket->close(QWebSocketProtocol::CloseCodePolicyViolated, refusal);
+            socket->deleteLater();
+            continue;
+        }
+        socket->setMaxAllowedIncomingMessageSize(MaxFeedMessageBytes);
+        feeds_.insert(socket, false);
+        connect(socket, &QWebSocket::textMessageReceived, this,
+                [this, socket](const QString& text) { feedSpoke(socket, text); });
+        connect(socket, &QWebSocket::disconnected, this, [this, socket] {
+            feeds_.remove(socket);
+            socket->deleteLater();
+        });
+    }
+}
+
+QString HttpServer::feedRefusal(const QWebSocket& socket) const
+{
+    if (socket.requestUrl().path() != QLatin1String("/live"))
+        return QStringLiteral("the live feed is at /live");
+    if (!fromThisServer(socket.origin().toUtf8(), socket.request().rawHeader("Host")))
+        return QStringLiteral("another site's page may not follow this gateway");
+    if (feeds_.size() >= MaxFeeds)
+        return QStringLiteral("too many pages follow this gateway");
+    return QString();
+}
+
+// A feed's first message carries the token; then it gets everything.
+void HttpServer::feedSpoke(QWebSocket* socket, const QString& text)
+{
+    if (feeds_.value(socket))
+        return;
+    const QJsonObject hello = QJsonDocument::fromJson(text.toUtf8()).object();
+    const QByteArray token = hello.value(QStringLiteral("token")).toString().toUtf8();
+    if (!config_.token.isEmpty() && !sameSecret(token, config_.token.toUtf8())) {
+        send(socket, QJsonObject{{QStringLiteral("error"), QStringLiteral("this gateway needs its access token")}});
+        socket->close(QWebSocketProtocol::CloseCodePolicyViolated);
+        return;
+    }
+    feeds_.insert(socket, true);
+    const QVector<LineSnapshot> lines = gateway_.snapshot();
+    send(socket, QJsonObject{{QStringLiteral("lines"), linesJson(gateway_.config(), lines)},
+                             {QStringLiteral("tags"), tagsJson(gateway_.config(), lines)}});
+}
+
+void HttpServer::sendChanges()
+{
+    const HttpFace::Changes changes = face_.takeChanges();
+    QJsonObject message;
+    if (!changes.tags.isEmpty()) {
+        QJsonArray tags;
+        for (const auto& changed : changes.tags)
+            tags.append(tagJson(gateway_.config().lines.at(changed.first), changed.second,
+                                gateway_.tagState(changed.first, changed.second)));
+        message.insert(QStringLiteral("tags"), tags);
+    }
+    if (changes.lines || sinceLines_.elapsed() >= LinesIntervalMs) {
+        message.insert(QStringLiteral("lines"), linesJson(gateway_.config(), gateway_.snapshot()));
+        sinceLines_.restart();
+    }
+    if (message.isEmpty())
+        return;
+    for (auto it = feeds_.begin(); it != feeds_.end(); ++it) {
+        if (it.value())
+            send(it.key(), message);
+    }
+}
+
+void HttpServer::send(QWebSocket* socket, const QJsonObject& message)
+{
+    if (socket->bytesToWrite() > MaxFeedBacklogBytes) {
+        socket->abort();
+        return;
+    }
+    socket->sendTextMessage(QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
+}
+
+HttpFace::HttpFace(const HttpConfig& config, Gateway& gateway) : config_(config), gateway_(gateway) {}
+
+HttpFace::~HttpFace()
+{
+    stop();
+}
+
+bool HttpFace::start(QString* error)
+{
+    const auto open = [this](QString* openError) {
+        server_ = new HttpServer(config_, gateway_, *this);
+        return server_->listen(openError);
+    };
+    const auto close = [this] {
+        delete server_;
+        server_ = nullptr;
+    };
+    if (!thread_.start(open, close, error))
+        return false;
+    logInfo(QStringLiteral("web page, API and metrics: http://%1/%2")
+                .arg(config_.listen.text(), config_.token.isEmpty() ? QString() : QStringLiteral(" (with a token)")));
+    return true;
+}
+
+void HttpFace::stop()
+{
+    thread_.stop();
+}
+
+void HttpFace::tagChanged(int line, int tag, const TagState&)
+{
+    QMutexLocker lock(&mutex_);
+    changedTags_.insert(qMakePair(line, tag));
+}
+
+void HttpFace::lineChanged(int, const LineStatus&)
+{
+    QMutexLocker lock(&mutex_);
+    linesChanged_ = true;
+}
+
+HttpFace::Changes HttpFace::takeChanges()
+{
+    QMutexLocker lock(&mutex_);
+    Changes changes;
+    changes.tags = QVector<QPair<int, int>>(changedTags_.begin(), changedTags_.end());
+    changes.lines = linesChanged_;
+    changedTags_.clear();
+    linesChanged_ = false;
+    return changes;
+}

@@ -1,0 +1,232 @@
+#include "modbus_face.h"
+
+#include "gateway_log.h"
+
+#include <QModbusTcpServer>
+
+#include <optional>
+
+namespace {
+
+using Exception = QModbusExceptionResponse::ExceptionCode;
+
+// The function codes served: reads and writes of the four tables. Mask
+// write (16h) and read/write (17h) would write back a tag's other bits or
+// registers from the gateway's copy, which may be old: exception 01.
+bool isServed(QModbusPdu::FunctionCode code)
+{
+    switch (code) {
+    case QModbusPdu::ReadCoils:
+    case QModbusPdu::ReadDiscreteInputs:
+    case QModbusPdu::ReadHoldingRegisters:
+    case QModbusPdu::ReadInputRegisters:
+    case QModbusPdu::WriteSingleCoil:
+    case QModbusPdu::WriteSingleRegister:
+    case QModbusPdu::WriteMultipleCoils:
+    case QModbusPdu::WriteMultipleRegisters:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool isWrite(QModbusPdu::FunctionCode code)
+{
+    return code == QModbusPdu::WriteSingleCoil || code == QModbusPdu::WriteSingleRegister
+        || code == QModbusPdu::WriteMultipleCoils || code == QModbusPdu::WriteMultipleRegisters;
+}
+
+ModbusTable tableOf(QModbusDataUnit::RegisterType type)
+{
+    switch (type) {
+    case QModbusDataUnit::Coils:
+        return ModbusTable::Coil;
+    case QModbusDataUnit::DiscreteInputs:
+        return ModbusTable::DiscreteInput;
+    case QModbusDataUnit::InputRegisters:
+        return ModbusTable::InputRegister;
+    case QModbusDataUnit::HoldingRegisters:
+        return ModbusTable::HoldingRegister;
+    default:
+        return ModbusTable::None;
+    }
+}
+
+// Register k of a tag from the module's value bytes: two bytes a word, low
+// byte first; a 32-bit value's four bytes are its low word, then its high.
+quint16 registerOf(const QByteArray& bytes, int k)
+{
+    return quint16(quint8(bytes.at(2 * k)) | quint8(bytes.at(2 * k + 1)) << 8);
+}
+
+} // namespace
+
+// Qt's server checks every request's length, counts and byte counts, and
+// calls readData() and writeData() with a well-formed range; a write's
+// range is read first, as the check of its addresses. The hooks note the
+// exception that fits, and processRequest() answers with it.
+class ModbusServer : public QModbusTcpServer {
+public:
+    ModbusServer(Gateway& gateway, const ModbusMap& map) : gateway_(gateway), map_(map) {}
+
+protected:
+    QModbusResponse processRequest(const QModbusPdu& request) override;
+    bool readData(QModbusDataUnit* unit) const override;
+    bool writeData(const QModbusDataUnit& unit) override;
+
+private:
+    bool refuse(Exception code) const
+    {
+        exception_ = code;
+        return false;
+    }
+    bool fillFromTags(const QVector<ModbusSpan>& spans, QModbusDataUnit* unit) const;
+    bool checkWritable(const QVector<ModbusSpan>& spans) const;
+    bool writeSpan(const ModbusSpan& span, const QModbusDataUnit& unit, int offset);
+    const TagConfig& tagConfig(const ModbusSpan& span) const
+    {
+        return gateway_.config().lines.at(span.line).tags.at(span.tag);
+    }
+
+    Gateway& gateway_;
+    const ModbusMap& map_;
+    bool writing_ = false;                         // the request in hand is a write
+    mutable std::optional<Exception> exception_;   // what the hooks found wrong with it
+};
+
+QModbusResponse ModbusServer::processRequest(const QModbusPdu& request)
+{
+    const QModbusPdu::FunctionCode code = request.functionCode();
+    if (!isServed(code))
+        return QModbusExceptionResponse(code, QModbusExceptionResponse::IllegalFunction);
+    writing_ = isWrite(code);
+    exception_.reset();
+    const QModbusResponse response = QModbusTcpServer::processRequest(request);
+    if (exception_)
+        return QModbusExceptionResponse(code, *exception_);
+    return response;
+}
+
+bool ModbusServer::readData(QModbusDataUnit* unit) const
+{
+    QVector<ModbusSpan> spans;
+    if (!map_.find(tableOf(unit->registerType()), unit->startAddress(), int(unit->valueCount()), &spans))
+        return refuse(QModbusExceptionResponse::IllegalDataAddress);
+    if (writing_)
+        return checkWritable(spans);
+    return fillFromTags(spans, unit);
+}
+
+bool ModbusServer::fillFromTags(const QVector<ModbusSpan>& spans, QModbusDataUnit* unit) const
+{
+    int offset = 0;
+    for (const ModbusSpan& span : spans) {
+        const TagConfig& tag = tagConfig(span);
+        const TagState state = gateway_.tagState(span.line, span.tag);
+        const bool bits = tag.format == ValueFormat::Bit;
+        const int bytesNeeded = bits ? span.first + span.count : 2 * (span.first + span.count);
+        // No quality in Modbus: a value the gateway does not vouch for is no answer.
+        if (state.quality != Quality::Good || state.bytes.size() < bytesNeeded)
+            return refuse(QModbusExceptionResponse::ServerDeviceFailure);
+        for (int k = span.first; k < span.first + span.count; ++k)
+            unit->setValue(offset++, bits ? quint16(state.bytes.at(k) != 0) : registerOf(state.bytes, k));
+    }
+    return true;
+}
+
+bool ModbusServer::checkWritable(const QVector<ModbusSpan>& spans) const
+{
+    for (const ModbusSpan& span : spans) {
+        const TagConfig& tag = tagConfig(span);
+        const int perValue = tag.modbusUnitsPerValue();
+        // Half of a 32-bit value cannot be written alone without writing
+        // the other half from the gateway's copy, which may be old.
+        if (!tag.writable || span.first % perValue != 0 || span.count % perValue != 0)
+            return refuse(QModbusExceptionResponse::IllegalDataAddress);
+    }
+    return true;
+}
+
+bool ModbusServer::writeData(const QModbusDataUnit& unit)
+{
+    QVector<ModbusSpan> spans;
+    if (!map_.find(tableOf(unit.registerType()), unit.startAddress(), int(unit.valueCount()), &spans)
+        || !checkWritable(spans))
+        return refuse(QModbusExceptionResponse::IllegalDataAddress);
+    int offset = 0;
+    for (const ModbusSpan& span : spans) {
+        if (!writeSpan(span, unit, offset))
+            return refuse(QModbusExceptionResponse::ServerDeviceFailure);
+        offset += span.count;
+    }
+    return true;
+}
+
+// The span's values as the module's value bytes, written through the line.
+bool ModbusServer::writeSpan(const ModbusSpan& span, const QModbusDataUnit& unit, int offset)
+{
+    const TagConfig& tag = tagConfig(span);
+    const int perValue = tag.modbusUnitsPerValue();
+    QVector<QByteArray> values;
+    for (int v = 0; v < span.count / perValue; ++v) {
+        QByteArray bytes;
+        for (int k = 0; k < perValue; ++k) {
+            const quint16 word = unit.value(offset + v * perValue + k);
+            if (tag.format == ValueFormat::Bit) {
+                bytes.append(char(word != 0)); // a single coil's "on" arrives as FF00h
+            } else {
+                bytes.append(char(word & 0xFF));
+                bytes.append(char(word >> 8));
+            }
+        }
+        values.append(bytes);
+    }
+    const TagWriteResult result = awaitWrite([&](const WriteDone& done) {
+        gateway_.writeValues(span.line, span.tag, span.first / perValue, values, done);
+    });
+    if (!result.ok())
+        logWarning(QStringLiteral("Modbus write to %1/%2 refused or failed: %3")
+                       .arg(gateway_.config().lines.at(span.line).name, tag.name, result.error));
+    return result.ok();
+}
+
+ModbusFace::ModbusFace(const ModbusConfig& config, Gateway& gateway)
+    : config_(config), gateway_(gateway), map_(gateway.config().lines)
+{
+}
+
+ModbusFace::~ModbusFace()
+{
+    stop();
+}
+
+bool ModbusFace::start(QString* error)
+{
+    const auto open = [this](QString* openError) {
+        server_ = new ModbusServer(gateway_, map_);
+        // Qt reads the address and port as one URL: an IPv6 address goes in brackets.
+        const QString host = config_.listen.host;
+        server_->setConnectionParameter(QModbusDevice::NetworkAddressParameter,
+                                        host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host);
+        server_->setConnectionParameter(QModbusDevice::NetworkPortParameter, config_.listen.port);
+        server_->setServerAddress(config_.unit);
+        if (server_->connectDevice())
+            return true;
+        *openError = QStringLiteral("Modbus server on %1: %2").arg(config_.listen.text(), server_->errorString());
+        return false;
+    };
+    const auto close = [this] {
+        server_->disconnectDevice();
+        delete server_;
+        server_ = nullptr;
+    };
+    if (!thread_.start(open, close, error))
+        return false;
+    logInfo(QStringLiteral("Modbus TCP: listening on %1, unit %2").arg(config_.listen.text()).arg(config_.unit));
+    return true;
+}
+
+void ModbusFace::stop()
+{
+    thread_.stop();
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+// The built tool's gateway as a child process on loopback, and the free
+// ports and readiness checks the tests around it use.
+
+#include "support/wait_until.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+inline quint16 freeLoopbackPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+inline bool acceptsConnections(quint16 port)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    return socket.waitForConnected(200);
+}
+
+// `tavrin gateway CONFIG` as a child process.
+struct GatewayProcess {
+    QProcess process;
+
+    ~GatewayProcess()
+    {
+        process.kill();
+        process.waitForFinished();
+    }
+
+    void start(const QString& configFile)
+    {
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(QStringLiteral(TAVRIN_TOOL_PATH), {QStringLiteral("gateway"), configFile});
+        process.waitForStarted();
+    }
+
+    // SIGTERM, as a service manager stops it; its exit code, -1 if it had to be killed.
+    int stop()
+    {
+        process.terminate();
+        if (!process.waitForFinished(30000)) {
+            process.kill();
+            process.waitForFinished();
+            return -1;
+        }
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    }
+
+    // Everything it has printed so far.
+    QString log()
+    {
+        // Without an event loop here, the pipe is read only when asked to.
+        process.waitForReadyRead(200);
+        printed += QString::fromUtf8(process.readAll());
+        return printed;
+    }
+    QString printed;
+};

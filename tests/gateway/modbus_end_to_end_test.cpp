@@ -1,0 +1,275 @@
+// The gateway's Modbus TCP face as a SCADA system meets it: a virtual PLC
+// with known memory on loopback TCP, the built tool's gateway, and Debian's
+// mbpoll as the independent Modbus client. Addresses are zero-based PDU
+// addresses (mbpoll -0); expected values are written out by hand from the
+// PLC memory each test sets, in mbpoll's own words.
+
+#include "gateway_process.h"
+#include "press_memory.h"
+
+#include "host/tool_process.h"
+
+#include "support/qt_printers.h"
+
+#include <QHash>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// mbpoll's two outputs, to its end; "exit N" last. `arguments` are its
+// options, then after a "=" the values to write: "-t 4 -r 100 = 5 6".
+QString runMbpoll(quint16 port, const QString& arguments, const QString& host = QStringLiteral("127.0.0.1"))
+{
+    const QStringList options = arguments.section(QLatin1Char('='), 0, 0).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    const QStringList values = arguments.section(QLatin1Char('='), 1).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    QProcess process;
+    process.start(QStringLiteral("mbpoll"), QStringList{QStringLiteral("-m"), QStringLiteral("tcp"), QStringLiteral("-p"),
+                                                        QString::number(port), QStringLiteral("-a"), QStringLiteral("1"),
+                                                        QStringLiteral("-0"), QStringLiteral("-1"), QStringLiteral("-o"),
+                                                        QStringLiteral("5")}
+                      + options + QStringList{QStringLiteral("--"), host} + values);
+    if (!process.waitForFinished(30000))
+        process.kill();
+    process.waitForFinished();
+    return QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError())
+        + QStringLiteral("exit %1").arg(process.exitCode());
+}
+
+// "[100]: \t65531 (-5)" lines as address -> "65531 (-5)".
+QHash<int, QString> readings(const QString& output)
+{
+    QHash<int, QString> values;
+    for (const QString& line : output.split(QLatin1Char('\n'))) {
+        if (!line.startsWith(QLatin1Char('[')))
+            continue;
+        const int close = line.indexOf(QStringLiteral("]:"));
+        values.insert(line.mid(1, close - 1).toInt(), line.mid(close + 2).trimmed());
+    }
+    return values;
+}
+
+class ModbusFaceEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        presetPressMemory(press.plc);
+        port = freeLoopbackPort();
+        writeConfig();
+        gateway.start(dir.filePath(QStringLiteral("gateway.yaml")));
+        ASSERT_TRUE(waitUntil([&] { return readings(mbpoll(QStringLiteral("-t 4 -r 100"))).value(100) == QLatin1String("42"); }, 30000))
+            << gateway.log().toStdString();
+    }
+
+    QString mbpoll(const QString& arguments) { return runMbpoll(port, arguments); }
+
+    void writeConfig()
+    {
+        QFile file(dir.filePath(QStringLiteral("gateway.yaml")));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QStringLiteral(R"(modbus:
+  listen: 127.0.0.1:%1
+  unit: 1
+lines:
+  - name: press1
+    port: %2
+    baud: 115200
+    timeout_ms: 20
+    tags:
+      - { name: speed,    address: D100, holding: 100 }
+      - { name: flow,     address: D101, format: uint16, holding: 101 }
+      - { name: total,    address: D200, format: int32, input_register: 200 }
+      - { name: energy,   address: D210, format: uint32, writable: true, holding: 210 }
+      - { name: setpoint, address: D300, format: float, writable: true, holding: 300 }
+      - { name: mask,     address: D400, format: hex, writable: true, holding: 400 }
+      - { name: running,  address: M0, discrete_input: 0 }
+      - { name: lamp,     address: Y7, writable: true, coil: 7 }
+      - { name: inputs,   address: X0, count: 8, discrete_input: 10 }
+      - { name: batch,    address: 32CV200, input_register: 220 }
+      - { name: ready,    address: D10.3, discrete_input: 30 }
+      - { name: recipe,   address: D500, count: 3, writable: true, holding: 500 }
+      - { name: unmapped, address: D600, writable: true }
+)")
+                       .arg(port)
+                       .arg(press.port())
+                       .toUtf8());
+    }
+
+    QVector<quint32> words(int first, int count) { return plcWords(press.plc, first, count); }
+    quint64 writesReceived() { return plcWritesReceived(press.plc); }
+
+    QTemporaryDir dir;
+    ServedPlc press{ServedOn::Tcp, VirtualPlcOptions()};
+    quint16 port = 0;
+    GatewayProcess gateway;
+};
+
+TEST_F(ModbusFaceEndToEnd, ReadsGivePlcMemoryForEveryFormat)
+{
+    struct Row {
+        const char* what;
+        const char* arguments;
+        QHash<int, QString> expected; // as mbpoll prints it
+    };
+    const Row rows[] = {
+        {"int16", "-t 4 -r 100", {{100, QStringLiteral("42")}}},
+        {"uint16", "-t 4 -r 101", {{101, QStringLiteral("65535 (-1)")}}},
+        {"int32 as two registers, low word first", "-t 3 -r 200 -c 2", {{200, QStringLiteral("31072")}, {201, QStringLiteral("65534 (-2)")}}},
+        {"int32 as mbpoll's int", "-t 3:int -r 200", {{200, QStringLiteral("-100000")}}},
+        {"uint32", "-t 4:int -r 210", {{210, QStringLiteral("-1294967296")}}}, // 3000000000 seen as signed
+        {"float", "-t 4:float -r 300", {{300, QStringLiteral("3.25")}}},
+        {"hex", "-t 4:hex -r 400", {{400, QStringLiteral("0x00FF")}}},
+        {"bit of M", "-t 1 -r 0", {{0, QStringLiteral("1")}}},
+        {"bit of Y", "-t 0 -r 7", {{7, QStringLiteral("1")}}},
+        {"eight inputs X", "-t 1 -r 10 -c 8",
+         {{10, QStringLiteral("0")}, {11, QStringLiteral("1")}, {12, QStringLiteral("0")}, {13, QStringLiteral("1")},
+          {14, QStringLiteral("0")}, {15, QStringLiteral("0")}, {16, QStringLiteral("0")}, {17, QStringLiteral("0")}}},
+        {"32-bit counter", "-t 3:int -r 220", {{220, QStringLiteral("-5")}}},
+        {"bit of a D word", "-t 1 -r 30", {{30, QStringLiteral("1")}}},
+        {"array", "-t 4 -r 500 -c 3", {{500, QStringLiteral("1")}, {501, QStringLiteral("2")}, {502, QStringLiteral("3")}}},
+        {"two tags in one read", "-t 4 -r 100 -c 2", {{100, QStringLiteral("42")}, {101, QStringLiteral("65535 (-1)")}}},
+    };
+    for (const Row& row : rows) {
+        const QString output = mbpoll(QLatin1String(row.arguments));
+        EXPECT_EQ(readings(output), row.expected) << row.what << "\n" << output.toStdString();
+    }
+}
+
+TEST_F(ModbusFaceEndToEnd, AChangeInPlcMemoryIsRead)
+{
+    press.plc.setValue(QStringLiteral("D"), 100, 43);
+    EXPECT_TRUE(waitUntil([&] { return readings(mbpoll(QStringLiteral("-t 4 -r 100"))).value(100) == QLatin1String("43"); }));
+}
+
+TEST_F(ModbusFaceEndToEnd, WritesChangePlcMemoryOnceAcknowledged)
+{
+    struct Row {
+        const char* what;
+        const char* arguments;
+        int firstWord;
+        QVector<quint32> words; // expected in the PLC, by hand
+    };
+    const Row rows[] = {
+        {"float, low word first", "-t 4:float -r 300 = 12.5", 300, {0x0000, 0x4148}},          // 0x41480000
+        {"uint32 as two registers", "-t 4 -r 210 = 10240 61035", 210, {0x2800, 0xEE6B}},       // 4000000000
+        {"hex", "-t 4 -r 400 = 48879", 400, {0xBEEF}},
+        {"one value of an array", "-t 4 -r 501 = 65535", 500, {1, 0xFFFF, 3}},
+        {"a whole array", "-t 4 -r 500 = 7 8 9", 500, {7, 8, 9}},
+    };
+    for (const Row& row : rows) {
+        const QString output = mbpoll(QLatin1String(row.arguments));
+        EXPECT_TRUE(output.contains(QStringLiteral("Written"))) << row.what << "\n" << output.toStdString();
+        // Answered only once the PLC acknowledged: the memory holds it already.
+        EXPECT_EQ(words(row.firstWord, row.words.size()), row.words) << row.what;
+    }
+    EXPECT_TRUE(mbpoll(QStringLiteral("-t 0 -r 7 = 0")).contains(QStringLiteral("Written")));
+    EXPECT_EQ(press.plc.value(QStringLiteral("Y"), 7), 0u);
+    // The gateway reads a written tag back: the next read gives the PLC's value.
+    EXPECT_TRUE(waitUntil([&] { return readings(mbpoll(QStringLiteral("-t 4:float -r 300"))).value(300) == QLatin1String("12.5"); }));
+}
+
+TEST_F(ModbusFaceEndToEnd, RefusedWritesGetIllegalDataAddressAndChangeNothing)
+{
+    const char* const rows[] = {
+        "-t 4 -r 100 = 5",          // a read-only tag
+        "-t 4 -r 999 = 5",          // no tag there
+        "-t 4 -r 600 = 5",          // a writable tag the file maps nowhere
+        "-t 0 -r 8 = 1",            // no coil there
+        "-t 4 -r 301 = 5",          // half of a float
+        "-t 4 -r 211 = 1",          // the high half of a uint32
+        "-t 4 -r 400 = 1 2",        // a writable tag, then a register no tag holds
+        "-t 4 -r 101 = 1 2 3",      // a read-only tag, then a writable one
+    };
+    const quint64 writesBefore = writesReceived();
+    for (const char* row : rows) {
+        const QString output = mbpoll(QLatin1String(row));
+        EXPECT_TRUE(output.contains(QStringLiteral("Illegal data address"))) << row << "\n" << output.toStdString();
+    }
+    EXPECT_EQ(writesReceived(), writesBefore);
+    EXPECT_EQ(words(100, 2), (QVector<quint32>{42, 65535}));
+    EXPECT_EQ(words(210, 2), (QVector<quint32>{0x5E00, 0xB2D0}));
+    EXPECT_EQ(words(300, 2), (QVector<quint32>{0x0000, 0x4050}));
+    EXPECT_EQ(words(400, 1), QVector<quint32>{0x00FF});
+    EXPECT_EQ(words(600, 1), QVector<quint32>{0});
+}
+
+// Modbus has no quality: a tag the gateway does not vouch for is no answer,
+// and a write the PLC did not acknowledge is a failure, never a success.
+// Every reply of the PLC turns NAK here (the PLC still carries out a write;
+// its acknowledgement is what is lost).
+TEST_F(ModbusFaceEndToEnd, ABadTagOrAnUnacknowledgedWriteIsServerDeviceFailure)
+{
+    press.plc.queueFault(FaultKind::Nak, 1000000);
+    EXPECT_TRUE(waitUntil([&] { return mbpoll(QStringLiteral("-t 4 -r 100")).contains(QStringLiteral("Slave device or server failure")); }))
+        << "an old value was served for a tag the PLC no longer answers";
+    const QString write = mbpoll(QStringLiteral("-t 4:float -r 300 = 9.5"));
+    EXPECT_TRUE(write.contains(QStringLiteral("Slave device or server failure"))) << write.toStdString();
+}
+
+// Requests a client could send that are no reads or writes of a tag: the
+// exception the protocol gives each (01 function, 02 address, 03 value),
+// and the server still serves afterwards. Sent as raw bytes, so that
+// malformed ones reach the server as they are.
+TEST_F(ModbusFaceEndToEnd, OddRequestsGetTheirStandardException)
+{
+    struct Row {
+        const char* what;
+        QByteArray pdu;
+        QByteArray answer;
+    };
+    const Row rows[] = {
+        {"mask write register", QByteArray::fromHex("16006400ff0000"), QByteArray::fromHex("9601")},
+        {"read/write registers", QByteArray::fromHex("17006400010064000102002a"), QByteArray::fromHex("9701")},
+        {"diagnostics, a serial line's function", QByteArray::fromHex("0800000000"), QByteArray::fromHex("8801")},
+        {"zero registers", QByteArray::fromHex("0300640000"), QByteArray::fromHex("8303")},
+        {"126 registers", QByteArray::fromHex("030064007e"), QByteArray::fromHex("8303")},
+        {"a coil value not 0000 or FF00", QByteArray::fromHex("0500070001"), QByteArray::fromHex("8503")},
+        {"a byte count that does not match", QByteArray::fromHex("10012c0002020000"), QByteArray::fromHex("9003")},
+        {"the last address", QByteArray::fromHex("03ffff0001"), QByteArray::fromHex("8302")},
+        {"a read of holding registers", QByteArray::fromHex("0300640001"), QByteArray::fromHex("0302002a")},
+    };
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    ASSERT_TRUE(socket.waitForConnected(10000));
+    quint16 transaction = 0;
+    for (const Row& row : rows) {
+        ++transaction;
+        QByteArray adu;
+        adu.append(char(transaction >> 8)).append(char(transaction & 0xFF)); // transaction
+        adu.append(2, '\0');                                                  // protocol 0
+        adu.append(char(0)).append(char(row.pdu.size() + 1));                 // length
+        adu.append(char(1));                                                  // unit
+        socket.write(adu + row.pdu);
+        QByteArray reply;
+        waitUntil([&] {
+            socket.waitForReadyRead(10);
+            reply += socket.readAll();
+            return reply.size() >= 7 + row.answer.size();
+        });
+        EXPECT_EQ(reply.mid(7).toHex(), row.answer.toHex()) << row.what;
+    }
+}
+
+// Qt's server takes its address and port as one text: an IPv6 address
+// must reach it whole, or it listens elsewhere.
+TEST(ModbusFace, ListensOnAnIpv6Address)
+{
+    ServedPlc plc(ServedOn::Tcp, VirtualPlcOptions());
+    plc.plc.setValue(QStringLiteral("D"), 0, 7);
+    QTemporaryDir dir;
+    const quint16 port = freeLoopbackPort();
+    QFile file(dir.filePath(QStringLiteral("gateway.yaml")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QStringLiteral("modbus: {listen: \"[::1]:%1\"}\nlines:\n  - {name: a, port: \"%2\", tags: [{name: t, address: D0, holding: 0}]}\n")
+                   .arg(port)
+                   .arg(plc.port())
+                   .toUtf8());
+    file.close();
+    GatewayProcess gateway;
+    gateway.start(file.fileName());
+    EXPECT_TRUE(waitUntil([&] { return readings(runMbpoll(port, QStringLiteral("-t 4 -r 0"), QStringLiteral("::1"))).value(0) == QLatin1String("7"); }, 30000))
+        << gateway.log().toStdString();
+}
+
+} // namespace

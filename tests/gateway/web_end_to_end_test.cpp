@@ -1,0 +1,376 @@
+// The gateway's web face as people and monitoring meet it: a virtual PLC
+// with known memory on loopback TCP, the built tool's gateway, Debian's
+// headless chromium on the live page, and plain HTTP requests for the API
+// and the metrics, checked by a small Prometheus text parser of the test's
+// own. A Qt 5 build has no web face, and these tests with it.
+
+#ifdef TAVRIN_GATEWAY_HTTP
+
+#include "gateway_process.h"
+#include "headless_browser.h"
+#include "http_get.h"
+#include "press_memory.h"
+
+#include "host/tool_process.h"
+
+#include "support/qt_printers.h"
+
+#include <QJsonArray>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const char* const kToken = "0123456789abcdef-test";
+
+QJsonArray jsonArray(const QByteArray& body)
+{
+    return QJsonDocument::fromJson(body).array();
+}
+
+// The Prometheus text format, checked line by line: "# HELP name text",
+// "# TYPE name counter|gauge" before a family's samples, and samples
+// "name{label="value",...} number" of a family that has a type. Gives the
+// samples as "name{labels}" -> value, or an error.
+bool parsePrometheusText(const QByteArray& text, QHash<QString, double>* samples, QString* error)
+{
+    static const QRegularExpression help(QStringLiteral(R"(^# HELP ([a-zA-Z_:][a-zA-Z0-9_:]*) \S.*$)"));
+    static const QRegularExpression type(QStringLiteral(R"(^# TYPE ([a-zA-Z_:][a-zA-Z0-9_:]*) (counter|gauge)$)"));
+    static const QRegularExpression sample(QStringLiteral(
+        R"(^([a-zA-Z_:][a-zA-Z0-9_:]*)(\{[a-zA-Z_][a-zA-Z0-9_]*="(?:[^"\\\n]|\\.)*"(?:,[a-zA-Z_][a-zA-Z0-9_]*="(?:[^"\\\n]|\\.)*")*\})? (\S+)$)"));
+    QHash<QString, QString> types;
+    if (!text.endsWith('\n')) {
+        *error = QStringLiteral("the text does not end with a line feed");
+        return false;
+    }
+    for (const QByteArray& raw : text.split('\n')) {
+        const QString line = QString::fromUtf8(raw);
+        if (line.isEmpty() || help.match(line).hasMatch())
+            continue;
+        if (const auto match = type.match(line); match.hasMatch()) {
+            if (types.contains(match.captured(1))) {
+                *error = QStringLiteral("a second TYPE for %1").arg(match.captured(1));
+                return false;
+            }
+            types.insert(match.captured(1), match.captured(2));
+            continue;
+        }
+        const auto match = sample.match(line);
+        bool number = false;
+        const double value = match.captured(3).toDouble(&number);
+        if (!match.hasMatch() || !number) {
+            *error = QStringLiteral("not a sample: %1").arg(line);
+            return false;
+        }
+        const QString name = match.captured(1);
+        if (!types.contains(name)) {
+            *error = QStringLiteral("a sample before its TYPE: %1").arg(line);
+            return false;
+        }
+        if ((types.value(name) == QLatin1String("counter")) != name.endsWith(QLatin1String("_total"))) {
+            *error = QStringLiteral("a counter's name ends in _total, and only a counter's: %1").arg(name);
+            return false;
+        }
+        samples->insert(name + match.captured(2), value);
+    }
+    return true;
+}
+
+class WebFaceEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override { presetPressMemory(press.plc); }
+
+    // The gateway with `http` as its http: section; true once its tags are good.
+    bool startGateway(const QString& http)
+    {
+        port = freeLoopbackPort();
+        QFile file(dir.filePath(QStringLiteral("gateway.yaml")));
+        if (!file.open(QIODevice::WriteOnly))
+            return false;
+        file.write(QStringLiteral(R"(http:
+  listen: 127.0.0.1:%1
+%2
+lines:
+  - name: press1
+    port: %3
+    baud: 115200
+    timeout_ms: 20
+    tags:
+      - { name: speed,    address: D100 }
+      - { name: total,    address: D200, format: int32 }
+      - { name: setpoint, address: D300, format: float, writable: true }
+      - { name: mask,     address: D400, format: hex, writable: true }
+      - { name: lamp,     address: Y7, writable: true }
+      - { name: inputs,   address: X0, count: 4 }
+)")
+                       .arg(port)
+                       .arg(http, press.port())
+                       .toUtf8());
+        file.close();
+        gateway.start(file.fileName());
+        return waitUntil([&] {
+            const HttpReply reply = httpRequest(port, "GET", "/api/tags", {"Authorization: Bearer " + QByteArray(kToken)});
+            const QJsonArray tags = jsonArray(reply.body);
+            return !tags.isEmpty() && std::all_of(tags.begin(), tags.end(), [](const QJsonValue& tag) {
+                return tag.toObject().value(QStringLiteral("quality")).toString() == QLatin1String("good");
+            });
+        }, 30000);
+    }
+
+    QVector<quint32> words(int first, int count) { return plcWords(press.plc, first, count); }
+
+    // Paced as a line at the gateway's baud rate, so that the line's
+    // utilisation is a share of its time.
+    static ServerOptions pacedAt115200()
+    {
+        ServerOptions options;
+        options.pacing.baudRate = 115200;
+        return options;
+    }
+
+    QTemporaryDir dir;
+    ServedPlc press{ServedOn::Tcp, VirtualPlcOptions(), pacedAt115200()};
+    quint16 port = 0;
+    GatewayProcess gateway;
+};
+
+// One browser for the whole story, so that chromium starts once.
+TEST_F(WebFaceEndToEnd, ThePageShowsPlcValuesFollowsChangesLiveAndWrites)
+{
+    ASSERT_TRUE(startGateway(QString())) << gateway.log().toStdString();
+    HeadlessBrowser browser;
+    QString error;
+    ASSERT_TRUE(browser.open(QStringLiteral("http://127.0.0.1:%1/").arg(port), &error)) << error.toStdString();
+    const auto shown = [](const char* tag, const char* part) {
+        return QStringLiteral("document.querySelector('[data-tag=\"press1/%1\"] .%2')?.textContent")
+            .arg(QLatin1String(tag), QLatin1String(part));
+    };
+    struct Row {
+        const char* tag;
+        const char* value; // as the page shows it
+    };
+    const Row rows[] = {
+        {"speed", "42"}, {"total", "-100000"}, {"setpoint", "3.25"}, {"mask", "0x00FF"},
+        {"lamp", "true"}, {"inputs", "[false,true,false,true]"},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(browser.waitFor(shown(row.tag, "value"), QLatin1String(row.value)), QJsonValue(QLatin1String(row.value))) << row.tag;
+    EXPECT_EQ(browser.evaluate(shown("speed", "quality")), QJsonValue(QStringLiteral("good")));
+    EXPECT_EQ(browser.waitFor(QStringLiteral("document.querySelector('[data-line=\"press1\"] .status')?.textContent"),
+                              QStringLiteral("online")),
+              QJsonValue(QStringLiteral("online")));
+
+    // A change in PLC memory reaches the same page, not a reloaded one.
+    browser.evaluate(QStringLiteral("window.stillTheSamePage = true"));
+    press.plc.setValue(QStringLiteral("D"), 100, 43);
+    EXPECT_EQ(browser.waitFor(shown("speed", "value"), QStringLiteral("43")), QJsonValue(QStringLiteral("43")));
+    EXPECT_EQ(browser.evaluate(QStringLiteral("window.stillTheSamePage === true")), QJsonValue(true));
+
+    // A write from the page, as a person types it and clicks.
+    browser.evaluate(QStringLiteral("(() => { const row = document.querySelector('[data-tag=\"press1/setpoint\"]');"
+                                    " row.querySelector('input').value = '12.5';"
+                                    " row.querySelector('button').click(); return true; })()"));
+    EXPECT_EQ(browser.waitFor(shown("setpoint", "result"), QStringLiteral("written")), QJsonValue(QStringLiteral("written")));
+    EXPECT_EQ(words(300, 2), (QVector<quint32>{0x0000, 0x4148})); // 12.5 = 0x41480000
+    EXPECT_EQ(browser.waitFor(shown("setpoint", "value"), QStringLiteral("12.5")), QJsonValue(QStringLiteral("12.5")));
+
+    // A PLC that goes away leaves no value on the page.
+    press.tcp->close();
+    const QJsonValue quality = browser.waitFor(
+        shown("speed", "quality") + QStringLiteral(".startsWith('bad: ')"), QJsonValue(true));
+    EXPECT_EQ(quality, QJsonValue(true));
+    EXPECT_EQ(browser.evaluate(shown("speed", "value")), QJsonValue(QString()));
+}
+
+TEST_F(WebFaceEndToEnd, TheApiGivesTagsAndLinesAsJson)
+{
+    ASSERT_TRUE(startGateway(QString())) << gateway.log().toStdString();
+    const HttpReply tags = httpRequest(port, "GET", "/api/tags");
+    EXPECT_EQ(tags.status, 200);
+    EXPECT_TRUE(tags.headers.contains("Content-Type: application/json")) << tags.headers.toStdString();
+    QJsonParseError parseError;
+    const QJsonArray array = QJsonDocument::fromJson(tags.body, &parseError).array();
+    ASSERT_EQ(parseError.error, QJsonParseError::NoError) << tags.body.toStdString();
+    struct Row {
+        const char* tag;
+        const char* address;
+        const char* format;
+        bool writable;
+        QJsonValue value;
+    };
+    const Row rows[] = {
+        {"speed", "D100", "int16", false, 42},
+        {"total", "D200", "int32", false, -100000},
+        {"setpoint", "D300", "float", true, 3.25},
+        {"mask", "D400", "hex", true, QStringLiteral("0x00FF")},
+        {"lamp", "Y7", "bit", true, true},
+        {"inputs", "X0", "bit", false, QJsonArray{false, true, false, true}},
+    };
+    ASSERT_EQ(array.size(), int(std::size(rows)));
+    for (int k = 0; k < array.size(); ++k) {
+        const QJsonObject tag = array.at(k).toObject();
+        const Row& row = rows[k];
+        EXPECT_EQ(tag.value(QStringLiteral("line")).toString(), QStringLiteral("press1"));
+        EXPECT_EQ(tag.value(QStringLiteral("tag")).toString(), QLatin1String(row.tag));
+        EXPECT_EQ(tag.value(QStringLiteral("address")).toString(), QLatin1String(row.address)) << row.tag;
+        EXPECT_EQ(tag.value(QStringLiteral("format")).toString(), QLatin1String(row.format)) << row.tag;
+        EXPECT_EQ(tag.value(QStringLiteral("writable")).toBool(), row.writable) << row.tag;
+        EXPECT_EQ(tag.value(QStringLiteral("value")), row.value) << row.tag;
+        EXPECT_EQ(tag.value(QStringLiteral("quality")).toString(), QStringLiteral("good")) << row.tag;
+        EXPECT_TRUE(QDateTime::fromString(tag.value(QStringLiteral("ts")).toString(), Qt::ISODateWithMs).isValid());
+    }
+    const HttpReply lines = httpRequest(port, "GET", "/api/lines");
+    EXPECT_EQ(lines.status, 200);
+    const QJsonObject line = jsonArray(lines.body).at(0).toObject();
+    EXPECT_EQ(line.value(QStringLiteral("line")).toString(), QStringLiteral("press1"));
+    EXPECT_EQ(line.value(QStringLiteral("port")).toString(), press.port());
+    EXPECT_EQ(line.value(QStringLiteral("status")).toString(), QStringLiteral("online"));
+    EXPECT_GT(line.value(QStringLiteral("frames_sent")).toDouble(), 0);
+    EXPECT_GT(line.value(QStringLiteral("received_bytes")).toDouble(), 0);
+    const double utilisation = line.value(QStringLiteral("utilisation")).toDouble(-1);
+    EXPECT_TRUE(utilisation > 0 && utilisation <= 1) << utilisation;
+}
+
+TEST_F(WebFaceEndToEnd, MetricsParseAsPrometheusText)
+{
+    ASSERT_TRUE(startGateway(QString())) << gateway.log().toStdString();
+    ASSERT_EQ(httpRequest(port, "POST", "/api/tags/press1/mask", {"Content-Type: application/json"}, "\"0x0F0F\"").status, 200);
+    const HttpReply metrics = httpRequest(port, "GET", "/metrics");
+    EXPECT_EQ(metrics.status, 200);
+    EXPECT_TRUE(metrics.headers.contains("Content-Type: text/plain; version=0.0.4")) << metrics.headers.toStdString();
+    QHash<QString, double> samples;
+    QString error;
+    ASSERT_TRUE(parsePrometheusText(metrics.body, &samples, &error)) << error.toStdString() << "\n" << metrics.body.toStdString();
+    EXPECT_EQ(samples.value(QStringLiteral("tavrin_line_online{line=\"press1\"}"), -1), 1);
+    for (const char* counter : {"frames_sent", "sent_bytes", "received_bytes", "good_replies"})
+        EXPECT_GT(samples.value(QStringLiteral("tavrin_line_%1_total{line=\"press1\"}").arg(QLatin1String(counter)), -1), 0) << counter;
+    for (const char* counter : {"retries", "give_ups", "late_replies", "losses", "reconnects"})
+        EXPECT_EQ(samples.value(QStringLiteral("tavrin_line_%1_total{line=\"press1\"}").arg(QLatin1String(counter)), -1), 0) << counter;
+    const double utilisation = samples.value(QStringLiteral("tavrin_line_utilisation_ratio{line=\"press1\"}"), -1);
+    EXPECT_TRUE(utilisation > 0 && utilisation <= 1) << utilisation;
+    EXPECT_EQ(samples.value(QStringLiteral("tavrin_gateway_tags{quality=\"good\"}"), -1), 6);
+    EXPECT_EQ(samples.value(QStringLiteral("tavrin_gateway_tags{quality=\"bad\"}"), -1), 0);
+    EXPECT_EQ(samples.value(QStringLiteral("tavrin_tag_good{line=\"press1\",tag=\"speed\"}"), -1), 1);
+    EXPECT_EQ(samples.value(QStringLiteral("tavrin_gateway_writes_total{result=\"done\"}"), -1), 1);
+    EXPECT_EQ(samples.value(QStringLiteral("tavrin_gateway_writes_total{result=\"failed\"}"), -1), 0);
+    EXPECT_EQ(samples.value(QStringLiteral("tavrin_gateway_mqtt_publishes_total"), -1), 0);
+}
+
+TEST_F(WebFaceEndToEnd, WritesThroughTheApiAreAnsweredOnceAcknowledgedOrRefused)
+{
+    ASSERT_TRUE(startGateway(QString())) << gateway.log().toStdString();
+    const QByteArray json = "Content-Type: application/json";
+    struct Row {
+        const char* what;
+        QByteArray path;
+        QList<QByteArray> headers;
+        QByteArray body;
+        int status;
+        const char* answer;
+    };
+    const Row rows[] = {
+        {"a good write", "/api/tags/press1/setpoint", {json}, "{\"value\": 7.5, \"id\": 3}", 200, R"({"id":3,"ok":true})"},
+        {"a read-only tag", "/api/tags/press1/speed", {json}, "5", 400,
+         R"({"error":"tag speed is read-only; the configuration marks a tag writable: true","ok":false})"},
+        {"a value that does not fit", "/api/tags/press1/setpoint", {json}, "true", 400,
+         R"({"error":"tag setpoint (float): a float takes a number","ok":false})"},
+        {"no such tag", "/api/tags/press1/nosuch", {json}, "5", 404, R"({"error":"no tag press1/nosuch in this gateway"})"},
+        {"not JSON", "/api/tags/press1/setpoint", {"Content-Type: text/plain"}, "5", 415,
+         R"({"error":"a write is JSON: send it with Content-Type: application/json"})"},
+        {"another site's page", "/api/tags/press1/setpoint", {json, "Origin: http://192.0.2.66"}, "5", 403,
+         R"({"error":"a write from another site's page is refused"})"},
+    };
+    for (const Row& row : rows) {
+        const HttpReply reply = httpRequest(port, "POST", row.path, row.headers, row.body);
+        EXPECT_EQ(reply.status, row.status) << row.what;
+        EXPECT_EQ(reply.body, QByteArray(row.answer)) << row.what;
+    }
+    EXPECT_EQ(words(300, 2), (QVector<quint32>{0x0000, 0x40F0})); // 7.5 = 0x40F00000, the good write only
+    EXPECT_EQ(words(100, 1), QVector<quint32>{42});
+}
+
+TEST_F(WebFaceEndToEnd, ATokenGuardsTheApiTheFeedAndTheMetricsButNotThePage)
+{
+    ASSERT_TRUE(startGateway(QStringLiteral("  token: %1").arg(QLatin1String(kToken)))) << gateway.log().toStdString();
+    const QByteArray bearer = "Authorization: Bearer " + QByteArray(kToken);
+    struct Row {
+        QByteArray method;
+        QByteArray path;
+        QList<QByteArray> headers;
+        int status;
+    };
+    const Row rows[] = {
+        {"GET", "/", {}, 200},
+        {"GET", "/api/tags", {}, 401},
+        {"GET", "/api/tags", {"Authorization: Bearer wrong-token-000000"}, 401},
+        {"GET", "/api/tags", {bearer}, 200},
+        {"GET", "/api/lines", {}, 401},
+        {"GET", "/metrics", {}, 401},
+        {"GET", "/metrics", {bearer}, 200},
+        {"POST", "/api/tags/press1/setpoint", {"Content-Type: application/json"}, 401},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(httpRequest(port, row.method, row.path, row.headers, "1").status, row.status) << row.method.constData() << " " << row.path.constData();
+    EXPECT_EQ(words(300, 2), (QVector<quint32>{0x0000, 0x4050}));
+
+    // The feed speaks once it heard the token.
+    for (const char* token : {"wrong-token-000000", kToken}) {
+        QWebSocket feed;
+        QList<QJsonObject> messages;
+        QObject::connect(&feed, &QWebSocket::textMessageReceived,
+                         [&](const QString& text) { messages.append(QJsonDocument::fromJson(text.toUtf8()).object()); });
+        feed.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/live").arg(port)));
+        ASSERT_TRUE(waitWithEvents([&] { return feed.state() == QAbstractSocket::ConnectedState; }));
+        feed.sendTextMessage(QStringLiteral("{\"token\": \"%1\"}").arg(QLatin1String(token)));
+        ASSERT_TRUE(waitWithEvents([&] { return !messages.isEmpty(); })) << token;
+        if (QByteArray(token) == kToken) {
+            EXPECT_EQ(messages.first().value(QStringLiteral("tags")).toArray().size(), 6);
+        } else {
+            EXPECT_EQ(messages.first().value(QStringLiteral("error")).toString(), QStringLiteral("this gateway needs its access token"));
+            EXPECT_TRUE(waitWithEvents([&] { return feed.state() == QAbstractSocket::UnconnectedState; }));
+        }
+    }
+}
+
+// Requests a network client could send that are no use of the API: each
+// gets an answer or a closed connection, none reaches the PLC, and the
+// server goes on serving (under AddressSanitizer, none reads or writes
+// memory it should not).
+TEST_F(WebFaceEndToEnd, OddRequestsGetAnAnswerOrAClosedConnectionAndTheServerGoesOn)
+{
+    ASSERT_TRUE(startGateway(QString())) << gateway.log().toStdString();
+    const QByteArray host = "Host: 127.0.0.1\r\nConnection: close\r\n";
+    const QByteArray json = "Content-Type: application/json\r\n";
+    struct Row {
+        const char* what;
+        QByteArray bytes;
+        int status;             // 0: closed without an answer
+        bool thenClose = false; // the client stops sending halfway
+    };
+    const Row rows[] = {
+        {"a write's path read", "GET /api/tags/press1/setpoint HTTP/1.1\r\n" + host + "\r\n", 404},
+        {"another method", "DELETE /api/tags HTTP/1.1\r\n" + host + "\r\n", 404},
+        {"dots in a name", "POST /api/tags/%2e%2e/setpoint HTTP/1.1\r\n" + host + json + "Content-Length: 1\r\n\r\n5", 404},
+        {"a long path", "GET /" + QByteArray(8000, 'a') + " HTTP/1.1\r\n" + host + "\r\n", 404},
+        {"deeply nested JSON", "POST /api/tags/press1/setpoint HTTP/1.1\r\n" + host + json + "Content-Length: 20000\r\n\r\n"
+                                   + QByteArray(10000, '[') + QByteArray(10000, ']'), 400},
+        {"a body cut short", "POST /api/tags/press1/setpoint HTTP/1.1\r\n" + host + json + "Content-Length: 50\r\n\r\n1.5", 0, true},
+        {"not HTTP", QByteArray("\x16\x03\x01\x00\xff\x01\x00\x00\r\n\r\n", 12), 0},
+    };
+    for (const Row& row : rows) {
+        const int status = httpExchange(port, row.bytes, row.thenClose).status;
+        // A parser may well answer what it cannot read with 400 rather than close.
+        if (row.status == 0)
+            EXPECT_TRUE(status == 0 || status == 400) << row.what << ": " << status;
+        else
+            EXPECT_EQ(status, row.status) << row.what;
+        EXPECT_EQ(httpRequest(port, "GET", "/api/lines").status, 200) << "after " << row.what;
+    }
+    EXPECT_EQ(words(300, 2), (QVector<quint32>{0x0000, 0x4050}));
+}
+
+} // namespace
+
+#endif // TAVRIN_GATEWAY_HTTP
