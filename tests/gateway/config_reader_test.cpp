@@ -5,6 +5,7 @@
 
 #include "support/qt_printers.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -365,6 +366,39 @@ TEST(ConfigReader, AFileThatCannotBeReadIsNamed)
     ASSERT_EQ(errors.size(), 1);
     EXPECT_TRUE(errors.first().startsWith(QStringLiteral("/nonexistent/plant.yaml: cannot read the configuration: ")))
         << errors.first().toStdString();
+}
+
+// Every configuration file docs/gateway.md shows is one the gateway takes,
+// as a reader copies it; a build without the web face says just that of
+// an http: section.
+TEST(ConfigReader, EveryFileTheGatewayPageShowsIsGood)
+{
+    QFile page(QStringLiteral(TAVRIN_SOURCE_DIR "/docs/gateway.md"));
+    ASSERT_TRUE(page.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QStringList lines = QString::fromUtf8(page.readAll()).split(QLatin1Char('\n'));
+    int files = 0;
+    for (int at = 0; at < lines.size(); ++at) {
+        if (lines.at(at) != QLatin1String("```yaml"))
+            continue;
+        const int firstLine = at + 2;
+        QStringList text;
+        while (++at < lines.size() && lines.at(at) != QLatin1String("```"))
+            text << lines.at(at);
+        ++files;
+        GatewayConfig config;
+        QStringList errors;
+        const QString name = QStringLiteral("docs/gateway.md:%1").arg(firstLine);
+        const bool good = parseGatewayConfig(text.join(QLatin1Char('\n')).toUtf8(), name, &config, &errors);
+#ifdef TAVRIN_GATEWAY_HTTP
+        EXPECT_TRUE(good) << errors.join(QLatin1Char('\n')).toStdString();
+#else
+        const bool hasHttp = text.contains(QStringLiteral("http:"));
+        EXPECT_EQ(good, !hasHttp) << errors.join(QLatin1Char('\n')).toStdString();
+        if (hasHttp)
+            EXPECT_EQ(errors.size(), 1) << errors.join(QLatin1Char('\n')).toStdString();
+#endif
+    }
+    EXPECT_GE(files, 2);
 }
 
 // Any bytes at all: a message or a configuration, never a crash.
