@@ -47,21 +47,6 @@ GatewayLine::GatewayLine(const LineConfig& config, int index, std::shared_ptr<Mo
     snapshot_.status.reason = QStringLiteral("not started yet");
     snapshot_.status.at = now();
     snapshot_.tags.resize(config_.tags.size());
-    valueAddresses_.resize(config_.tags.size());
-    for (int t = 0; t < config_.tags.size(); ++t) {
-        const TagConfig& tag = config_.tags.at(t);
-        if (!tag.writable)
-            continue;
-        for (int k = 0; k < tag.count; ++k) {
-            VariableAddress address = tag.address;
-            QString error;
-            // Every value's registers lie inside the tag's, which the reader checked.
-            if (tag.count > 1)
-                parseVariableAddress(tag.address.registerText(k * tag.registersPerValue()), tag.registersPerValue(),
-                                     &address, &error);
-            valueAddresses_[t].append(address);
-        }
-    }
 }
 
 GatewayLine::~GatewayLine()
@@ -350,12 +335,35 @@ void GatewayLine::queueWrites()
         taken.swap(queued_);
     }
     for (PendingWrite& write : taken) {
-        const QVector<VariableAddress>& addresses = valueAddresses_.at(write.tag);
-        for (int k = 0; k < write.values.size(); ++k)
-            write.ids.append(runtime_->queueWrite(addresses.at(write.firstValue + k), write.values.at(k)));
+        // A word tag's values go in as few block writes as the block size
+        // allows, so that they land in one scan of the PLC's program; bits
+        // are forced one by one.
+        const TagConfig& tag = config_.tags.at(write.tag);
+        const bool words = tag.address.type->element == ElementKind::Word;
+        const int perRequest = words ? std::max(1, config_.settings.blockSize / tag.registersPerValue()) : 1;
+        for (int k = 0; k < write.values.size(); k += perRequest) {
+            const int n = std::min<int>(perRequest, write.values.size() - k);
+            QByteArray bytes;
+            for (int v = k; v < k + n; ++v)
+                bytes += write.values.at(v);
+            write.ids.append(runtime_->queueWrite(valuesAddress(tag, write.firstValue + k, n), bytes));
+        }
         write.deadline = QDeadlineTimer(runtime_->giveUpBudgetMs() * (write.values.size() + 1) + 2000);
         underWay_.append(write);
     }
+}
+
+// The registers of `n` values of a tag from value `first` on; they lie
+// inside the tag's, which the reader checked.
+VariableAddress GatewayLine::valuesAddress(const TagConfig& tag, int first, int n)
+{
+    if (first == 0 && n == tag.count)
+        return tag.address;
+    VariableAddress address;
+    QString error;
+    parseVariableAddress(tag.address.registerText(first * tag.registersPerValue()), n * tag.registersPerValue(),
+                         &address, &error);
+    return address;
 }
 
 void GatewayLine::settleWrites()

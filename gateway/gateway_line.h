@@ -69,6 +69,7 @@ private:
     void lookAtTags();
     void lookAtTag(int tag);
     void queueWrites();
+    static VariableAddress valuesAddress(const TagConfig& tag, int first, int n);
     void settleWrites();
     bool collect(PendingWrite* write); // true when its requests have ended
     bool settle(PendingWrite* write);  // true when nothing more is to be done for it
@@ -84,8 +85,7 @@ private:
     const int index_;
     std::shared_ptr<ModuleInstance> module_;
     const QVector<GatewayListener*> listeners_;
-    QVector<QVector<VariableAddress>> valueAddresses_; // writable tags: one per value
-    std::unique_ptr<HostRuntime> runtime_;            // the line's thread only
+    std::unique_ptr<HostRuntime> runtime_; // the line's thread only
     // A standard thread, whose join a thread checker sees; the runtime keeps
     // the Qt thread its line needs.
     std::thread thread_;

@@ -181,12 +181,15 @@ TEST_F(GatewayEndToEnd, ASetChangesPlcMemoryGetsItsResultAndIsReadBack)
     for (const Row& row : rows) {
         const QString tag = QStringLiteral("press1/%1").arg(QLatin1String(row.tag));
         const int from = subscriber.messages.size();
+        const quint64 blockWritesBefore = press.plc.counters().writes;
         ASSERT_TRUE(publish(broker.port, topic(tag + QStringLiteral("/set")), row.payload));
         EXPECT_FALSE(subscriber.waitFor(topic(tag + QStringLiteral("/set/result")),
                                         [](const QByteArray& p) { return equals(p, R"({"ok":true})"); }, from)
                          .isEmpty())
             << row.tag << ": " << subscriber.latest(topic(tag + QStringLiteral("/set/result"))).toStdString();
         EXPECT_EQ(words(press, row.firstWord, row.words.size()), row.words) << row.tag;
+        // A tag's values land together, in one scan of the PLC's program.
+        EXPECT_EQ(press.plc.counters().writes - blockWritesBefore, 1u) << row.tag;
         EXPECT_FALSE(subscriber.waitFor(topic(tag), goodWith(row.readBack), from).isEmpty()) << row.tag;
     }
     const int from = subscriber.messages.size();

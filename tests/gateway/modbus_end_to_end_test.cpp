@@ -158,10 +158,13 @@ TEST_F(ModbusFaceEndToEnd, WritesChangePlcMemoryOnceAcknowledged)
         {"a whole array", "-t 4 -r 500 = 7 8 9", 500, {7, 8, 9}},
     };
     for (const Row& row : rows) {
+        const quint64 blockWritesBefore = press.plc.counters().writes;
         const QString output = mbpoll(QLatin1String(row.arguments));
         EXPECT_TRUE(output.contains(QStringLiteral("Written"))) << row.what << "\n" << output.toStdString();
         // Answered only once the PLC acknowledged: the memory holds it already.
         EXPECT_EQ(words(row.firstWord, row.words.size()), row.words) << row.what;
+        // The values of one request land together, in one scan of the PLC's program.
+        EXPECT_EQ(press.plc.counters().writes - blockWritesBefore, 1u) << row.what;
     }
     EXPECT_TRUE(mbpoll(QStringLiteral("-t 0 -r 7 = 0")).contains(QStringLiteral("Written")));
     EXPECT_EQ(press.plc.value(QStringLiteral("Y"), 7), 0u);
