@@ -2,7 +2,8 @@
 # Builds and runs every test:
 #   1. the whole suite in the normal build (build/), install and package checks included;
 #   2. the whole suite under AddressSanitizer + UndefinedBehaviorSanitizer, and the
-#      concurrency stress test under ThreadSanitizer;
+#      threaded parts (stress test, virtual PLC, host runtime, gateway) under
+#      ThreadSanitizer;
 #   3. a short regression run of every fuzz target over its corpus;
 #   4. the whole suite against Qt 5.15 (build-qt5/).
 set -euo pipefail
