@@ -323,7 +323,7 @@ void GatewayLine::failAll(const QString& reason)
     const QString offline = QStringLiteral("line %1 is offline: %2").arg(config_.name, reason);
     for (PendingWrite& write : waiting) {
         if (!write.readingBack)
-            write.done(TagWriteResult{write.ids.isEmpty() ? WriteOutcome::Unavailable : WriteOutcome::Failed, offline});
+            write.done(TagWriteResult{write.valuesSent == 0 ? WriteOutcome::Unavailable : WriteOutcome::Failed, offline});
     }
 }
 
@@ -335,22 +335,28 @@ void GatewayLine::queueWrites()
         taken.swap(queued_);
     }
     for (PendingWrite& write : taken) {
-        // A word tag's values go in as few block writes as the block size
-        // allows, so that they land in one scan of the PLC's program; bits
-        // are forced one by one.
-        const TagConfig& tag = config_.tags.at(write.tag);
-        const bool words = tag.address.type->element == ElementKind::Word;
-        const int perRequest = words ? std::max(1, config_.settings.blockSize / tag.registersPerValue()) : 1;
-        for (int k = 0; k < write.values.size(); k += perRequest) {
-            const int n = std::min<int>(perRequest, write.values.size() - k);
-            QByteArray bytes;
-            for (int v = k; v < k + n; ++v)
-                bytes += write.values.at(v);
-            write.ids.append(runtime_->queueWrite(valuesAddress(tag, write.firstValue + k, n), bytes));
-        }
-        write.deadline = QDeadlineTimer(runtime_->giveUpBudgetMs() * (write.values.size() + 1) + 2000);
+        queueNextPart(&write);
         underWay_.append(write);
     }
+}
+
+// A word tag's values go in as few block writes as the block size allows,
+// so that they land in one scan of the PLC's program; bits are forced one
+// by one. A part goes only once the one before it was acknowledged, so
+// that a failed write leaves nothing after its failure written.
+void GatewayLine::queueNextPart(PendingWrite* write)
+{
+    const TagConfig& tag = config_.tags.at(write->tag);
+    const bool words = tag.address.type->element == ElementKind::Word;
+    const int perRequest = words ? std::max(1, config_.settings.blockSize / tag.registersPerValue()) : 1;
+    const int first = write->valuesSent;
+    const int n = std::min<int>(perRequest, write->values.size() - first);
+    QByteArray bytes;
+    for (int v = first; v < first + n; ++v)
+        bytes += write->values.at(v);
+    write->ids.append(runtime_->queueWrite(valuesAddress(tag, write->firstValue + first, n), bytes));
+    write->valuesSent += n;
+    write->deadline = QDeadlineTimer(runtime_->giveUpBudgetMs() * 2 + 2000);
 }
 
 // The registers of `n` values of a tag from value `first` on; they lie
@@ -403,6 +409,10 @@ bool GatewayLine::settle(PendingWrite* write)
             setTag(write->tag, goodState(tagValue(tag, bytes), bytes));
         }
         return true;
+    }
+    if (write->failure.isEmpty() && write->valuesSent < write->values.size()) {
+        queueNextPart(write);
+        return false;
     }
     if (!write->failure.isEmpty()) {
         logWarning(QStringLiteral("line %1: write to %2 failed: %3")

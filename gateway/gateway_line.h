@@ -56,7 +56,8 @@ private:
         int firstValue = 0;
         QVector<QByteArray> values;
         WriteDone done;
-        QVector<RequestId> ids;      // the writes, then the read-back
+        int valuesSent = 0;          // values queued to the runtime so far
+        QVector<RequestId> ids;      // a part of the write, then the read-back
         bool readingBack = false;
         QString failure;             // the first of the requests' errors
         QDeadlineTimer deadline;
@@ -69,6 +70,7 @@ private:
     void lookAtTags();
     void lookAtTag(int tag);
     void queueWrites();
+    void queueNextPart(PendingWrite* write);
     static VariableAddress valuesAddress(const TagConfig& tag, int first, int n);
     void settleWrites();
     bool collect(PendingWrite* write); // true when its requests have ended
