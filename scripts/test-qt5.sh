@@ -5,9 +5,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/ensure-deps.sh --tests
-scripts/build.sh build-qt5 -DTAVRIN_QT_VERSION=5 "$@"
+scripts/build.sh build-qt5 -DTAVRIN_QT_VERSION=5 -DTAVRIN_BUILD_TESTS=ON "$@"
 if ! ldd build-qt5/driver/libtavrin.so | grep -q 'libQt5Core'; then
   echo "test-qt5: build-qt5/driver/libtavrin.so is not linked against Qt 5" >&2
   exit 1
 fi
-ctest --test-dir build-qt5 --output-on-failure -j "$(nproc)"
+ctest --test-dir build-qt5 --no-tests=error --output-on-failure -j "$(nproc)"
