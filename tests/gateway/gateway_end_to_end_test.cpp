@@ -100,10 +100,8 @@ lines:
     port: %3
     baud: 115200
     timeout_ms: 20
-    block_size: 2
     tags:
       - { name: temperature, address: D0 }
-      - { name: profile,     address: D20, count: 5, writable: true }
 )")
                        .arg(broker.port)
                        .arg(press.port(), oven.port())
@@ -200,22 +198,6 @@ TEST_F(GatewayEndToEnd, ASetChangesPlcMemoryGetsItsResultAndIsReadBack)
                                     [](const QByteArray& p) { return equals(p, R"({"id":17,"ok":true})"); }, from)
                      .isEmpty());
     EXPECT_EQ(press.plc.value(QStringLiteral("Y"), 7), 0u);
-}
-
-// Past the line's block size a tag's values take several block writes, in
-// order, each within the block size, and nothing beyond the tag is touched.
-TEST_F(GatewayEndToEnd, AWordRunLongerThanTheBlockSizeGoesInSeveralBlockWrites)
-{
-    oven.plc.setValue(QStringLiteral("D"), 25, 0x5A5A);
-    const int from = subscriber.messages.size();
-    const quint64 blockWritesBefore = oven.plc.counters().writes;
-    ASSERT_TRUE(publish(broker.port, topic(QStringLiteral("oven/profile/set")), "[10, 20, 30, 40, 50]"));
-    EXPECT_EQ(subscriber.waitFor(topic(QStringLiteral("oven/profile/set/result")), [](const QByteArray&) { return true; }, from),
-              QByteArray(R"({"ok":true})"));
-    EXPECT_EQ(words(oven, 20, 6), (QVector<quint32>{10, 20, 30, 40, 50, 0x5A5A}));
-    EXPECT_EQ(oven.plc.counters().writes - blockWritesBefore, 3u); // D20-D21, D22-D23, D24
-    EXPECT_FALSE(subscriber.waitFor(topic(QStringLiteral("oven/profile")), goodWith(QJsonArray{10, 20, 30, 40, 50}), from)
-                     .isEmpty());
 }
 
 TEST_F(GatewayEndToEnd, RefusedWritesNeverReachThePlcAndChangeNothing)
