@@ -26,6 +26,7 @@ lines:
     port: %1
     baud: 115200
     timeout_ms: 20
+    retries: 10
     block_size: 3
     tags:
 %2)")
@@ -84,6 +85,7 @@ TEST_P(GatewayLineWrites, AWriteOfSeveralBlocksGoesInOrderAndEndsAtItsFirstFailu
     VirtualPlcOptions options;
     options.byteLimit = row.byteLimit;
     options.faults.rule(row.fault).every = row.faultEvery;
+    options.faults.delayUs = 60000; // past the timeout, well within the retries' time
     ServedPlc served(ServedOn::Tcp, options);
     for (int k = 20; k < 26; ++k)
         served.plc.setValue(QStringLiteral("D"), k, 0x5A00 + k);
