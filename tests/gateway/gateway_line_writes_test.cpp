@@ -4,6 +4,7 @@
 #include "config_reader.h"
 #include "gateway_line.h"
 #include "module_instance.h"
+#include "press_memory.h"
 
 #include "host/tool_process.h"
 
@@ -36,14 +37,6 @@ lines:
     QStringList errors;
     EXPECT_TRUE(parseGatewayConfig(text, QStringLiteral("line.yaml"), &config, &errors)) << errors.join(QLatin1Char('\n')).toStdString();
     return config.lines.value(0);
-}
-
-QVector<quint32> words(const VirtualPlc& plc, int first, int count)
-{
-    QVector<quint32> values;
-    for (int k = first; k < first + count; ++k)
-        values.append(plc.value(QStringLiteral("D"), k).value_or(0xFFFFFFFF));
-    return values;
 }
 
 struct WriteRow {
@@ -113,7 +106,7 @@ TEST_P(GatewayLineWrites, AWriteOfSeveralBlocksGoesInOrderAndEndsAtItsFirstFailu
 
     EXPECT_EQ(int(result.outcome), int(row.outcome)) << row.line << ": " << result.error.toStdString();
     EXPECT_EQ(result.error.isEmpty(), row.outcome == WriteOutcome::Done) << row.line;
-    EXPECT_EQ(words(served.plc, 20, 6), row.memory) << row.line;
+    EXPECT_EQ(plcWords(served.plc, 20, 6), row.memory) << row.line;
     if (row.blockWrites >= 0) {
         EXPECT_EQ(served.plc.counters().writes, quint64(row.blockWrites)) << row.line;
     }
