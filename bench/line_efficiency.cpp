@@ -102,7 +102,7 @@ Measurement measureScans(const QList<VariableAddress>& screen, int framesPerScan
     settings.turnaroundMs = polling.answerDelayMs;
     settings.retries = 3;
     settings.probe = false;
-    HostRuntime runtime([settings] { return makeLine(settings, nullptr, true); }, settings);
+    HostRuntime runtime([settings] { return makeDeviceLine(settings); }, settings);
     if (!runtime.start(&result.error))
         return result;
     runtime.setPolledVariables(screen);

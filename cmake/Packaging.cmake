@@ -36,8 +36,8 @@ set(TAVRIN_PC_QT_CORE ${TAVRIN_QT}Core)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/tavrin.pc.in ${PROJECT_BINARY_DIR}/tavrin.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/tavrin.pc DESTINATION ${TAVRIN_PC_DIR})
 
-# The tool. host/ defines it; it may be switched off (TAVRIN_BUILD_HOST). It
-# loads the module from beside itself (host/CMakeLists.txt), in any prefix,
+# The tool. tool/ defines it; it may be switched off (TAVRIN_BUILD_HOST). It
+# loads the module from beside itself (runtime/CMakeLists.txt), in any prefix,
 # a staging one included.
 if(TARGET tavrin_tool)
   install(TARGETS tavrin_tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

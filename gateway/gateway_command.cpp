@@ -2,7 +2,7 @@
 // tags through the faces the file names (MQTT, Modbus TCP, a web page with
 // metrics) until SIGINT or SIGTERM.
 
-#include "commands.h"
+#include "gateway_command.h"
 
 #include "config_reader.h"
 #include "gateway.h"

@@ -187,7 +187,7 @@ void GatewayLine::run()
 bool GatewayLine::startRuntime()
 {
     const LineSettings settings = config_.settings;
-    runtime_ = std::make_unique<HostRuntime>([settings] { return makeLine(settings, nullptr, false); }, settings,
+    runtime_ = std::make_unique<HostRuntime>([settings] { return makeDeviceLine(settings); }, settings,
                                              module_);
     QString error;
     if (!runtime_->start(&error)) {

@@ -4,7 +4,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/ensure-deps.sh
 scripts/build.sh build -DTAVRIN_BUILD_TESTS=OFF
-if [ -x build/host/tavrin ]; then
-  exec build/host/tavrin demo "$@"
+if [ -x build/tool/tavrin ]; then
+  exec build/tool/tavrin demo "$@"
 fi
 echo "Built the Tavrin module: $(readlink -f build/driver/libtavrin.so)"

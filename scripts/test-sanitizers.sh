@@ -30,12 +30,12 @@ ctest --test-dir "$asan_dir" --no-tests=error --output-on-failure -j "$jobs" -LE
 echo "== ThreadSanitizer: concurrency stress, servers, host runtime, tool and gateway ($tsan_dir)"
 cmake -S . -B "$tsan_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRIN_SANITIZE_THREAD=ON -DTAVRIN_BUILD_TESTS=ON \
   -DTAVRIN_BUILD_HOST=ON >/dev/null
-cmake --build "$tsan_dir" -j "$jobs" --target tavrin_stress_tests tavrin_sim_tests tavrin_host_tests \
-  tavrin_gateway_tests tavrin_tool
+cmake --build "$tsan_dir" -j "$jobs" --target tavrin_stress_tests tavrin_sim_tests tavrin_runtime_tests \
+  tavrin_tool_tests tavrin_gateway_tests tavrin_tool
 # One process per test, as ctest runs them: objects of one test reuse the
 # addresses of the last one's, whose locks and threads ended in Qt's sight
 # only.
-for program in tavrin_stress_tests tavrin_sim_tests tavrin_host_tests tavrin_gateway_tests; do
+for program in tavrin_stress_tests tavrin_sim_tests tavrin_runtime_tests tavrin_tool_tests tavrin_gateway_tests; do
   for test in $("$tsan_dir/tests/$program" --gtest_list_tests | awk '/^[^ ]/ {suite=$1} /^  / {print suite $1}'); do
     "$tsan_dir/tests/$program" --gtest_filter="$test" --gtest_brief=1 >/dev/null || {
       echo "ThreadSanitizer: $program $test failed"

@@ -6,7 +6,7 @@
 #include "mqtt_parts.h"
 #include "press_memory.h"
 
-#include "host/tool_process.h"
+#include "tool/tool_process.h"
 
 #include "support/qt_printers.h"
 

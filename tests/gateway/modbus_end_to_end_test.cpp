@@ -7,7 +7,7 @@
 #include "gateway_process.h"
 #include "press_memory.h"
 
-#include "host/tool_process.h"
+#include "tool/tool_process.h"
 
 #include "support/qt_printers.h"
 

@@ -11,7 +11,7 @@
 #include "http_get.h"
 #include "press_memory.h"
 
-#include "host/tool_process.h"
+#include "tool/tool_process.h"
 
 #include "support/qt_printers.h"
 

@@ -8,7 +8,7 @@
 #include "host_runtime.h"
 #include "recording_line.h"
 #include "request_decoder.h"
-#include "tool_process.h"
+#include "tool/tool_process.h"
 #include "virtual_plc_line.h"
 
 #include "support/qt_printers.h"

@@ -8,6 +8,7 @@
 // arrives during whatever the host does next.
 
 #include "line.h"
+#include "line_settings.h"
 
 #include "line_pacing.h"
 #include "reply_schedule.h"
@@ -40,3 +41,8 @@ private:
     QByteArray input_; // arrived, not collected yet
     QElapsedTimer clock_;
 };
+
+// Makes the line the settings name: a serial or TCP line, or for the
+// built-in virtual PLC a line to `plc`, paced in real line time or not.
+std::unique_ptr<Line> makeLine(const LineSettings& settings, std::shared_ptr<VirtualPlc> plc,
+                               bool paced);

@@ -4,7 +4,7 @@
 // every value the tool prints is its own register's or a failure, "written"
 // appears only for values the PLC holds, and no other register moves.
 
-#include "tool_process.h"
+#include "tool/tool_process.h"
 
 #include <QRegularExpression>
 

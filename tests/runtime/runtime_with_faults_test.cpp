@@ -3,8 +3,9 @@
 // that is unplugged and plugged in again.
 
 #include "host_runtime.h"
+#include "virtual_plc_line.h"
 #include "test_variables.h"
-#include "tool_process.h"
+#include "tool/tool_process.h"
 
 #include "support/qt_printers.h"
 #include "support/wait_until.h"

@@ -1,4 +1,5 @@
 #include "port_options.h"
+#include "virtual_plc_line.h"
 
 #include "command_line.h"
 #include "log_categories.h"

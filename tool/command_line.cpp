@@ -22,7 +22,7 @@ QTextStream& utf8Stream(FILE* file)
 }
 
 // QCommandLineParser writes the program as it was started
-// ("build/host/tavrin"); the usage line names the tool.
+// ("build/tool/tavrin"); the usage line names the tool.
 QString helpTextFor(const QCommandLineParser& parser)
 {
     QString text = parser.helpText();

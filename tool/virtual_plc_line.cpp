@@ -87,3 +87,18 @@ QByteArray VirtualPlcLine::drainUntilQuiet(int quietMs, int limitMs)
     sleepUntil(std::min(quietEnd, end));
     return dropped;
 }
+
+std::unique_ptr<Line> makeLine(const LineSettings& settings, std::shared_ptr<VirtualPlc> plc,
+                               bool paced)
+{
+    if (settings.port.kind != LineKind::VirtualPlc)
+        return makeDeviceLine(settings);
+    // Paced, the PLC answers within one scan: a few milliseconds stand for a
+    // small program. Unpaced, it answers at once.
+    LinePacing pacing;
+    if (paced) {
+        pacing.baudRate = settings.baud;
+        pacing.responseDelayUs = 3000;
+    }
+    return std::make_unique<VirtualPlcLine>(std::move(plc), pacing);
+}

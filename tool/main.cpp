@@ -3,6 +3,7 @@
 
 #include "command_line.h"
 #include "commands.h"
+#include "gateway_command.h"
 #include "interrupts.h"
 #include "tavrin_version.h"
 

@@ -10,8 +10,6 @@
 
 #include <memory>
 
-class VirtualPlc;
-
 // Largest request block, in bytes for bit types and 16-bit words for the
 // others. 16 keeps every request within the PLC's 64-byte limit: a word
 // block asks for 2 x 16 = 32 bytes, a merged bit block for at most 16 + 1 =
@@ -53,7 +51,6 @@ struct LineSettings {
     int turnaroundMs = -1;        // the planner's turnaround per frame; < 0: measured
 };
 
-// Makes the line the settings name. For the virtual PLC, `plc` is the PLC
-// to talk to and `pacing` whether the line takes real line time.
-std::unique_ptr<Line> makeLine(const LineSettings& settings, std::shared_ptr<VirtualPlc> plc,
-                               bool paced);
+// Makes the serial or TCP line the settings name; null for the built-in
+// virtual PLC, which the program that offers it makes itself.
+std::unique_ptr<Line> makeDeviceLine(const LineSettings& settings);

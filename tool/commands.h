@@ -13,4 +13,3 @@ int runSimCommand(const QStringList& arguments);
 int runCheckCommand(const QStringList& arguments);
 int runCopyCommand(const QStringList& arguments);
 int runPortsCommand(const QStringList& arguments);
-int runGatewayCommand(const QStringList& arguments); // gateway/gateway_command.cpp

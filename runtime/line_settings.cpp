@@ -1,7 +1,6 @@
 #include "line_settings.h"
 
 #include "device_line.h"
-#include "virtual_plc_line.h"
 
 #include <algorithm>
 
@@ -41,24 +40,16 @@ bool parsePortOption(const QString& text, PortAddress* address, QString* error)
     return true;
 }
 
-std::unique_ptr<Line> makeLine(const LineSettings& settings, std::shared_ptr<VirtualPlc> plc,
-                               bool paced)
+std::unique_ptr<Line> makeDeviceLine(const LineSettings& settings)
 {
     switch (settings.port.kind) {
     case LineKind::Serial:
         return std::make_unique<SerialPortLine>(settings.port.path, settings.baud);
     case LineKind::Tcp:
         return std::make_unique<DeviceServerLine>(settings.port.host, settings.port.port,
-                                         settings.answerAllowanceMs + 2000);
+                                                  settings.answerAllowanceMs + 2000);
     case LineKind::VirtualPlc:
         break;
     }
-    // Paced, the PLC answers within one scan: a few milliseconds stand for a
-    // small program. Unpaced, it answers at once.
-    LinePacing pacing;
-    if (paced) {
-        pacing.baudRate = settings.baud;
-        pacing.responseDelayUs = 3000;
-    }
-    return std::make_unique<VirtualPlcLine>(std::move(plc), pacing);
+    return nullptr;
 }
