@@ -430,6 +430,7 @@ void Reader::readLine(const YAML::Node& node, LineConfig* line)
     LineSettings& settings = line->settings;
     readInt(node, "baud", {300, 4000000}, &settings.baud);
     readInt(node, "timeout_ms", {0, 60000}, &settings.answerAllowanceMs);
+    settings.learnPace = !node["timeout_ms"].IsDefined(); // given: fixed; else it follows the PLC
     readInt(node, "retries", {0, 100}, &settings.retries);
     readInt(node, "block_size", {MinBlockSize, MaxBlockSize}, &settings.blockSize);
     readInt(node, "station", {0, 255}, &settings.station);

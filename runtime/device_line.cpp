@@ -1,7 +1,6 @@
 #include "device_line.h"
 
 #include "log_categories.h"
-#include "reply_collector.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -69,36 +68,6 @@ bool DeviceLine::isUsable() const
     return device_ && device_->isOpen();
 }
 
-QByteArray DeviceLine::discardInput()
-{
-    QByteArray dropped;
-    if (!isUsable())
-        return dropped;
-    // Pull in what the system holds, then drop it together with the buffer.
-    while (device_->waitForReadyRead(0))
-        dropped += device_->readAll();
-    dropped += device_->readAll();
-    return dropped;
-}
-
-QByteArray DeviceLine::drainUntilQuiet(int quietMs, int limitMs)
-{
-    QByteArray dropped = discardInput();
-    QElapsedTimer clock;
-    clock.start();
-    qint64 lastArrivalMs = 0;
-    while (isUsable()) {
-        const qint64 waitMs = std::min<qint64>(lastArrivalMs + quietMs, limitMs) - clock.elapsed();
-        if (waitMs <= 0)
-            break;
-        if (device_->waitForReadyRead(static_cast<int>(waitMs))) {
-            dropped += device_->readAll();
-            lastArrivalMs = clock.elapsed();
-        }
-    }
-    return dropped;
-}
-
 bool DeviceLine::send(const QByteArray& bytes)
 {
     if (!isUsable())
@@ -114,22 +83,14 @@ bool DeviceLine::send(const QByteArray& bytes)
     return true;
 }
 
-QByteArray DeviceLine::collect(int length, int timeoutMs)
+QByteArray DeviceLine::receive(int timeoutMs)
 {
-    ReplyCollector collector(length);
     if (!isUsable())
-        return collector.reply();
-    QElapsedTimer clock;
-    clock.start();
-    collector.take(device_->read(collector.missing()));
-    while (!collector.isComplete()) {
-        const qint64 left = timeoutMs - clock.elapsed();
-        if (left <= 0 || !isUsable())
-            break;
-        device_->waitForReadyRead(static_cast<int>(left));
-        collector.take(device_->read(collector.missing()));
-    }
-    return collector.reply();
+        return {};
+    QByteArray bytes = device_->readAll();
+    if (bytes.isEmpty() && timeoutMs >= 0 && device_->waitForReadyRead(timeoutMs))
+        bytes = device_->readAll();
+    return bytes;
 }
 
 SerialPortLine::SerialPortLine(const QString& path, qint32 baud)
@@ -172,14 +133,6 @@ bool SerialPortLine::open(QString* error)
                                << (pseudoTerminal ? "baud" : "baud, 7E1");
     adopt(std::move(port));
     return true;
-}
-
-QByteArray SerialPortLine::discardInput()
-{
-    QByteArray dropped = DeviceLine::discardInput();
-    if (isUsable())
-        static_cast<QSerialPort*>(device())->clear(QSerialPort::Input);
-    return dropped;
 }
 
 bool SerialPortLine::isUsable() const

@@ -2,8 +2,7 @@
 
 // Lines over a Qt I/O device: a serial port (a USB adapter, a pseudo-terminal)
 // and a TCP connection to a serial device server. Both use blocking waits on
-// the communication thread, so a reply is taken the moment its last byte
-// arrives.
+// the communication thread, so bytes are taken the moment they arrive.
 
 #include "line.h"
 
@@ -14,10 +13,8 @@
 class DeviceLine : public Line {
 public:
     void close() override;
-    QByteArray discardInput() override;
-    QByteArray drainUntilQuiet(int quietMs, int limitMs) override;
     bool send(const QByteArray& bytes) override;
-    QByteArray collect(int length, int timeoutMs) override;
+    QByteArray receive(int timeoutMs) override;
     bool isConnected() const override { return isUsable(); }
     QString failure() const override;
 
@@ -39,7 +36,6 @@ class SerialPortLine : public DeviceLine {
 public:
     SerialPortLine(const QString& path, qint32 baud);
     bool open(QString* error) override;
-    QByteArray discardInput() override;
     QString name() const override { return path_; }
 
 protected:

@@ -43,6 +43,7 @@ struct LineSettings {
     PortAddress port;
     qint32 baud = 9600;
     int answerAllowanceMs = 200;  // the PLC's scan (the watchdog caps it at 200 ms) and adapter latency
+    bool learnPace = true;        // the allowance follows the answers measured; false: fixed by the user
     int retries = 3;              // failed replies tolerated before a request is given up
     int blockSize = DefaultBlockSize;
     int station = 0;

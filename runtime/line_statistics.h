@@ -4,14 +4,15 @@
 
 // What the runtime counted on its line since it started.
 struct LineStatistics {
-    qint64 framesSent = 0;    // requests put on the line, resends included
+    qint64 framesSent = 0;    // the module's requests put on the line, resends included
     qint64 bytesSent = 0;
     qint64 bytesReceived = 0;
     qint64 goodReplies = 0;
     qint64 retries = 0;       // failed replies the module resent
     qint64 giveUps = 0;       // requests given up after their retries
     qint32 lastGiveUpCode = 0;
-    qint64 lateReplies = 0;   // replies that came after their timeout and were dropped
+    qint64 lateReplies = 0;   // answers proven to come after their timeout
+    qint64 probes = 0;        // reads sent to bring the line back in step after a failed reply
     qint64 lineLosses = 0;    // times the line failed (a connection closed, an adapter gone)
     qint64 reconnects = 0;    // times it was reopened
     qint64 turnaroundUs = 0;  // an exchange's time beyond its characters, smoothed: the PLC's answer

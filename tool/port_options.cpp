@@ -29,8 +29,9 @@ void addLineOptions(QCommandLineParser& parser)
                                      "Timeouts follow it. Default: 9600."),
                       QStringLiteral("RATE"), QStringLiteral("9600")});
     parser.addOption({QStringLiteral("timeout-ms"),
-                      QStringLiteral("The PLC's answer allowance: added to the line time of each request "
-                                     "to make its timeout. Default: 200 (the PLC's scan watchdog)."),
+                      QStringLiteral("The PLC's answer allowance, fixed: added to the line time of each request "
+                                     "to make its timeout. Default: 200 (the PLC's scan watchdog), then "
+                                     "following the PLC's pace as measured."),
                       QStringLiteral("MS"), QStringLiteral("200")});
     parser.addOption({QStringLiteral("retries"),
                       QStringLiteral("Failed replies tolerated before a request is given up. Default: 3."),
@@ -84,6 +85,7 @@ bool lineSettingsFromOptions(const QCommandLineParser& parser, LineSettings* set
             return false;
     }
     settings->baud = baud;
+    settings->learnPace = !parser.isSet(QStringLiteral("timeout-ms"));
     settings->probe = !parser.isSet(QStringLiteral("no-probe"));
     const QString planner = optionValue(parser, "planner");
     if (planner != QLatin1String("cost") && planner != QLatin1String("module")) {

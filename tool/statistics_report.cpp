@@ -11,7 +11,8 @@ QStringList statisticsLines(const LineStatistics& stats, qint32 baud, const Writ
           << QStringLiteral("  bytes sent      %1").arg(stats.bytesSent)
           << QStringLiteral("  bytes received  %1").arg(stats.bytesReceived)
           << QStringLiteral("  retries         %1").arg(stats.retries)
-          << QStringLiteral("  give-ups        %1").arg(stats.giveUps);
+          << QStringLiteral("  give-ups        %1").arg(stats.giveUps)
+          << QStringLiteral("  probes          %1 (reads that put the line back in step)").arg(stats.probes);
     if (writes)
         lines << QStringLiteral("  writes          %1 confirmed, %2 failed").arg(writes->confirmed).arg(writes->failed);
     lines << QStringLiteral("  line busy       %1 % of the time (characters on the wire / elapsed time)")

@@ -1,7 +1,5 @@
 #include "virtual_plc_line.h"
 
-#include "reply_collector.h"
-
 #include <QThread>
 
 #include <algorithm>
@@ -43,49 +41,22 @@ bool VirtualPlcLine::send(const QByteArray& bytes)
     return true;
 }
 
-QByteArray VirtualPlcLine::collect(int length, int timeoutMs)
+QByteArray VirtualPlcLine::receive(int timeoutMs)
 {
     const qint64 deadline = nowNs() + qint64(std::max(timeoutMs, 0)) * NsPerMs;
-    ReplyCollector collector(length);
-    for (;;) {
-        arrive();
-        const int taken = std::min<int>(static_cast<int>(input_.size()), collector.missing());
-        collector.take(input_.left(taken));
-        input_.remove(0, taken);
-        const qint64 next = schedule_.nextDueNs(deadline + 1);
-        if (collector.isComplete() || next > deadline || nowNs() >= deadline)
-            break;
-        sleepUntil(next);
-    }
-    if (!collector.isComplete())
-        sleepUntil(deadline); // a real line would have waited out the timeout
-    return collector.reply();
-}
-
-QByteArray VirtualPlcLine::discardInput()
-{
     arrive();
-    QByteArray dropped;
-    dropped.swap(input_);
-    return dropped;
-}
-
-QByteArray VirtualPlcLine::drainUntilQuiet(int quietMs, int limitMs)
-{
-    QByteArray dropped = discardInput();
-    const qint64 end = nowNs() + qint64(std::max(limitMs, 0)) * NsPerMs;
-    const qint64 quietNs = qint64(std::max(quietMs, 0)) * NsPerMs;
-    qint64 quietEnd = nowNs() + quietNs;
-    for (;;) {
-        const qint64 next = schedule_.nextDueNs(end + 1);
-        if (next > std::min(quietEnd, end))
+    while (input_.isEmpty()) {
+        const qint64 next = schedule_.nextDueNs(deadline + 1);
+        if (next > deadline) {
+            sleepUntil(deadline); // a real line would have waited as long
             break;
+        }
         sleepUntil(next);
-        dropped += discardInput();
-        quietEnd = next + quietNs;
+        arrive();
     }
-    sleepUntil(std::min(quietEnd, end));
-    return dropped;
+    QByteArray bytes;
+    bytes.swap(input_);
+    return bytes;
 }
 
 std::unique_ptr<Line> makeLine(const LineSettings& settings, std::shared_ptr<VirtualPlc> plc,

@@ -24,10 +24,8 @@ public:
 
     bool open(QString* error) override;
     void close() override {}
-    QByteArray discardInput() override;
-    QByteArray drainUntilQuiet(int quietMs, int limitMs) override;
     bool send(const QByteArray& bytes) override;
-    QByteArray collect(int length, int timeoutMs) override;
+    QByteArray receive(int timeoutMs) override;
     QString name() const override { return QStringLiteral("the built-in virtual PLC"); }
 
 private:
@@ -38,7 +36,7 @@ private:
 
     std::shared_ptr<VirtualPlc> plc_;
     ReplySchedule schedule_;
-    QByteArray input_; // arrived, not collected yet
+    QByteArray input_; // arrived, not received yet
     QElapsedTimer clock_;
 };
 

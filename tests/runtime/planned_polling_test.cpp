@@ -90,6 +90,7 @@ TEST(PlannedPolling, TheBlocksFollowTheTurnaroundMeasuredOnTheLine)
     LineSettings settings;
     settings.baud = 115200;
     settings.answerAllowanceMs = 100;
+    settings.probe = false; // a probe would measure the turnaround before the first plan
     PlannedLine line(VirtualPlcOptions(), LinePacing{115200, 10000}, settings);
     EXPECT_EQ(line.runtime->setPolledVariables({variable(QStringLiteral("D0")), variable(QStringLiteral("D20"))}), 2);
     EXPECT_TRUE(waitUntil([&] { return line.runtime->statistics().plans >= 2; }, 30000));

@@ -157,7 +157,7 @@ protected:
         const QVector<QByteArray> frames = sent.all();
         ASSERT_GT(frames.size(), from) << address.text.toStdString() << ": nothing sent";
         for (int i = from; i < frames.size(); ++i)
-            EXPECT_EQ(outside(frames.at(i), portArea(address.regName)), QString())
+            EXPECT_EQ(outside(frames.at(i), portArea(address.regName)), QString()) << frames.at(i).toStdString()
                 << address.text.toStdString() << ":" << address.registers;
     }
 
@@ -182,7 +182,8 @@ TEST_F(PortReachEdges, ReadsWritesAndPollsOfEveryDevicesEdgesStayInside)
             EXPECT_TRUE(outcome.good) << text << ": " << outcome.error.toStdString();
         }
         if (address.regName != QLatin1String("X")) {
-            const RequestOutcome written = runtime->wait(runtime->queueWrite(address, QByteArray(64, '\0')), 10000);
+            const int unit = address.type->element == ElementKind::Bit ? 1 : address.type->element == ElementKind::Word ? 2 : 4;
+            const RequestOutcome written = runtime->wait(runtime->queueWrite(address, QByteArray(unit * address.registers, '\0')), 10000);
             EXPECT_TRUE(written.good) << text << ": " << written.error.toStdString();
         }
         expectInside(address, from);

@@ -48,14 +48,12 @@ public:
         : inner_(std::move(plc), pacing), sent_(sent) {}
     bool open(QString* error) override { return inner_.open(error); }
     void close() override { inner_.close(); }
-    QByteArray discardInput() override { return inner_.discardInput(); }
-    QByteArray drainUntilQuiet(int quietMs, int limitMs) override { return inner_.drainUntilQuiet(quietMs, limitMs); }
     bool send(const QByteArray& bytes) override
     {
         sent_->append(bytes);
         return inner_.send(bytes);
     }
-    QByteArray collect(int length, int timeoutMs) override { return inner_.collect(length, timeoutMs); }
+    QByteArray receive(int timeoutMs) override { return inner_.receive(timeoutMs); }
     QString name() const override { return inner_.name(); }
 
 private:

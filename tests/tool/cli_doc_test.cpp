@@ -81,6 +81,7 @@ QString masked(QString text)
         {QRegularExpression(QStringLiteral("/dev/pts/\\d+")), QStringLiteral("/dev/pts/<n>")},
         {QRegularExpression(QStringLiteral("after \\d+\\.\\d s")), QStringLiteral("after <seconds> s")},
         {QRegularExpression(QStringLiteral("\\(\\d+\\.\\d per second\\)")), QStringLiteral("(<rate> per second)")},
+        {QRegularExpression(QStringLiteral("(about|wait|timeout of) \\d+ ms")), QStringLiteral("\\1 <n> ms")},
     };
     for (const auto& mask : masks)
         text.replace(mask.pattern, mask.stands);

@@ -75,9 +75,9 @@ const struct {
     {"write D0=70000", 2, "\"D0=70000\": int16 value \"70000\": expected a whole number from -32768 to 32767"},
     {"write X0=1", 2, "\"X0=1\": the inputs X are driven by the hardware"},
     {"frobnicate", 2, "unknown command \"frobnicate\""},
-    {"read D0 --no-probe --retries 2 SILENT", 1, "tavrin read: D0: no reply within 70 ms\n"},
-    {"read D0 SILENT", 1, ": no reply to ENQ"},
-    {"write D300=7 --no-probe --retries 0 SILENT", 1, "D300 = 7: failed, no reply within 67 ms\n"},
+    {"read D0 --no-probe --retries 2 SILENT", 1, "tavrin read: D0: PLC not answering: no reply within 72 ms\n"},
+    {"read D0 SILENT", 1, ": no reply to a read of D0"},
+    {"write D300=7 --no-probe --retries 0 SILENT", 1, "D300 = 7: failed, PLC not answering: no reply within 72 ms\n"},
     // SMALL takes requests of 2 bytes at most: D20:2 is refused, D0 is read.
     {"read D0 D20:2 SMALL", 1, "D0 = 0\ntavrin read: D20: the PLC refused the request (NAK)\n"},
     {"watch D20:2 D0 --seconds 1 --retries 0 SMALL", 1, " D20: the PLC refused the request (NAK)\n"},

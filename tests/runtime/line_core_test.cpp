@@ -1,0 +1,228 @@
+// The runtime core on a fake clock: a reply is paired with its request only
+// when that is proven, a slow PLC is learnt, silence turns every variable
+// bad at once, and a write's outcome agrees with PLC memory, whatever the
+// PLC's delay, jitter, loss or freeze.
+
+#include "fake_line.h"
+
+#include <QtEndian>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr qint64 Ms = 1000;
+constexpr qint64 S = 1000000;
+
+LineSettings settings9600()
+{
+    LineSettings settings;
+    settings.baud = 9600;
+    settings.retries = 3;
+    return settings;
+}
+
+quint16 heldWord(const LineCore& core, const VariableAddress& variable, int k)
+{
+    const QByteArray bytes = core.values(variable);
+    return qFromLittleEndian<quint16>(bytes.constData() + 2 * k);
+}
+
+// Reads D0..D9 and D150..D159, two blocks of one length whose answers only
+// their pairing tells apart, and checks every value shown as good against
+// PLC memory at every step.
+struct PairingCase {
+    const char* name;
+    std::function<qint64(int)> delayUs;
+    qint64 learnWithinUs; // both blocks good by then; 0: no such promise
+};
+
+class Pairing : public ::testing::TestWithParam<PairingCase> {};
+
+TEST_P(Pairing, NoValueShownGoodIsAnotherRegisters)
+{
+    PlcPace pace;
+    pace.delayUs = GetParam().delayUs;
+    FakeLine line(settings9600(), pace);
+    for (int k = 0; k < 10; ++k) {
+        line.plc.setValue(QStringLiteral("D"), k, 1000 + k);
+        line.plc.setValue(QStringLiteral("D"), 150 + k, 1150 + k);
+    }
+    const QList<VariableAddress> polled{variable(QStringLiteral("D0"), 10), variable(QStringLiteral("D150"), 10)};
+    line.core.setPolled(polled, false, line.now);
+    int wrong = 0;
+    qint64 bothGoodAt = -1;
+    for (qint64 step = 0; step < 600; ++step) {
+        line.runFor(100 * Ms);
+        bool bothGood = true;
+        for (int v = 0; v < 2; ++v) {
+            if (line.core.quality(v).quality != Quality::Good) {
+                bothGood = false;
+                continue;
+            }
+            for (int k = 0; k < 10; ++k)
+                wrong += heldWord(line.core, polled.at(v), k) != (v == 0 ? 1000 : 1150) + k;
+        }
+        if (bothGood && bothGoodAt < 0)
+            bothGoodAt = line.now;
+    }
+    EXPECT_EQ(wrong, 0);
+    if (GetParam().learnWithinUs > 0) {
+        EXPECT_GE(bothGoodAt, 0) << "never both good";
+        EXPECT_LE(bothGoodAt, GetParam().learnWithinUs);
+        EXPECT_EQ(line.core.health().state, LineState::Up);
+    }
+}
+
+// The timeout of a 10-word read at 9600 baud is 11 + 44 characters (57 ms)
+// plus the 200 ms allowance: 258 ms.
+const PairingCase pairingCases[] = {
+    {"Prompt", [](int) { return 2 * Ms; }, 1 * S},
+    {"OneMillisecondPastTheTimeout", [](int) { return 220 * Ms; }, 10 * S},
+    {"LateBy600ms", [](int) { return 600 * Ms; }, 10 * S},
+    {"LateBy2s", [](int) { return 2 * S; }, 30 * S},
+    {"LateBy5s", [](int) { return 5 * S; }, 60 * S},
+    {"JitterUpTo900ms", [](int n) { return qint64((n * 7919) % 900) * Ms; }, 20 * S},
+    {"EveryThirdLateBy400ms", [](int n) { return n % 3 == 2 ? 400 * Ms : 2 * Ms; }, 10 * S},
+};
+INSTANTIATE_TEST_SUITE_P(Delays, Pairing, ::testing::ValuesIn(pairingCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(LineSilence, EveryVariableBadWithinTwoSecondsAndGoodAgainAfter)
+{
+    PlcPace pace;
+    pace.frozenFromUs = 20 * S;
+    pace.frozenUntilUs = 30 * S;
+    FakeLine line(settings9600(), pace);
+    QList<VariableAddress> polled; // a scan takes about 12 s at 9600 baud
+    for (int k = 0; k < 300; ++k)
+        polled.append(variable(QStringLiteral("D%1").arg(k * 20)));
+    line.core.setPolled(polled, false, line.now);
+    line.runFor(20 * S);
+    ASSERT_TRUE(line.core.allSettled());
+    line.runFor(2 * S);
+    EXPECT_EQ(line.core.health().state, LineState::NotAnswering);
+    for (int i = 0; i < polled.size(); ++i)
+        ASSERT_EQ(line.core.quality(i).quality, Quality::Bad) << i;
+    line.runFor(30 * S);
+    EXPECT_EQ(line.core.health().state, LineState::Up);
+    int good = 0;
+    for (int i = 0; i < polled.size(); ++i)
+        good += line.core.quality(i).quality == Quality::Good;
+    EXPECT_EQ(good, polled.size());
+}
+
+TEST(LineSilence, ALostReplyMarksItsBlockAloneWithoutTakingTheLineDown)
+{
+    VirtualPlcOptions options;
+    options.faults.rule(FaultKind::Drop).every = 7;
+    FakeLine line(settings9600(), PlcPace(), true, options);
+    line.core.setPolled({variable(QStringLiteral("D0"), 4), variable(QStringLiteral("M0"), 8)}, false, line.now);
+    bool wentDown = false;
+    for (int step = 0; step < 200; ++step) {
+        line.runFor(50 * Ms);
+        wentDown = wentDown || line.core.health().state != LineState::Up;
+    }
+    EXPECT_FALSE(wentDown);
+    EXPECT_GT(line.core.statistics().probes, 0);
+}
+
+// Writes D40 = 777 and checks the outcome against PLC memory, on a PLC that
+// loses the acknowledgement, freezes, or freezes behind a device server that
+// keeps the bytes and delivers them when it wakes.
+struct WriteCase {
+    const char* name;
+    PlcPace pace;
+    int dropAcks;      // the PLC writes, but its ACKs of the first n writes are lost
+    bool written;      // what PLC memory holds in the end
+};
+
+class WriteOutcome : public ::testing::TestWithParam<WriteCase> {};
+
+TEST_P(WriteOutcome, AgreesWithPlcMemory)
+{
+    VirtualPlcOptions options;
+    FakeLine line(settings9600(), GetParam().pace, true, options);
+    line.runFor(1 * S);
+    line.plc.queueFault(FaultKind::Drop, GetParam().dropAcks);
+    const RequestId id = line.core.queueWrite(variable(QStringLiteral("D40")), QByteArray("\x09\x03", 2));
+    const RequestOutcome outcome = line.outcome(id);
+    ASSERT_TRUE(outcome.finished);
+    line.runFor(30 * S); // nothing may land later
+    const bool inPlc = line.plc.value(QStringLiteral("D"), 40) == 777u;
+    EXPECT_EQ(inPlc, GetParam().written);
+    EXPECT_EQ(outcome.good, inPlc) << outcome.error.toStdString();
+    EXPECT_FALSE(outcome.unconfirmed);
+}
+
+PlcPace frozen(qint64 untilUs, bool hold)
+{
+    PlcPace pace;
+    pace.frozenFromUs = 1 * S;
+    pace.frozenUntilUs = untilUs;
+    pace.holdWhileFrozen = hold;
+    return pace;
+}
+
+const WriteCase writeCases[] = {
+    {"GoodLine", PlcPace(), 0, true},
+    {"AckLostOnce", PlcPace(), 1, true},
+    {"EveryAckLost", PlcPace(), 20, true},
+    {"FrozenPlcHearsNothing", frozen(20 * S, false), 0, false},
+    {"FrozenBehindADeviceServer", frozen(6 * S, true), 0, true},
+};
+INSTANTIATE_TEST_SUITE_P(Lines, WriteOutcome, ::testing::ValuesIn(writeCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(WriteParts, AWriteLongerThanABlockGoesInOrderAndEndsOnce)
+{
+    LineSettings settings = settings9600();
+    settings.blockSize = 16;
+    FakeLine line(settings);
+    QByteArray values;
+    for (int k = 0; k < 40; ++k)
+        values += QByteArray(1, char(k + 1)) + QByteArray(1, '\0');
+    const RequestId id = line.core.queueWrite(variable(QStringLiteral("D100"), 40), values);
+    const RequestOutcome outcome = line.outcome(id);
+    EXPECT_TRUE(outcome.good) << outcome.error.toStdString();
+    for (int k = 0; k < 40; ++k)
+        EXPECT_EQ(line.plc.value(QStringLiteral("D"), 100 + k), quint32(k + 1)) << k;
+    EXPECT_EQ(line.plc.value(QStringLiteral("D"), 140), 0u);
+    EXPECT_EQ(line.plc.counters().writes, 3u); // 16 + 16 + 8 words
+}
+
+struct StartCase {
+    const char* name;
+    qint64 delayUs; // < 0: no PLC
+    bool starts;
+    const char* says;
+};
+
+class Start : public ::testing::TestWithParam<StartCase> {};
+
+TEST_P(Start, AProbeThatIsAnsweredLateStillFindsThePlc)
+{
+    PlcPace pace;
+    pace.delayUs = [d = GetParam().delayUs](int) { return d; };
+    if (GetParam().delayUs < 0) {
+        pace.frozenFromUs = 0;
+        pace.frozenUntilUs = 1000 * S;
+    }
+    FakeLine line(settings9600(), pace, false);
+    line.runFor(30 * S, [&] { return line.core.startState() != LineCore::StartState::Opening; });
+    EXPECT_EQ(line.core.startState() == LineCore::StartState::Up, GetParam().starts);
+    QString said = line.core.startError();
+    for (const LineEvent& event : line.core.takeEvents().lineEvents)
+        said += event.text;
+    EXPECT_TRUE(said.contains(QLatin1String(GetParam().says))) << said.toStdString();
+}
+
+const StartCase startCases[] = {
+    {"Prompt", 2 * Ms, true, ""},
+    {"AnswersIn600ms", 600 * Ms, true, "the PLC answers in about 6"},
+    {"NoPlc", -1, false, "no PLC answers"},
+};
+INSTANTIATE_TEST_SUITE_P(Plcs, Start, ::testing::ValuesIn(startCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
