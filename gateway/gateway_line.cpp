@@ -4,28 +4,13 @@
 #include "tag_value.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace {
-
-// How often the image is looked at. The runtime polls at line speed; this
-// adds at most its own length to the delay from a change to its message.
-constexpr int LookIntervalMs = 10;
-// Starting a line whose PLC could not be reached: first again after 1 s,
-// doubling up to 30 s.
-constexpr int FirstStartRetryMs = 1000;
-constexpr int LastStartRetryMs = 30000;
 
 QDateTime now()
 {
     return QDateTime::currentDateTimeUtc();
-}
-
-// The runtime's smoothed turnaround (from a request's last character to
-// its reply's first) in microseconds, or -1: the runtime's statistics do
-// not measure it yet. When they do, this is the one place that reads it.
-qint64 measuredTurnaroundUs(const LineStatistics&)
-{
-    return -1;
 }
 
 TagState goodState(const QJsonValue& value, const QByteArray& bytes)
@@ -42,11 +27,17 @@ TagState badState(const QString& error)
 
 GatewayLine::GatewayLine(const LineConfig& config, int index, std::shared_ptr<ModuleInstance> module,
                          QVector<GatewayListener*> listeners)
-    : config_(config), index_(index), module_(std::move(module)), listeners_(std::move(listeners))
+    : config_(config)
+    , index_(index)
+    , listeners_(std::move(listeners))
 {
     snapshot_.status.reason = QStringLiteral("not started yet");
     snapshot_.status.at = now();
     snapshot_.tags.resize(config_.tags.size());
+    const LineSettings settings = config_.settings;
+    runtime_ = std::make_unique<HostRuntime>([settings] { return makeDeviceLine(settings); }, settings,
+                                             std::move(module));
+    runtime_->addListener(this);
 }
 
 GatewayLine::~GatewayLine()
@@ -56,33 +47,58 @@ GatewayLine::~GatewayLine()
 
 void GatewayLine::start()
 {
-    stopping_ = false;
-    thread_ = std::thread([this] { run(); });
+    QString error;
+    if (!runtime_->startPersistent(&error)) {
+        logWarning(QStringLiteral("line %1: %2").arg(config_.name, error));
+        failAll(error);
+        return;
+    }
+    started_ = true;
+    QList<VariableAddress> polled;
+    for (const TagConfig& tag : config_.tags)
+        polled.append(tag.address);
+    const int blocks = runtime_->setPolledVariables(polled);
+    logInfo(QStringLiteral("line %1: polling on %2, %3 tags in %4 read blocks")
+                .arg(config_.name, config_.portText)
+                .arg(config_.tags.size())
+                .arg(blocks));
 }
 
 void GatewayLine::beginStop()
 {
     std::lock_guard<std::mutex> lock(mutex_);
     refusingWrites_ = true;
-    stopping_ = true;
-    workArrived_.notify_all();
 }
 
 void GatewayLine::stop()
 {
-    if (!thread_.joinable())
+    if (!started_)
         return;
     beginStop();
-    thread_.join();
+    {
+        // The writes under way end within their budget: proven, or not
+        // confirmed when the runtime stops before it could read them back.
+        std::unique_lock<std::mutex> lock(mutex_);
+        writesEnded_.wait_for(lock, std::chrono::milliseconds(runtime_->giveUpBudgetMs() * 2 + 2000),
+                              [this] { return pending_.isEmpty(); });
+    }
+    runtime_->stop();
+    started_ = false;
+    failAll(QStringLiteral("the gateway stopped"));
 }
 
 LineSnapshot GatewayLine::snapshot() const
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    LineSnapshot copy = snapshot_;
-    // A list of its own: a shared one would be written here, after an
-    // unsynchronised look at whether it is still shared, while read there.
-    copy.tags = QVector<TagState>(snapshot_.tags.begin(), snapshot_.tags.end());
+    LineSnapshot copy;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        copy = snapshot_;
+        // A list of its own: a shared one would be written here, after an
+        // unsynchronised look at whether it is still shared, while read there.
+        copy.tags = QVector<TagState>(snapshot_.tags.begin(), snapshot_.tags.end());
+    }
+    copy.statistics = runtime_->statistics();
+    copy.turnaroundUs = copy.statistics.goodReplies > 0 ? copy.statistics.turnaroundUs : -1;
     return copy;
 }
 
@@ -132,134 +148,86 @@ void GatewayLine::writeValues(int tag, int firstValue, const QVector<QByteArray>
                                                  .arg(config.name)
                                                  .arg(config.count)
                                                  .arg(config.bytesPerValue()));
-    PendingWrite write;
-    write.tag = tag;
-    write.firstValue = firstValue;
-    write.values = values;
-    write.done = done;
     QString refusal;
     {
         // `done` is called without the lock: a face may ask for a snapshot from it.
         std::lock_guard<std::mutex> lock(mutex_);
-        if (refusingWrites_)
+        if (refusingWrites_ || !started_)
             refusal = QStringLiteral("the gateway is stopping");
         else if (!snapshot_.status.online)
             refusal = QStringLiteral("line %1 is offline: %2").arg(config_.name, snapshot_.status.reason);
-        else
-            queued_.append(write);
-        workArrived_.notify_all();
+        if (refusal.isEmpty()) {
+            // All values in one write: the runtime sends them in as few block
+            // writes as the block size allows, one after the other, so that
+            // they land in one scan where they fit one block, and a failure
+            // leaves nothing after it written.
+            QByteArray bytes;
+            for (const QByteArray& value : values)
+                bytes += value;
+            const RequestId id
+                = runtime_->queueWrite(valuesAddress(config, firstValue, static_cast<int>(values.size())), bytes);
+            pending_.insert(id, PendingWrite{tag, done});
+        }
     }
     if (!refusal.isEmpty())
         refuse(WriteOutcome::Unavailable, refusal);
 }
 
-void GatewayLine::run()
+// The registers of `n` values of a tag from value `first` on; they lie
+// inside the tag's, which the reader checked.
+VariableAddress GatewayLine::valuesAddress(const TagConfig& tag, int first, int n)
 {
-    int retryMs = FirstStartRetryMs;
-    while (!stopping_) {
-        if (!runtime_) {
-            if (startRuntime()) {
-                retryMs = FirstStartRetryMs;
-            } else {
-                waitForWork(retryMs);
-                retryMs = std::min(2 * retryMs, LastStartRetryMs);
-                continue;
-            }
+    VariableAddress address = tag.address;
+    address.index += first * tag.registersPerValue();
+    address.registers = n * tag.registersPerValue();
+    address.text = tag.address.registerText(first * tag.registersPerValue());
+    return address;
+}
+
+void GatewayLine::requestEnded(RequestId id, const RequestOutcome& outcome)
+{
+    PendingWrite write;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = pending_.find(id);
+        if (it == pending_.end())
+            return;
+        write = *it;
+        pending_.erase(it);
+    }
+    const TagConfig& tag = config_.tags.at(write.tag);
+    if (!write.done) {
+        // The read-back of a good write: the tag shows what the PLC now holds.
+        if (outcome.good) {
+            const QByteArray bytes = runtime_->values(tag.address);
+            setTag(write.tag, goodState(tagValue(tag, bytes), bytes));
         }
-        queueWrites();
-        look();
-        settleWrites();
-        waitForWork(LookIntervalMs);
+    } else if (outcome.good) {
+        write.done(TagWriteResult{WriteOutcome::Done, QString()});
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (const RequestId readBack : runtime_->readOnce(tag.address))
+            pending_.insert(readBack, PendingWrite{write.tag, WriteDone()});
+    } else {
+        logWarning(QStringLiteral("line %1: write to %2 failed: %3").arg(config_.name, tag.name, outcome.error));
+        write.done(TagWriteResult{WriteOutcome::Failed, outcome.error});
     }
-    // The writes under way end within their budget; new ones are refused.
-    while (runtime_ && writesPending()) {
-        queueWrites();
-        look();
-        settleWrites();
-        QThread::msleep(LookIntervalMs);
-    }
-    if (runtime_)
-        runtime_->stop();
-    failAll(QStringLiteral("the gateway stopped"));
-    runtime_.reset();
-}
-
-bool GatewayLine::startRuntime()
-{
-    const LineSettings settings = config_.settings;
-    runtime_ = std::make_unique<HostRuntime>([settings] { return makeDeviceLine(settings); }, settings,
-                                             module_);
-    QString error;
-    if (!runtime_->start(&error)) {
-        runtime_.reset();
-        if (error != lastStartError_)
-            logWarning(QStringLiteral("line %1: %2; trying again").arg(config_.name, error));
-        lastStartError_ = error;
-        failAll(error);
-        return false;
-    }
-    lastStartError_.clear();
-    QList<VariableAddress> polled;
-    for (const TagConfig& tag : config_.tags)
-        polled.append(tag.address);
-    const int blocks = runtime_->setPolledVariables(polled);
-    logInfo(QStringLiteral("line %1: polling on %2, %3 tags in %4 read blocks")
-                .arg(config_.name, config_.portText)
-                .arg(config_.tags.size())
-                .arg(blocks));
-    lastProgress_ = -1;
-    return true;
-}
-
-// A number that moves whenever a reply, a give-up or a loss could have
-// changed a tag: while it stands still there is nothing new to look at.
-qint64 GatewayLine::progress() const
-{
-    const LineStatistics statistics = runtime_->statistics();
-    return statistics.goodReplies + statistics.retries + statistics.giveUps + statistics.lineLosses
-        + statistics.reconnects;
-}
-
-void GatewayLine::look()
-{
-    for (const LineEvent& event : runtime_->takeLineEvents()) {
-        if (event.kind != LineEvent::Kind::LateReply)
-            logInfo(QStringLiteral("line %1: %2").arg(config_.name, event.text));
-    }
-    noteStatistics();
-    const qint64 progressNow = progress();
-    if (progressNow != lastProgress_) {
-        lastProgress_ = progressNow;
-        lookAtTags();
-    }
-    // After the tags: a block given up for want of replies has turned the
-    // line's health by then.
-    const LineHealth health = runtime_->health();
-    setStatus(health.state == LineState::Up, health.reason);
-}
-
-void GatewayLine::noteStatistics()
-{
-    const LineStatistics statistics = runtime_->statistics();
     std::lock_guard<std::mutex> lock(mutex_);
-    snapshot_.statistics = statistics;
-    snapshot_.turnaroundUs = measuredTurnaroundUs(statistics);
+    if (pending_.isEmpty())
+        writesEnded_.notify_all();
 }
 
-void GatewayLine::lookAtTags()
+void GatewayLine::polledChanged(const QVector<int>& tags)
 {
-    for (int t = 0; t < config_.tags.size(); ++t)
-        lookAtTag(t);
+    for (const int tag : tags) {
+        if (tag >= 0 && tag < config_.tags.size())
+            lookAtTag(tag);
+    }
 }
 
 void GatewayLine::lookAtTag(int tag)
 {
     const VariableQuality quality = runtime_->quality(tag);
-    TagState shown;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        shown = snapshot_.tags.at(tag);
-    }
+    const TagState shown = tagState(tag);
     if (quality.quality == Quality::Good) {
         const TagConfig& config = config_.tags.at(tag);
         const QByteArray bytes = runtime_->values(config.address);
@@ -270,6 +238,17 @@ void GatewayLine::lookAtTag(int tag)
         if (shown.quality != Quality::Bad || shown.error != quality.error)
             setTag(tag, badState(quality.error));
     }
+}
+
+void GatewayLine::lineChanged(const LineHealth& health)
+{
+    setStatus(health.state == LineState::Up, health.reason);
+}
+
+void GatewayLine::lineEvent(const LineEvent& event)
+{
+    if (event.kind != LineEvent::Kind::NotAnswering && event.kind != LineEvent::Kind::Answering)
+        logInfo(QStringLiteral("line %1: %2").arg(config_.name, event.text));
 }
 
 void GatewayLine::setTag(int tag, const TagState& state)
@@ -299,143 +278,13 @@ void GatewayLine::setStatus(bool online, const QString& reason)
         listener->lineChanged(index_, status);
 }
 
-// No runtime, or none any more: the line is offline and no tag is vouched
-// for; writes that wait are answered.
+// No runtime any more: the line is offline and no tag is vouched for.
 void GatewayLine::failAll(const QString& reason)
 {
     setStatus(false, reason);
     for (int t = 0; t < config_.tags.size(); ++t) {
-        TagState shown;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            shown = snapshot_.tags.at(t);
-        }
+        const TagState shown = tagState(t);
         if (shown.quality != Quality::Bad || shown.error != reason)
             setTag(t, badState(reason));
     }
-    QVector<PendingWrite> waiting;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        waiting.swap(queued_);
-    }
-    waiting += underWay_;
-    underWay_.clear();
-    const QString offline = QStringLiteral("line %1 is offline: %2").arg(config_.name, reason);
-    for (PendingWrite& write : waiting) {
-        if (!write.readingBack)
-            write.done(TagWriteResult{write.valuesSent == 0 ? WriteOutcome::Unavailable : WriteOutcome::Failed, offline});
-    }
-}
-
-void GatewayLine::queueWrites()
-{
-    QVector<PendingWrite> taken;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        taken.swap(queued_);
-    }
-    for (PendingWrite& write : taken) {
-        queueNextPart(&write);
-        underWay_.append(write);
-    }
-}
-
-// A word tag's values go in as few block writes as the block size allows,
-// so that they land in one scan of the PLC's program; bits are forced one
-// by one. A part goes only once the one before it was acknowledged, so
-// that a failed write leaves nothing after its failure written.
-void GatewayLine::queueNextPart(PendingWrite* write)
-{
-    const TagConfig& tag = config_.tags.at(write->tag);
-    const bool words = tag.address.type->element == ElementKind::Word;
-    const int perRequest = words ? std::max(1, config_.settings.blockSize / tag.registersPerValue()) : 1;
-    const int first = write->valuesSent;
-    const int n = std::min<int>(perRequest, write->values.size() - first);
-    QByteArray bytes;
-    for (int v = first; v < first + n; ++v)
-        bytes += write->values.at(v);
-    write->ids.append(runtime_->queueWrite(valuesAddress(tag, write->firstValue + first, n), bytes));
-    write->valuesSent += n;
-    write->deadline = QDeadlineTimer(runtime_->giveUpBudgetMs() * 2 + 2000);
-}
-
-// The registers of `n` values of a tag from value `first` on; they lie
-// inside the tag's, which the reader checked.
-VariableAddress GatewayLine::valuesAddress(const TagConfig& tag, int first, int n)
-{
-    if (first == 0 && n == tag.count)
-        return tag.address;
-    VariableAddress address;
-    QString error;
-    parseVariableAddress(tag.address.registerText(first * tag.registersPerValue()), n * tag.registersPerValue(),
-                         &address, &error);
-    return address;
-}
-
-void GatewayLine::settleWrites()
-{
-    for (int w = 0; w < underWay_.size();) {
-        if (settle(&underWay_[w]))
-            underWay_.remove(w);
-        else
-            ++w;
-    }
-}
-
-bool GatewayLine::collect(PendingWrite* write)
-{
-    while (!write->ids.isEmpty()) {
-        const RequestOutcome outcome = runtime_->wait(write->ids.first(), 0);
-        if (!outcome.finished && !write->deadline.hasExpired())
-            return false;
-        if (write->failure.isEmpty() && !(outcome.finished && outcome.good))
-            write->failure = outcome.finished ? outcome.error : QStringLiteral("no completion notice in time");
-        write->ids.removeFirst();
-    }
-    return true;
-}
-
-// The write's requests ended: its result goes out, and a good write's
-// registers are read back at once, so that the tag shows what the PLC now
-// holds. True when nothing more is to be done for it.
-bool GatewayLine::settle(PendingWrite* write)
-{
-    if (!collect(write))
-        return false;
-    const TagConfig& tag = config_.tags.at(write->tag);
-    if (write->readingBack) {
-        if (write->failure.isEmpty()) {
-            const QByteArray bytes = runtime_->values(tag.address);
-            setTag(write->tag, goodState(tagValue(tag, bytes), bytes));
-        }
-        return true;
-    }
-    if (write->failure.isEmpty() && write->valuesSent < write->values.size()) {
-        queueNextPart(write);
-        return false;
-    }
-    if (!write->failure.isEmpty()) {
-        logWarning(QStringLiteral("line %1: write to %2 failed: %3")
-                       .arg(config_.name, tag.name, write->failure));
-        write->done(TagWriteResult{WriteOutcome::Failed, write->failure});
-        return true;
-    }
-    write->done(TagWriteResult{WriteOutcome::Done, QString()});
-    write->readingBack = true;
-    write->ids = runtime_->readOnce(tag.address);
-    write->deadline = QDeadlineTimer(runtime_->giveUpBudgetMs() * (write->ids.size() + 1) + 2000);
-    return false;
-}
-
-bool GatewayLine::writesPending() const
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    return !queued_.isEmpty() || !underWay_.isEmpty();
-}
-
-void GatewayLine::waitForWork(int ms)
-{
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (queued_.isEmpty() && !stopping_)
-        workArrived_.wait_for(lock, std::chrono::milliseconds(ms));
 }

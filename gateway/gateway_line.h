@@ -1,43 +1,40 @@
 #pragma once
 
-// One PLC line of the gateway: its host runtime, which polls the tags and
-// reopens a lost line, and a thread of its own that looks at the runtime's
-// image, turns what changed into tag and line states for the faces, and
-// carries the faces' writes to the runtime and their outcome back.
+// One PLC line of the gateway: an adapter between the line's host runtime
+// and the gateway's model. It has no thread of its own: it listens to the
+// runtime, turns changed values and qualities into tag states (deadband
+// applied) and the line's health into its status, and carries the faces'
+// writes to the runtime and their outcome back.
 //
-// A line whose PLC cannot be reached when the gateway starts is started
-// again with a capped back-off; meanwhile it is offline and its tags bad,
-// with the reason. Once started, the runtime recovers by itself.
+// The runtime opens the line, probes the PLC and reopens a lost line by
+// itself, with its own back-off; meanwhile the line is offline and its tags
+// bad, with the reason.
 
 #include "gateway_config.h"
 #include "gateway_model.h"
 #include "host_runtime.h"
 
-#include <QDeadlineTimer>
-#include <QThread>
+#include <QHash>
 
-#include <atomic>
-#include <condition_variable>
 #include <memory>
 #include <mutex>
-#include <thread>
 
-class GatewayLine {
+class GatewayLine : public RuntimeListener {
 public:
     // `index` is the line's place in the configuration, as the listener hears it.
     GatewayLine(const LineConfig& config, int index, std::shared_ptr<ModuleInstance> module,
                 QVector<GatewayListener*> listeners);
-    ~GatewayLine();
+    ~GatewayLine() override;
     GatewayLine(const GatewayLine&) = delete;
     GatewayLine& operator=(const GatewayLine&) = delete;
 
     void start();
-    // Asks the line to stop without waiting for it, so that all lines can
-    // finish their writes at the same time.
+    // Refuses new writes from now on, so that all lines can finish their
+    // writes at the same time.
     void beginStop();
-    // Refuses new writes, lets the writes under way end (each within its
-    // give-up budget) and reports them, stops the runtime, and leaves every
-    // tag bad and the line offline: the gateway no longer vouches for them.
+    // Lets the writes under way end (each within its give-up budget) and
+    // reports them, stops the runtime, and leaves every tag bad and the line
+    // offline: the gateway no longer vouches for them.
     void stop();
 
     // Checks and queues a write to the tag; `done` hears how it ended.
@@ -50,56 +47,34 @@ public:
     LineSnapshot snapshot() const;
     TagState tagState(int tag) const;
 
+    // What the runtime tells, on its thread.
+    void polledChanged(const QVector<int>& tags) override;
+    void lineChanged(const LineHealth& health) override;
+    void requestEnded(RequestId id, const RequestOutcome& outcome) override;
+    void lineEvent(const LineEvent& event) override;
+
 private:
     struct PendingWrite {
         int tag = 0;
-        int firstValue = 0;
-        QVector<QByteArray> values;
-        WriteDone done;
-        int valuesSent = 0;          // values queued to the runtime so far
-        QVector<RequestId> ids;      // a part of the write, then the read-back
-        bool readingBack = false;
-        QString failure;             // the first of the requests' errors
-        QDeadlineTimer deadline;
+        WriteDone done; // empty: a read-back after a good write
     };
 
-    void run();
-    bool startRuntime();
-    void look();
-    void noteStatistics();
-    void lookAtTags();
     void lookAtTag(int tag);
-    void queueWrites();
-    void queueNextPart(PendingWrite* write);
-    static VariableAddress valuesAddress(const TagConfig& tag, int first, int n);
-    void settleWrites();
-    bool collect(PendingWrite* write); // true when its requests have ended
-    bool settle(PendingWrite* write);  // true when nothing more is to be done for it
-    void failAll(const QString& reason);
-    void setStatus(bool online, const QString& reason);
     void setTag(int tag, const TagState& state);
+    void setStatus(bool online, const QString& reason);
+    void failAll(const QString& reason);
     QString readOnlyMessage(int tag) const;
-    void waitForWork(int ms);
-    qint64 progress() const;
-    bool writesPending() const;
+    static VariableAddress valuesAddress(const TagConfig& tag, int first, int n);
 
     const LineConfig config_;
     const int index_;
-    std::shared_ptr<ModuleInstance> module_;
     const QVector<GatewayListener*> listeners_;
-    std::unique_ptr<HostRuntime> runtime_; // the line's thread only
-    // A standard thread, whose join a thread checker sees; the runtime keeps
-    // the Qt thread its line needs.
-    std::thread thread_;
-    std::atomic<bool> stopping_{false};
-    qint64 lastProgress_ = -1;                        // the line's thread only
-    QString lastStartError_;                          // the line's thread only
-    QVector<PendingWrite> underWay_;                  // the line's thread only
+    std::unique_ptr<HostRuntime> runtime_;
+    bool started_ = false;
 
-    // Standard ones, which a thread checker sees through their waits.
-    mutable std::mutex mutex_; // guards the members below it
-    std::condition_variable workArrived_;
-    QVector<PendingWrite> queued_;
+    mutable std::mutex mutex_; // guards the members below it; taken before the runtime's own
+    std::condition_variable writesEnded_;
+    QHash<RequestId, PendingWrite> pending_;
     LineSnapshot snapshot_;
     bool refusingWrites_ = false;
 };

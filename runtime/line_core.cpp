@@ -173,10 +173,29 @@ LineCore::~LineCore()
     detach();
 }
 
+void LineCore::abandonTransaction()
+{
+    // A frame on the line or waiting for its resend is given up, so that the
+    // module's queue is empty for the next runtime that drives this copy.
+    for (int tries = 0; tries < 2 && (phase_ == Phase::Awaiting || transactionOpen_); ++tries) {
+        if (phase_ == Phase::Awaiting)
+            noteUnanswered(flight_);
+        setComInfoWord(comInfo_, ComInfoWord::RetryCount, settings_.retries);
+        notices_.clear();
+        QByteArray noReply;
+        const qint32 result = module_->DataCom(noReply);
+        phase_ = Phase::Closed;
+        dataComEnded(flight_, result, QStringLiteral("the runtime stopped"), false);
+    }
+}
+
 void LineCore::detach()
 {
     if (noticeSlot_ < 0)
         return;
+    abandonTransaction();
+    giveUpQueued(QStringLiteral("the runtime stopped")); // nothing queued may go out for another
+    module_->ReCreatReadVarList({});
     // The module keeps the ComInfo pointer for its whole life: point it at
     // a block that outlives this core, and let another core drive the copy.
     std::array<qint32, 32>& resting = module_->restingComInfo();
@@ -245,10 +264,12 @@ void LineCore::opened(qint64 nowUs, const QString& lineName)
                                            .arg((nowUs - lostUs_) / 1e6, 0, 'f', 1));
         lostUs_ = -1;
     }
-    if (health_.state == LineState::Lost) {
-        health_ = LineHealth();
-        events_.lineChanged = true;
-    }
+    // Up once the PLC answers: at the first probe's answer, or at once
+    // when the line is not probed.
+    health_ = settings_.probe ? LineHealth{LineState::NotAnswering,
+                                           QStringLiteral("waiting for the PLC's first answer on %1").arg(lineName)}
+                              : LineHealth();
+    events_.lineChanged = true;
     // A new stream owes nothing: in step. With a probe the core also learns
     // that a PLC answers, and how fast, before the first request.
     phase_ = Phase::InStep;
@@ -319,18 +340,7 @@ void LineCore::scheduleReopen(qint64 nowUs)
 
 void LineCore::shutDown(qint64 nowUs)
 {
-    // A frame on the line or waiting for its resend is given up, so that the
-    // module's queue is empty for the next runtime that drives this copy.
-    for (int tries = 0; tries < 2 && (phase_ == Phase::Awaiting || transactionOpen_); ++tries) {
-        if (phase_ == Phase::Awaiting)
-            noteUnanswered(flight_);
-        setComInfoWord(comInfo_, ComInfoWord::RetryCount, settings_.retries);
-        notices_.clear();
-        QByteArray noReply;
-        const qint32 result = module_->DataCom(noReply);
-        phase_ = Phase::Closed;
-        dataComEnded(flight_, result, QStringLiteral("the runtime stopped"), false);
-    }
+    abandonTransaction();
     giveUpQueued(QStringLiteral("the runtime stopped"));
     // Writes still unconfirmed end so: the line is gone before they could
     // be read back.
@@ -692,21 +702,25 @@ void LineCore::answering()
 {
     if (health_.state != LineState::NotAnswering)
         return;
+    if (silentSinceUp_)
+        addEvent(LineEvent::Kind::Answering, QStringLiteral("PLC answering again"));
+    silentSinceUp_ = false;
     health_ = LineHealth();
     events_.lineChanged = true;
-    addEvent(LineEvent::Kind::Answering, QStringLiteral("PLC answering again"));
 }
 
 void LineCore::notAnswering(const QString& reason)
 {
-    if (health_.state != LineState::Up)
-        return;
     const QString text = QStringLiteral("PLC not answering: %1").arg(reason);
+    if (health_.state == LineState::Lost || (health_.state == LineState::NotAnswering && silentSinceUp_))
+        return;
+    if (health_.state == LineState::Up)
+        addEvent(LineEvent::Kind::NotAnswering, text);
+    silentSinceUp_ = true;
     health_ = LineHealth{LineState::NotAnswering, text};
     events_.lineChanged = true;
     quality_.invalidate(text);
     changedAll();
-    addEvent(LineEvent::Kind::NotAnswering, text);
     giveUpQueued(text);
 }
 
@@ -737,6 +751,7 @@ void LineCore::startEnded(bool ok, const QString& error)
 {
     if (startState_ != StartState::Opening)
         return;
+    events_.lineChanged = true;
     startState_ = ok ? StartState::Up : StartState::Failed;
     startError_ = error;
 }

@@ -175,6 +175,9 @@ private:
     void leaveStep(qint64 nowUs);
     void noteLateAnswer(qint64 answerUs, qint64 timeoutUs);
     void noteUnanswered(const InFlight& flight);
+    // Gives up the frame on the line or waiting for its resend, so that the
+    // module's queue is empty for whatever drives the copy next.
+    void abandonTransaction();
     void dataComEnded(const InFlight& flight, qint32 result, const QString& failure, bool refused);
     void answering();
     void notAnswering(const QString& reason);
@@ -246,7 +249,8 @@ private:
     QHash<qint32, RequestId> bySubId_; // module items in flight: HostSubId -> request
     qint32 nextSubId_ = 0;
     LineStatistics statistics_;
-    LineHealth health_;
+    LineHealth health_{LineState::Lost, QStringLiteral("the line is not open yet")};
+    bool silentSinceUp_ = false; // not answering after it had answered
     PolledQuality quality_;
     QList<VariableAddress> polled_;
     PolledPlan plan_;

@@ -40,7 +40,7 @@ public:
         QString error;
         EXPECT_TRUE(core.attach(&error)) << error.toStdString();
         core.opened(now, QStringLiteral("the fake line"));
-        pump();
+        runFor(10000000, [this] { return core.startState() != LineCore::StartState::Opening; });
     }
 
     static std::shared_ptr<ModuleInstance> module()
