@@ -38,7 +38,14 @@ QVector<PlcReply> VirtualPlc::receiveReplies(const QByteArray& bytes)
     QMutexLocker lock(&mutex_);
     counters_.bytesReceived += static_cast<quint64>(bytes.size());
     QVector<PlcReply> replies;
-    for (const ParsedRequest& request : parser_.feed(bytes)) {
+    if (freeze_ != Freeze::None) {
+        if (freeze_ == Freeze::Hold)
+            held_ += bytes;
+        return replies;
+    }
+    const QByteArray heard = held_ + bytes;
+    held_.clear();
+    for (const ParsedRequest& request : parser_.feed(heard)) {
         const FaultedReply faulted = faults_.apply(answer(request));
         ++counters_.replies;
         if (faulted.faulted) {
@@ -58,10 +65,17 @@ void VirtualPlc::queueFault(FaultKind kind, int replies)
     faults_.queue(kind, replies);
 }
 
+void VirtualPlc::freeze(Freeze mode)
+{
+    QMutexLocker lock(&mutex_);
+    freeze_ = mode;
+}
+
 void VirtualPlc::resetLine()
 {
     QMutexLocker lock(&mutex_);
     parser_.reset();
+    held_.clear(); // a new connection: what the old one carried is gone
 }
 
 QByteArray VirtualPlc::answer(const ParsedRequest& request)

@@ -71,6 +71,12 @@ public:
     void resetLine();
     // The next `replies` replies get the fault `kind` (see FaultInjector::queue).
     void queueFault(FaultKind kind, int replies = 1);
+    // A PLC that falls silent behind a line that stays open. Swallow: it
+    // hears nothing (powered off behind a device server). Hold: what it is
+    // sent waits, and is answered in full with the next bytes after it
+    // thaws (a device server that keeps what it could not deliver).
+    enum class Freeze { None, Swallow, Hold };
+    void freeze(Freeze mode);
 
     // One program scan; changes nothing unless the scan program is enabled.
     void runScan();
@@ -105,6 +111,8 @@ private:
     DeviceMemory memory_;
     RequestParser parser_;
     FaultInjector faults_;
+    Freeze freeze_ = Freeze::None;
+    QByteArray held_; // sent while frozen in Hold
     VirtualPlcCounters counters_;
 };
 
