@@ -20,6 +20,14 @@ int msUntil(qint64 nowUs, qint64 untilUs)
     return static_cast<int>((waitUs + 999) / 1000);
 }
 
+// The system's sentence, in the middle of ours: "the remote host closed ...".
+QString sentence(QString text)
+{
+    if (!text.isEmpty())
+        text[0] = text.at(0).toLower();
+    return text;
+}
+
 } // namespace
 
 HostRuntime::HostRuntime(LineFactory lineFactory, const LineSettings& settings,
@@ -141,7 +149,7 @@ bool HostRuntime::turn()
     {
         std::unique_lock<std::mutex> lock(mutex_);
         if (lineOpen_ && !line_->isConnected()) {
-            core_->lost(nowUs(), QStringLiteral("line lost: %1: %2").arg(line_->name(), line_->failure()));
+            core_->lost(nowUs(), QStringLiteral("line lost: %1: %2").arg(line_->name(), sentence(line_->failure())));
             line_->close();
             lineOpen_ = false;
         }
@@ -179,7 +187,7 @@ bool HostRuntime::turn()
     }
     if (!output.isEmpty() && !line_->send(output)) {
         std::unique_lock<std::mutex> lock(mutex_);
-        core_->lost(nowUs(), QStringLiteral("cannot send on %1: %2").arg(line_->name(), line_->failure()));
+        core_->lost(nowUs(), QStringLiteral("cannot send on %1: %2").arg(line_->name(), sentence(line_->failure())));
         line_->close();
         lineOpen_ = false;
         return true;

@@ -481,7 +481,10 @@ void LineCore::sendNext(qint64 nowUs)
     flight_.hostSubId = frame->Item.HostSubId;
     flight_.shape = answerShape(flight_.request, flight_.replyLength);
     if (flight_.hostId == CyclicBlockHostId)
+    {
         flight_.block = blockSpan(frame->Item.RegName, frame->Item.Addr, frame->Item.Count);
+        flight_.item = ReadBlock{frame->Item.RegName, frame->Item.Addr, frame->Item.Count, {}};
+    }
     flight_.sentUs = nowUs;
     flight_.deadlineUs = nowUs + pace_.timeoutUs(static_cast<int>(flight_.request.size()), flight_.replyLength);
     const auto owner = bySubId_.constFind(flight_.hostSubId);
@@ -560,7 +563,7 @@ void LineCore::dataComEnded(const InFlight& flight, qint32 result, const QString
     if (transactionEnds)
         ignoreOpenTransaction_ = false;
     transactionOpen_ = !transactionEnds;
-    const bool split = block && refused && transactionEnds && settings_.planning == ReadPlanning::Cost;
+    const bool split = block && refused && transactionEnds;
     if (block && !split && (result == ReplyAccepted || givenUp)) {
         quality_.blockEnded(*block, result == ReplyAccepted, failure);
         changed(*block);
@@ -579,7 +582,7 @@ void LineCore::dataComEnded(const InFlight& flight, qint32 result, const QString
                         givenUp ? failure : QString());
     }
     if (split)
-        isolateRefusal(*block);
+        isolateRefusal(*block, flight.item);
     if (onePass_ && allSettled()) {
         onePass_ = false;
         applyPlan(PolledPlan()); // read once: nothing left to poll
@@ -1162,6 +1165,9 @@ void LineCore::applyPlan(const PolledPlan& plan)
     // resend goes on, but it no longer speaks for the new set.
     if (settings_.planning == ReadPlanning::Module) {
         moduleBlocks_ = module_->ReCreatReadVarList(plan.definitions);
+        for (const ReadBlock& block : plan.splitBlocks)
+            module_->AddListReadVar(readItem(block, settings_.station));
+        moduleBlocks_ += static_cast<int>(plan.splitBlocks.size());
     } else {
         module_->ReCreatReadVarList({});
         for (const ReadBlock& block : plan.plan.blocks)
@@ -1190,28 +1196,47 @@ void LineCore::replanIfTurnaroundMoved(qint64 nowUs)
     applyPlan(replanned);
 }
 
-void LineCore::isolateRefusal(const PolledSpan& refused)
+void LineCore::isolateRefusal(const PolledSpan& refused, const ReadBlock& item)
 {
-    // A planned block the PLC refused: split it, and when a block of one
-    // variable is refused, that variable is at fault and gets its own error.
+    // A block the PLC refused: split it, and when a block of one variable is
+    // refused, that variable is at fault and gets its own error. The blocks
+    // learnt so stay as they are: a new plan could join the halves again and
+    // meet the same refusal.
+    PolledPlan next = plan_;
+    next.split = true;
+    const bool moduleRule = settings_.planning == ReadPlanning::Module;
+    QVector<ReadBlock>& blocks = moduleRule ? next.splitBlocks : next.plan.blocks;
     int at = -1;
-    for (int i = 0; i < plan_.plan.blocks.size() && at < 0; ++i) {
-        const ReadBlock& block = plan_.plan.blocks.at(i);
-        const PolledSpan span = blockSpan(block.regName, block.addr, block.count);
+    for (int i = 0; i < blocks.size() && at < 0; ++i) {
+        const PolledSpan span = blockSpan(blocks.at(i).regName, blocks.at(i).addr, blocks.at(i).count);
         if (span.area == refused.area && span.first == refused.first && span.end == refused.end)
             at = i;
     }
-    if (at < 0)
+    ReadBlock block;
+    if (at >= 0) {
+        block = blocks.takeAt(at);
+    } else if (moduleRule) {
+        // One of the module's own blocks: its variables are read apart from now on.
+        block = item;
+        for (int v = 0; v < plan_.spans.size(); ++v) {
+            if (plan_.spans.at(v).overlaps(refused) && !plan_.takenFromModule.contains(v))
+                block.variables.append(v);
+        }
+        at = static_cast<int>(blocks.size());
+        for (const int v : block.variables)
+            next.takenFromModule.insert(v);
+        QList<VariableAddress> kept;
+        for (int v = 0; v < plan_.variables.size(); ++v) {
+            if (!next.takenFromModule.contains(v))
+                kept.append(plan_.variables.at(v));
+        }
+        next.definitions = moduleDefinitions(kept);
+    } else {
         return;
-    // The blocks learnt so stay as they are: a new plan could join the
-    // halves again and meet the same refusal.
-    const ReadBlock block = plan_.plan.blocks.at(at);
-    PolledPlan next = plan_;
-    next.split = true;
-    next.plan.blocks.remove(at);
+    }
     const QVector<ReadBlock> halves = splitRefusedBlock(block, plan_.spans);
     for (int k = 0; k < halves.size(); ++k)
-        next.plan.blocks.insert(at + k, halves.at(k));
+        blocks.insert(at + k, halves.at(k));
     if (halves.isEmpty()) {
         for (const int variable : block.variables) {
             next.atFault.insert(variable);

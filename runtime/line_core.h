@@ -132,6 +132,7 @@ private:
         qint32 hostId = 0;
         qint32 hostSubId = 0;
         std::optional<PolledSpan> block; // a cyclic block's registers
+        ReadBlock item;                  // and the block as the module holds it
         AnswerShape shape;
     };
     // A write or one-shot read the host queued.
@@ -160,6 +161,10 @@ private:
         QSet<int> atFault;             // variables the PLC refused
         qint64 turnaroundUs = 0;       // what the plan was priced with
         bool split = false;            // blocks split after a refusal: kept as they are
+        // The module's rule: blocks it made that the PLC refused, split and
+        // read beside its own, and the variables they took from it.
+        QVector<ReadBlock> splitBlocks;
+        QSet<int> takenFromModule;
     };
 
     static void completionNotice(qint32 tag, qint32 hostId, qint32 hostSubId, qint32 status);
@@ -207,7 +212,7 @@ private:
     qint64 plannedTurnaroundUs() const;
     void applyPlan(const PolledPlan& plan);
     void replanIfTurnaroundMoved(qint64 nowUs);
-    void isolateRefusal(const PolledSpan& block);
+    void isolateRefusal(const PolledSpan& block, const ReadBlock& item);
 
     LineSettings settings_;
     std::shared_ptr<ModuleInstance> module_;

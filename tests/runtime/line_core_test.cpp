@@ -226,3 +226,31 @@ INSTANTIATE_TEST_SUITE_P(Plcs, Start, ::testing::ValuesIn(startCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
+
+namespace {
+
+// A PLC that takes 8 bytes per request at the most: D40:4 fits, D50:5 does
+// not. Either planner's joint block is refused and split until D50:5 alone is
+// at fault, and D40:4 is read.
+class RefusedBlock : public ::testing::TestWithParam<ReadPlanning> {};
+
+TEST_P(RefusedBlock, IsSplitUntilTheVariableAtFaultIsFound)
+{
+    LineSettings settings = settings9600();
+    settings.planning = GetParam();
+    VirtualPlcOptions options;
+    options.byteLimit = 8;
+    FakeLine line(settings, PlcPace(), true, options);
+    line.plc.setValue(QStringLiteral("D"), 43, 4343);
+    line.core.setPolled({variable(QStringLiteral("D40"), 4), variable(QStringLiteral("D50"), 5)}, false, line.now);
+    line.runFor(5 * S);
+    EXPECT_EQ(line.core.quality(0).quality, Quality::Good);
+    EXPECT_EQ(heldWord(line.core, variable(QStringLiteral("D40"), 4), 3), 4343);
+    EXPECT_EQ(line.core.quality(1).quality, Quality::Bad);
+    EXPECT_EQ(line.core.quality(1).error, QStringLiteral("the PLC refused the request (NAK)"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Planners, RefusedBlock, ::testing::Values(ReadPlanning::Cost, ReadPlanning::Module),
+                         [](const auto& info) { return info.param == ReadPlanning::Cost ? "Cost" : "Module"; });
+
+} // namespace
