@@ -20,16 +20,11 @@ namespace {
 
 constexpr const char* kRead = nullptr; // a row without data builds a read
 
+// HostId 7, in the host's field order.
 VarItem item(const char* reg, qint32 addr, qint32 count, const char* data = kRead)
 {
-    VarItem it;
-    it.RegName = QString::fromLatin1(reg);
-    it.Addr = addr;
-    it.Count = count;
-    it.HostId = 7;
-    it.OpKind = data ? OpKindWrite : OpKindRead;
-    it.Data = fromHexBytes(data ? data : "");
-    return it;
+    return {7, 0, data ? OpKindWrite : OpKindRead, 0, 0, 0, QString::fromLatin1(reg), {}, 0, addr, 0,
+            count, 0, 0, fromHexBytes(data ? data : "")};
 }
 
 RequestFrames build(const VarItem& it)
