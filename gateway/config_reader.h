@@ -7,9 +7,8 @@
 // compilers do, "FILE:LINE:COLUMN: what is wrong; what is expected", and all
 // of them are reported, not just the first.
 //
-// Sections and keys that later faces add (modbus:, http:, per-tag register
-// mappings) become rows of the key tables in config_reader.cpp; until then
-// they are unknown keys like any other.
+// Every section (mqtt:, modbus:, http:, lines:) and its keys is a row of the
+// key tables in config_reader.cpp; a key no table has is reported as unknown.
 
 #include "gateway_config.h"
 

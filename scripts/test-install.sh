@@ -55,7 +55,7 @@ expect_link() {
 expect_file "$libdir/libtavrin.so.$version"
 expect_link "$libdir/libtavrin.so.$major" "libtavrin.so.$version"
 expect_link "$libdir/libtavrin.so" "libtavrin.so.$major"
-for header in tavrin.h tavrin_export.h tavrin_version.h; do
+for header in tavrin.h tavrin_export.h tavrin_port_bytes.h tavrin_version.h; do
   expect_file "include/tavrin/$header"
 done
 for file in TavrinConfig.cmake TavrinConfigVersion.cmake TavrinTargets.cmake; do

@@ -1,19 +1,20 @@
 #pragma once
 
-#include <QtGlobal>
+#include "tavrin_port_bytes.h"
 
-// Control bytes and command characters of the FX programming-port protocol.
+// Control bytes and command characters of the FX programming-port protocol,
+// from the public header a host reads too, and the frame sizes they make.
 namespace Fx {
-constexpr char STX = 0x02;
-constexpr char ETX = 0x03;
-constexpr char ENQ = 0x05;
-constexpr char ACK = 0x06;
-constexpr char NAK = 0x15;
+using TavrinPort::ACK;
+using TavrinPort::ENQ;
+using TavrinPort::ETX;
+using TavrinPort::NAK;
+using TavrinPort::STX;
 
-constexpr char CommandRead = '0';     // block read of device memory
-constexpr char CommandWrite = '1';    // block write of device memory
-constexpr char CommandForceOn = '7';  // force one bit ON
-constexpr char CommandForceOff = '8'; // force one bit OFF
+using TavrinPort::CommandForceOff;
+using TavrinPort::CommandForceOn;
+using TavrinPort::CommandRead;
+using TavrinPort::CommandWrite;
 
 constexpr int ReadFrameLength = 11;   // STX, cmd, 4 address, 2 count, ETX, 2 sum
 constexpr int ForceFrameLength = 9;   // STX, cmd, 4 bit address, ETX, 2 sum

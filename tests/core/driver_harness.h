@@ -41,11 +41,16 @@ struct DriverHarness {
         return items;
     }
 
+    // GetRegisterData into an array that held `old`; SetRegisterData's result.
     QByteArray get(const char* regName, qint32 index, qint32 count, const char* old = "")
     {
         QByteArray values = fromHexBytes(old);
         driver.GetRegisterData(QString::fromLatin1(regName), index, 0, values, count);
         return values;
+    }
+    qint32 set(const char* regName, qint32 index, const char* values, qint32 count, qint32 station = 0)
+    {
+        return driver.SetRegisterData(QString::fromLatin1(regName), index, station, fromHexBytes(values), count);
     }
 
     qint32 comInfo[ComInfoWord::Count] = {};

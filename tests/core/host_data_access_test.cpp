@@ -12,22 +12,17 @@ class HostData : public ::testing::Test {
 protected:
     HostData() : h(32) {}
     void queueMode() { h.comInfo[ComInfoWord::WriteMode] = WriteModeQueue; }
-    qint32 set(const char* reg, qint32 index, const char* values, qint32 count)
-    {
-        const QString name = QString::fromLatin1(reg);
-        return h.driver.SetRegisterData(name, index, 9, fromHexBytes(values), count);
-    }
     DriverHarness h;
 };
 
 TEST_F(HostData, ImageOnlyWritesEveryNameAndQueuesNothing)
 {
     EXPECT_EQ(h.get("D", 100, 2), fromHexBytes("00 00 00 00")); // all zero after load
-    EXPECT_EQ(set("X", 8, "01 01", 2), 1);                       // X10 and X11 (octal)
+    EXPECT_EQ(h.set("X", 8, "01 01", 2), 1);                       // X10 and X11 (octal)
     EXPECT_EQ(h.get("X", 7, 3), fromHexBytes("00 01 01"));
-    EXPECT_EQ(set("32CV", 0, "78 56 34 12", 2), 1);
+    EXPECT_EQ(h.set("32CV", 0, "78 56 34 12", 2), 1);
     EXPECT_EQ(h.get("32CV", 0, 4), fromHexBytes("78 56 34 12 00 00 00 00"));
-    EXPECT_EQ(set("Q", 0, "01", 1), 1);
+    EXPECT_EQ(h.set("Q", 0, "01", 1), 1);
     EXPECT_TRUE(h.requestItems().empty());
 }
 
@@ -37,8 +32,8 @@ TEST_F(HostData, QueueModeWritesBitsOneItemEach)
     h.comInfo[ComInfoWord::StationNo] = 6;
     h.comInfo[ComInfoWord::ItemParam1] = 5;
     h.comInfo[ComInfoWord::ItemParam2] = -7;
-    EXPECT_EQ(set("X", 0, "01", 1), 0);  // inputs are not written to the PLC
-    EXPECT_EQ(set("M", 10, "01", 3), 3); // M11 and M12 have no byte: they send 0
+    EXPECT_EQ(h.set("X", 0, "01", 1), 0);  // inputs are not written to the PLC
+    EXPECT_EQ(h.set("M", 10, "01", 3), 3); // M11 and M12 have no byte: they send 0
     EXPECT_EQ(h.get("M", 10, 1), fromHexBytes("00")); // the image waits for the request
     const std::vector<VarItem> items = h.requestItems();
     ASSERT_EQ(spansOf(items), "M:10+1 M:11+1 M:12+1");
@@ -49,7 +44,7 @@ TEST_F(HostData, QueueModeWritesBitsOneItemEach)
                           item.ItemParam1, item.ItemParam2}),
               (std::array{0, -1, OpKindWrite, 6, 5, -7}));
     h.comInfo[ComInfoWord::StationPerVar] = 1;
-    set("Y", 0, "01", 1);
+    h.set("Y", 0, "01", 1, 9);
     EXPECT_EQ(h.requestItems().at(0).StationNo, 9); // the caller's station
 }
 
@@ -63,7 +58,7 @@ TEST_F(HostData, QueueModeCutsWordsIntoBlocksOfBlockSize)
     const std::vector<VarItem> items = h.requestItems();
     EXPECT_EQ(spansOf(items), "D:0+32 D:32+32 D:64+6");
     EXPECT_EQ(items.at(2).Data, fromHexBytes("80 81 00 00 00 00 00 00 00 00 00 00"));
-    EXPECT_EQ(set("D", 0, "01 00", 0), 0); // a count of 0 queues nothing
+    EXPECT_EQ(h.set("D", 0, "01 00", 0), 0); // a count of 0 queues nothing
 }
 
 // A full list takes no more items; while the PLC is not answering, written
@@ -73,10 +68,10 @@ TEST_F(HostData, FullListTakesNoMoreButWhileCommFailedTheImageDoes)
     h.driver.AddListReadVar(makeItem("D", 0, 1));
     ASSERT_EQ(spansOf(h.requestItems(1)), "D:0+1"); // given up: the PLC is not answering
     queueMode();
-    EXPECT_EQ(set("M", 1000, "", PendingListLimit - 2), PendingListLimit - 2); // one item per bit
-    EXPECT_EQ(set("M", 10, "01 00 01 01", 4), PendingListLimit);
+    EXPECT_EQ(h.set("M", 1000, "", PendingListLimit - 2), PendingListLimit - 2); // one item per bit
+    EXPECT_EQ(h.set("M", 10, "01 00 01 01", 4), PendingListLimit);
     EXPECT_EQ(h.get("M", 10, 4), fromHexBytes("01 00 01 01"));
-    EXPECT_EQ(set("32CV", 3, "78 56 34 12", 2), PendingListLimit);
+    EXPECT_EQ(h.set("32CV", 3, "78 56 34 12", 2), PendingListLimit);
     EXPECT_EQ(h.get("32CV", 3, 2), fromHexBytes("78 56 34 12"));
 }
 

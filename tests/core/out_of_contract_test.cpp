@@ -13,18 +13,6 @@ namespace {
 constexpr qint32 Int32Max = std::numeric_limits<qint32>::max();
 const char* const kGoodD100 = "02 31 32 33 34 03 43 44"; // "1234": sum 0xCD
 
-QByteArray get(Tavrin& driver, const char* name, qint32 start, qint32 count, const char* old = "")
-{
-    QByteArray values = fromHexBytes(old);
-    EXPECT_EQ(driver.GetRegisterData(QString::fromLatin1(name), start, 0, values, count), 1);
-    return values;
-}
-
-qint32 set(Tavrin& driver, const char* name, qint32 start, const char* values, qint32 count)
-{
-    return driver.SetRegisterData(QString::fromLatin1(name), start, 0, fromHexBytes(values), count);
-}
-
 // Sent as the address map and the count fields compute them, never checked.
 TEST(OutOfContract, OddItemsGoOutWithTheFieldsTheyComputeTo)
 {
@@ -59,7 +47,7 @@ TEST(OutOfContract, BlockSizeBelowOneCountsAsOne)
         EXPECT_EQ(d.driver.AddListOnceReadVar(request), 2) << blockSize;
         EXPECT_EQ(d.driver.ReCreatReadVarList({makeVar("D", 0, 2), makeVar("M", 0, 9)}), 4);
         EXPECT_EQ(spansOf(d.requestItems(6)), "D:0+1 D:1+1 M:0+1 M:8+1 D:0+1 D:1+1");
-        EXPECT_EQ(set(d.driver, "D", 0, "01 00 02 00", 2), 2);
+        EXPECT_EQ(d.set("D", 0, "01 00 02 00", 2), 2);
     }
 }
 
@@ -70,8 +58,10 @@ TEST(OutOfContract, BlockSizeBelowOneCountsAsOne)
 TEST(OutOfContract, CallsOutOfOrderDoNoHarm)
 {
     Tavrin driver;
-    EXPECT_EQ(set(driver, "D", 5, "07 00", 1), 1);
-    EXPECT_EQ(get(driver, "D", 5, 1), fromHexBytes("07 00"));
+    QByteArray d5;
+    EXPECT_EQ(driver.SetRegisterData(QStringLiteral("D"), 5, 0, fromHexBytes("07 00"), 1), 1);
+    driver.GetRegisterData(QStringLiteral("D"), 5, 0, d5, 1);
+    EXPECT_EQ(d5, fromHexBytes("07 00"));
     VarItem request = makeItem("D", 0, 2);
     EXPECT_EQ(driver.AddListOnceReadVar(request), 2); // BlockSize 1: two blocks
     driver.AddListWriteVar(makeItem("D", 0, 1, "01 00"));
@@ -94,8 +84,8 @@ TEST(OutOfContract, CallsOutOfOrderDoNoHarm)
 TEST(OutOfContract, UnknownNamesAreAcceptedButNeverSentStoredOrRead)
 {
     DriverHarness d(16, WriteModeQueue);
-    EXPECT_EQ(get(d.driver, "Q", 0, 4, "09"), fromHexBytes("09"));
-    EXPECT_EQ(set(d.driver, "Q", 0, "01", 1), 0);
+    EXPECT_EQ(d.get("Q", 0, 4, "09"), fromHexBytes("09"));
+    EXPECT_EQ(d.set("Q", 0, "01", 1), 0);
     EXPECT_EQ(d.driver.ReCreatReadVarList({makeVar("d", 0, 2), makeVar("D_BIT", 0, 1)}), 0);
     d.driver.AddListWriteVar(makeItem("Q", 0, 1, "01"));
     d.driver.AddListReadVar(makeItem("D", 100, 1));
@@ -113,31 +103,31 @@ TEST(OutOfContract, UnknownNamesAreAcceptedButNeverSentStoredOrRead)
 TEST(OutOfContract, IndexesAndCountsOutOfRangeAreBounded)
 {
     DriverHarness d(64); // image-only writes first
-    set(d.driver, "D", 0, "01 02", 1);
-    EXPECT_EQ(get(d.driver, "D", -1, 2), fromHexBytes("00 00 01 02"));
-    EXPECT_EQ(get(d.driver, "D", Int32Max, 2), fromHexBytes("00 00 00 00")); // no wrap
-    EXPECT_EQ(get(d.driver, "D", 0, Int32Max).size(), 16000);                // 8000 words
-    set(d.driver, "D", 7999, "01 00 02 00", 2);
-    EXPECT_EQ(get(d.driver, "D", 7999, 2), fromHexBytes("01 00 00 00"));
-    EXPECT_EQ(get(d.driver, "SD", 0, 1), fromHexBytes("00 00")); // the next word area
+    d.set("D", 0, "01 02", 1);
+    EXPECT_EQ(d.get("D", -1, 2), fromHexBytes("00 00 01 02"));
+    EXPECT_EQ(d.get("D", Int32Max, 2), fromHexBytes("00 00 00 00")); // no wrap
+    EXPECT_EQ(d.get("D", 0, Int32Max).size(), 16000);                // 8000 words
+    d.set("D", 7999, "01 00 02 00", 2);
+    EXPECT_EQ(d.get("D", 7999, 2), fromHexBytes("01 00 00 00"));
+    EXPECT_EQ(d.get("SD", 0, 1), fromHexBytes("00 00")); // the next word area
     d.comInfo[ComInfoWord::WriteMode] = WriteModeQueue;
     VarItem request = makeItem("D", 0, -5);
     EXPECT_EQ(d.driver.AddListOnceReadVar(request), 0);
-    EXPECT_EQ(set(d.driver, "D", 0, "01 00", -3), 0);
-    EXPECT_EQ(set(d.driver, "M", 0, "01", 0), 0);
-    EXPECT_EQ(get(d.driver, "D", 0, -1, "05 05"), fromHexBytes("05 05"));
+    EXPECT_EQ(d.set("D", 0, "01 00", -3), 0);
+    EXPECT_EQ(d.set("M", 0, "01", 0), 0);
+    EXPECT_EQ(d.get("D", 0, -1, "05 05"), fromHexBytes("05 05"));
     // Length -4 opens a block of -4 words whose read expects a reply of -12
     // bytes: no reply passes, so it is given up every pass and nothing decoded.
     EXPECT_EQ(d.driver.ReCreatReadVarList({makeVar("D", 10, -4)}), 1);
     ASSERT_NE(d.driver.ComCommunication(), nullptr);
     EXPECT_EQ(d.driver.DataCom(fromHexBytes(kGoodD100)), ReplyWrongLength);
-    EXPECT_EQ(get(d.driver, "D", 10, 1), fromHexBytes("00 00"));
+    EXPECT_EQ(d.get("D", 10, 1), fromHexBytes("00 00"));
     request = makeItem("D", 2000000000, 2000000000);
     EXPECT_EQ(d.driver.AddListOnceReadVar(request), PendingListLimit);
     // No block starts beyond 2^31 - 1: 147,483,647 / 64 = 2,304,431 whole steps
     // fit, so the record ends as the block at 2,000,000,000 + 2,304,431 x 64.
     EXPECT_EQ(request.Addr, 2147483584);
-    EXPECT_EQ(set(d.driver, "M", 0, "", Int32Max), PendingListLimit);
+    EXPECT_EQ(d.set("M", 0, "", Int32Max), PendingListLimit);
     // 8000 D words in pieces of one word, and one more for a start that is not
     // the type's first register.
     d.comInfo[ComInfoWord::BlockSize] = 1;
@@ -162,13 +152,13 @@ TEST(OutOfContract, HostileRepliesAreJudgedByLengthFramingAndSumAlone)
     };
     for (const auto& [label, write, reply, result, d100] : rows) {
         DriverHarness d;
-        set(d.driver, "D", 100, "55 55", 1);
+        d.set("D", 100, "55 55", 1);
         write ? d.driver.AddListWriteVar(makeItem("D", 100, 1, "01 00", 3))
               : d.driver.AddListReadVar(makeItem("D", 100, 1));
         ASSERT_NE(d.driver.ComCommunication(), nullptr);
         EXPECT_EQ(d.driver.DataCom(fromHexBytes(reply)), result) << label;
         const QByteArray d100Bytes = QByteArray(1, char(d100 & 0xFF)) + char(d100 >> 8); // low byte first
-        EXPECT_EQ(get(d.driver, "D", 100, 1), d100Bytes) << label;
+        EXPECT_EQ(d.get("D", 100, 1), d100Bytes) << label;
     }
 }
 

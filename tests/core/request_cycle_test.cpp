@@ -194,8 +194,9 @@ TEST_F(RequestCycle, ARebuildWhileABlockIsInFlightStoresItsReplyWhereItAsked)
 }
 
 // Every build opens a transaction of its frames, whatever the words held:
-// a D_bit pair two (read, then the completed write), anything else one.
-// The write shows in the image when it is built; a D_bit write does not.
+// a D_bit pair two (a read of the D word, then the completed write of the
+// item), anything else one. The write shows in the image when it is built;
+// a D_bit write does not.
 TEST_F(RequestCycle, ABuildOpensATransactionOfItsFramesAndAWriteShowsAtOnce)
 {
     plc.setWord(0x1014, 0x0001); // D10, bit 0 on
@@ -205,13 +206,16 @@ TEST_F(RequestCycle, ABuildOpensATransactionOfItsFramesAndAWriteShowsAtOnce)
     h.comInfo[ComInfoWord::FramesAnswered] = 55;
     RequestFrame* frame = h.driver.ComCommunication(); // the read of D10
     ASSERT_NE(frame, nullptr);
+    EXPECT_EQ((std::array{frame->Item.OpKind, frame->Item.Addr}), (std::array{OpKindReadBeforeWrite, 10}));
     EXPECT_EQ(h.get("D", 10, 1), fromHexBytes("00 00")); // not shown when built
     QByteArray reply = plc.receive(frame->FrameBytes);
     EXPECT_EQ(h.driver.DataCom(reply), 1);
     EXPECT_EQ((std::array{h.comInfo[ComInfoWord::FramesQueued], h.comInfo[ComInfoWord::FramesAnswered]}),
               (std::array{2, 1}));
     EXPECT_TRUE(notices.empty());
-    EXPECT_EQ(exchange(), 1); // the write of D10 = 0x0009
+    VarItem writeHalf;
+    EXPECT_EQ(exchange(&writeHalf), 1); // the write of D10 = 0x0009
+    EXPECT_EQ((std::array{writeHalf.OpKind, writeHalf.Addr}), (std::array{OpKindWrite, 163}));
     EXPECT_EQ(plc.word(0x1014), 0x0009);
     EXPECT_EQ(h.get("D", 10, 1), fromHexBytes("01 00")); // as read, not as written
     EXPECT_EQ(notices, (std::vector<Notice>{{77, 6, 0, CompletionGood}}));

@@ -12,7 +12,6 @@
 #include "protocol/write_requests.h"
 #include "support/qt_printers.h"
 
-#include <array>
 #include <gtest/gtest.h>
 #include <limits>
 
@@ -20,16 +19,11 @@ namespace {
 
 constexpr const char* kRead = nullptr; // a row without data builds a read
 
+// HostId 7, in the host's field order.
 VarItem item(const char* reg, qint32 addr, qint32 count, const char* data = kRead)
 {
-    VarItem it;
-    it.RegName = QString::fromLatin1(reg);
-    it.Addr = addr;
-    it.Count = count;
-    it.HostId = 7;
-    it.OpKind = data ? OpKindWrite : OpKindRead;
-    it.Data = fromHexBytes(data ? data : "");
-    return it;
+    return {7, 0, data ? OpKindWrite : OpKindRead, 0, 0, 0, QString::fromLatin1(reg), {}, 0, addr, 0,
+            count, 0, 0, fromHexBytes(data ? data : "")};
 }
 
 RequestFrames build(const VarItem& it)
@@ -112,24 +106,6 @@ INSTANTIATE_TEST_SUITE_P(BlockWrites, ByteExactFrames, ::testing::Values(
     // 128 words (256 bytes) do not fit the count field: count "00", no data, refused by the PLC.
     FrameRow{"Count128GoesOutEmpty", "D", 0,  128, "11",  "02 31 31 30 30 30 30 30 03 35 35", 1}), rowName);
 // clang-format on
-
-// Bit 3 of D10 (D_bit 163): the read of D10, then the write placeholder
-// "0000" with sum "00" that the read's reply completes.
-TEST(BitOfWordWrite, QueuesTheReadAndThePlaceholderWrite)
-{
-    const RequestFrames frames = BuildWriteRequest(item("D_bit", 163, 1, "01"));
-    ASSERT_EQ(frames.size(), 2u);
-    const RequestFrame &readHalf = frames[0], &writeHalf = frames[1];
-    EXPECT_EQ(readHalf.FrameBytes, fromHexBytes("02 30 31 30 31 34 30 32 03 35 42"));
-    EXPECT_EQ((std::array{readHalf.ReplyLength, readHalf.DataStart, readHalf.DataChars}),
-              (std::array{8, 1, 4}));
-    EXPECT_EQ(readHalf.Item.OpKind, OpKindReadBeforeWrite);
-    EXPECT_EQ(readHalf.Item.Addr, 10);
-    EXPECT_EQ(writeHalf.FrameBytes, fromHexBytes("02 31 31 30 31 34 30 32 30 30 30 30 03 30 30"));
-    EXPECT_EQ((std::array{writeHalf.SendLength, writeHalf.ReplyLength}), (std::array{15, 1}));
-    EXPECT_EQ(writeHalf.Item.OpKind, OpKindWrite);
-    EXPECT_EQ(writeHalf.Item.Addr, 163);
-}
 
 // The read's word with the item's bit applied, then the word (low byte
 // first) and the sum over characters 1 to 12 written into the placeholder.

@@ -36,6 +36,7 @@ TEST_P(AddressText, GivesTheIndexOrTheTypesFailureValue)
 INSTANTIATE_TEST_SUITE_P(Branches, AddressText, ::testing::Values(
     TextRow{"NotOctal",            "X",     "18",          -1},
     TextRow{"OffsetBaseFails",     "SD",    "abc",         -8001},
+    TextRow{"EmptyFailsByType",    "32CV",  "",            -201},
     TextRow{"UnknownNameDecimal",  "Q",     "12",          12},
     // Below INT32_MIN once 8000 is taken off: no index, the failure value.
     TextRow{"OffsetPastInt32",     "SM",    "-2147483648", -8001},
@@ -44,6 +45,9 @@ INSTANTIATE_TEST_SUITE_P(Branches, AddressText, ::testing::Values(
     TextRow{"BitOfThreeChars",     "D_bit", "100.015",     -1},
     TextRow{"TwoPoints",           "D_bit", "1.2.3",       -1},
     TextRow{"EmptyBit",            "D_bit", "5.",          -1},
+    TextRow{"NoPoint",             "D_bit", "100",         -1},
+    TextRow{"EmptyWord",           "D_bit", ".5",          -1},
+    TextRow{"NegativeBit",         "D_bit", "5.-1",        -1},
     TextRow{"WordPastInt32",       "D_bit", "999999999.1", -1}), rowName);
 // clang-format on
 

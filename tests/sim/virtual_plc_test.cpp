@@ -6,6 +6,7 @@
 #include "virtual_plc.h"
 
 #include <gtest/gtest.h>
+#include <tuple>
 
 namespace {
 
@@ -80,21 +81,19 @@ INSTANTIATE_TEST_SUITE_P(VirtualPlc, WorkedExchange, ::testing::ValuesIn(kExchan
 // is SM 0, C200 is 32CV 0, D10.3 is D_bit 163; M1536 is beyond the port.
 TEST(VirtualPlc, ValuesByRegisterNameLieWhereThePortHasThem)
 {
+    const std::tuple<const char*, qint64, quint32, qint64, const char*> rows[] = {
+        {"X", 8, 1, 0x0081, "01"},          {"SM", 2, 1, 0x01E0, "04"},
+        {"TV", 1, 0x1234, 0x0802, "3412"},  {"CV", 199, 0xBEEF, 0x0B8E, "EFBE"},
+        {"32CV", 55, 0x12345678, 0x0CDC, "78563412"}, {"SD", 0, 10, 0x0E00, "0A00"},
+        {"D_bit", 163, 1, 0x1014, "0800"},
+    };
+    for (const auto& [name, index, value, address, bytes] : rows) {
+        VirtualPlc plc;
+        EXPECT_TRUE(plc.setValue(QLatin1String(name), index, value)) << name;
+        EXPECT_EQ(plc.readBytes(address, int(qstrlen(bytes) / 2)), QByteArray::fromHex(bytes)) << name;
+    }
     VirtualPlc plc;
-    EXPECT_TRUE(plc.setValue(QStringLiteral("X"), 8, 1));
-    EXPECT_TRUE(plc.setValue(QStringLiteral("SM"), 2, 1));
-    EXPECT_TRUE(plc.setValue(QStringLiteral("TV"), 1, 0x1234));
-    EXPECT_TRUE(plc.setValue(QStringLiteral("CV"), 199, 0xBEEF));
-    EXPECT_TRUE(plc.setValue(QStringLiteral("32CV"), 55, 0x12345678));
-    EXPECT_TRUE(plc.setValue(QStringLiteral("SD"), 0, 10));
-    EXPECT_TRUE(plc.setValue(QStringLiteral("D_bit"), 163, 1));
-    EXPECT_EQ(plc.readBytes(0x0081, 1), fromHexBytes("01"));
-    EXPECT_EQ(plc.readBytes(0x01E0, 1), fromHexBytes("04"));
-    EXPECT_EQ(plc.readBytes(0x0802, 2), fromHexBytes("34 12"));
-    EXPECT_EQ(plc.readBytes(0x0B8E, 2), fromHexBytes("EF BE"));
-    EXPECT_EQ(plc.readBytes(0x0CDC, 4), fromHexBytes("78 56 34 12"));
-    EXPECT_EQ(plc.readBytes(0x0E00, 2), fromHexBytes("0A 00"));
-    EXPECT_EQ(plc.readBytes(0x1014, 2), fromHexBytes("08 00"));
+    plc.setValue(QStringLiteral("D_bit"), 163, 1);
     EXPECT_EQ(plc.value(QStringLiteral("D"), 10), 8u);
     EXPECT_FALSE(plc.setValue(QStringLiteral("M"), 1536, 1));
     EXPECT_FALSE(plc.value(QStringLiteral("Q"), 0).has_value());

@@ -56,22 +56,12 @@ bool isUniform(const QByteArray& block) { return block == block.left(2).repeated
 // blocks of 16 words so that none is split (block 32 is the D_bit word).
 QList<HostVarDef> readList(int blocks)
 {
-    HostVarDef var;
-    var.RegName = kD;
-    var.Length = blocks * BlockWords;
-    return {var};
+    return {HostVarDef{{}, 0, {}, {}, kD, blocks * BlockWords, 0, 0}}; // in the host's field order
 }
 
 VarItem blockItem(qint32 hostId, qint32 hostSubId, int block, const QByteArray& data)
 {
-    VarItem item;
-    item.HostId = hostId;
-    item.HostSubId = hostSubId;
-    item.RegName = kD;
-    item.Addr = block * BlockWords;
-    item.Count = BlockWords;
-    item.Data = data;
-    return item;
+    return {hostId, hostSubId, 0, 0, 0, 0, kD, {}, 0, block * BlockWords, 0, BlockWords, 0, 0, data};
 }
 
 // Holds a host back while a pending list is long, so that its limit of 1024

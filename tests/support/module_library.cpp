@@ -3,19 +3,10 @@
 #include <dlfcn.h>
 
 const char* const kEntryPointNames[14] = {
-    "SetComInfo",      "FlashLocalRegister", "RegistCallBackFuncIntf", "AddListReadVar",
-    "AddListWriteVar", "AddListOnceReadVar", "ReCreatReadVarList",     "ComCommunication",
-    "DataCom",         "GetRegisterData",    "SetRegisterData",        "AddrStringToInt",
-    "CheckAddrCorrect", "AddrMutilCopy",
+#define TAVRIN_ENTRY_NAME(name) #name,
+    TAVRIN_ENTRY_POINTS(TAVRIN_ENTRY_NAME)
+#undef TAVRIN_ENTRY_NAME
 };
-
-namespace {
-template <typename Fn>
-void resolve(void* handle, const char* name, Fn& out)
-{
-    out = reinterpret_cast<Fn>(dlsym(handle, name));
-}
-} // namespace
 
 ModuleLibrary::ModuleLibrary(const std::string& path)
 {
@@ -25,20 +16,9 @@ ModuleLibrary::ModuleLibrary(const std::string& path)
         error_ = why ? why : "dlopen failed";
         return;
     }
-    resolve(handle_, "SetComInfo", api_.SetComInfo);
-    resolve(handle_, "FlashLocalRegister", api_.FlashLocalRegister);
-    resolve(handle_, "RegistCallBackFuncIntf", api_.RegistCallBackFuncIntf);
-    resolve(handle_, "AddListReadVar", api_.AddListReadVar);
-    resolve(handle_, "AddListWriteVar", api_.AddListWriteVar);
-    resolve(handle_, "AddListOnceReadVar", api_.AddListOnceReadVar);
-    resolve(handle_, "ReCreatReadVarList", api_.ReCreatReadVarList);
-    resolve(handle_, "ComCommunication", api_.ComCommunication);
-    resolve(handle_, "DataCom", api_.DataCom);
-    resolve(handle_, "GetRegisterData", api_.GetRegisterData);
-    resolve(handle_, "SetRegisterData", api_.SetRegisterData);
-    resolve(handle_, "AddrStringToInt", api_.AddrStringToInt);
-    resolve(handle_, "CheckAddrCorrect", api_.CheckAddrCorrect);
-    resolve(handle_, "AddrMutilCopy", api_.AddrMutilCopy);
+#define TAVRIN_RESOLVE(name) api_.name = reinterpret_cast<TavrinEntry::name##Fn>(dlsym(handle_, #name));
+    TAVRIN_ENTRY_POINTS(TAVRIN_RESOLVE)
+#undef TAVRIN_RESOLVE
 }
 
 ModuleLibrary::~ModuleLibrary()
@@ -49,14 +29,9 @@ ModuleLibrary::~ModuleLibrary()
 
 bool ModuleLibrary::isComplete() const
 {
-    for (const char* name : kEntryPointNames) {
-        if (!symbol(name))
-            return false;
-    }
-    return true;
-}
-
-void* ModuleLibrary::symbol(const char* name) const
-{
-    return handle_ ? dlsym(handle_, name) : nullptr;
+    bool complete = handle_ != nullptr;
+#define TAVRIN_RESOLVED(name) complete = complete && api_.name;
+    TAVRIN_ENTRY_POINTS(TAVRIN_RESOLVED)
+#undef TAVRIN_RESOLVED
+    return complete;
 }

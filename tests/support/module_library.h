@@ -7,24 +7,20 @@
 
 #include <string>
 
+// The 14 entry points every host resolves by name, written once for the
+// fields, the names and the look-ups.
+#define TAVRIN_ENTRY_POINTS(X)                                                                     \
+    X(SetComInfo) X(FlashLocalRegister) X(RegistCallBackFuncIntf) X(AddListReadVar)                \
+    X(AddListWriteVar) X(AddListOnceReadVar) X(ReCreatReadVarList) X(ComCommunication) X(DataCom) \
+    X(GetRegisterData) X(SetRegisterData) X(AddrStringToInt) X(CheckAddrCorrect) X(AddrMutilCopy)
+
 struct ModuleEntryPoints {
-    TavrinEntry::SetComInfoFn SetComInfo = nullptr;
-    TavrinEntry::FlashLocalRegisterFn FlashLocalRegister = nullptr;
-    TavrinEntry::RegistCallBackFuncIntfFn RegistCallBackFuncIntf = nullptr;
-    TavrinEntry::AddListReadVarFn AddListReadVar = nullptr;
-    TavrinEntry::AddListWriteVarFn AddListWriteVar = nullptr;
-    TavrinEntry::AddListOnceReadVarFn AddListOnceReadVar = nullptr;
-    TavrinEntry::ReCreatReadVarListFn ReCreatReadVarList = nullptr;
-    TavrinEntry::ComCommunicationFn ComCommunication = nullptr;
-    TavrinEntry::DataComFn DataCom = nullptr;
-    TavrinEntry::GetRegisterDataFn GetRegisterData = nullptr;
-    TavrinEntry::SetRegisterDataFn SetRegisterData = nullptr;
-    TavrinEntry::AddrStringToIntFn AddrStringToInt = nullptr;
-    TavrinEntry::CheckAddrCorrectFn CheckAddrCorrect = nullptr;
-    TavrinEntry::AddrMutilCopyFn AddrMutilCopy = nullptr;
+#define TAVRIN_ENTRY_FIELD(name) TavrinEntry::name##Fn name = nullptr;
+    TAVRIN_ENTRY_POINTS(TAVRIN_ENTRY_FIELD)
+#undef TAVRIN_ENTRY_FIELD
 };
 
-// The names every host resolves, in the order of ModuleEntryPoints.
+// The names, in the order of ModuleEntryPoints.
 extern const char* const kEntryPointNames[14];
 
 class ModuleLibrary {
@@ -35,11 +31,9 @@ public:
     ModuleLibrary(const ModuleLibrary&) = delete;
     ModuleLibrary& operator=(const ModuleLibrary&) = delete;
 
-    bool isLoaded() const { return handle_ != nullptr; }
     // True when every entry point resolved.
     bool isComplete() const;
     std::string error() const { return error_; }
-    void* symbol(const char* name) const;
 
     const ModuleEntryPoints& api() const { return api_; }
 

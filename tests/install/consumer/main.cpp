@@ -3,6 +3,7 @@
 // their own and that the module links and runs from its install prefix.
 
 #include "tavrin.h"
+#include "tavrin_port_bytes.h"
 #include "tavrin_version.h"
 
 #include <cstdio>

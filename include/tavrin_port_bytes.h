@@ -1,0 +1,20 @@
+#pragma once
+
+// The control bytes and command characters of the FX programming port, as
+// they go on the line. The module builds its requests from them; a host that
+// owns the line needs them too: a reply is complete at ReplyLength bytes or
+// at a lone NAK (a refused request), and ENQ asks whether a PLC is there (a
+// PLC answers ACK). Constants only: no Qt, nothing to link.
+
+namespace TavrinPort {
+constexpr char STX = 0x02; // opens a request or a data reply
+constexpr char ETX = 0x03; // closes it; the two sum characters follow
+constexpr char ENQ = 0x05; // "is a PLC there?", answered by ACK
+constexpr char ACK = 0x06; // a write or force done, or a PLC there
+constexpr char NAK = 0x15; // a request refused, or broken on the way
+
+constexpr char CommandRead = '0';     // block read of device memory
+constexpr char CommandWrite = '1';    // block write of device memory
+constexpr char CommandForceOn = '7';  // force one bit ON
+constexpr char CommandForceOff = '8'; // force one bit OFF
+} // namespace TavrinPort
