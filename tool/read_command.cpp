@@ -25,7 +25,7 @@ QVector<VariableReport> readOnce(HostRuntime& runtime, const QList<ValueVariable
         VariableReport report;
         report.variable = variables.at(i);
         if (qualities.at(i).quality == Quality::Good)
-            report.values = report.variable.valueTexts(runtime.values(report.variable.address));
+            report.bytes = runtime.values(report.variable.address);
         else if (qualities.at(i).quality == Quality::Bad)
             report.error = qualities.at(i).error;
         else

@@ -1,5 +1,7 @@
 #include "value_report.h"
 
+#include "value_json.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -7,18 +9,6 @@
 #include <cmath>
 
 namespace {
-
-// A number as JSON takes it; text where JSON has no number (hex, NaN).
-QJsonValue jsonValue(const QString& text, ValueFormat format)
-{
-    if (format == ValueFormat::Hex)
-        return text;
-    bool ok = false;
-    const double number = text.toDouble(&ok);
-    if (!ok || !std::isfinite(number))
-        return text;
-    return number;
-}
 
 QString csvField(const QString& text)
 {
@@ -37,8 +27,9 @@ QString isoTimestamp(const QDateTime& at)
 QStringList textLines(const VariableReport& report)
 {
     QStringList lines;
-    for (int k = 0; k < report.values.size(); ++k)
-        lines << QStringLiteral("%1 = %2").arg(report.variable.registerText(k), report.values.at(k));
+    const QStringList texts = report.texts();
+    for (int k = 0; k < texts.size(); ++k)
+        lines << QStringLiteral("%1 = %2").arg(report.variable.registerText(k), texts.at(k));
     return lines;
 }
 
@@ -51,14 +42,8 @@ QString jsonLine(const VariableReport& report)
     object.insert(QStringLiteral("address"), variable.address.addrText);
     object.insert(QStringLiteral("format"), valueFormatName(variable.format));
     if (report.good()) {
-        if (report.values.size() == 1) {
-            object.insert(QStringLiteral("value"), jsonValue(report.values.first(), variable.format));
-        } else {
-            QJsonArray values;
-            for (const QString& value : report.values)
-                values.append(jsonValue(value, variable.format));
-            object.insert(QStringLiteral("value"), values);
-        }
+        object.insert(QStringLiteral("value"), valuesJson(report.bytes, variable.format,
+                                                          variable.address.type->element, variable.values));
         object.insert(QStringLiteral("quality"), QStringLiteral("good"));
     } else {
         object.insert(QStringLiteral("quality"), QStringLiteral("bad"));
@@ -82,7 +67,7 @@ QString csvRow(const VariableReport& report)
     if (report.at.isValid())
         fields << isoTimestamp(report.at);
     fields << variable.typed << variable.address.regName << variable.address.addrText << valueFormatName(variable.format)
-           << report.values.join(QLatin1Char(' ')) << (report.good() ? QStringLiteral("good") : QStringLiteral("bad"))
+           << report.texts().join(QLatin1Char(' ')) << (report.good() ? QStringLiteral("good") : QStringLiteral("bad"))
            << report.error;
     for (QString& field : fields)
         field = csvField(field);

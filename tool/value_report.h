@@ -15,11 +15,13 @@ enum class OutputStyle { Text, Json, Csv };
 // One variable's outcome: its values, or why there are none.
 struct VariableReport {
     ValueVariable variable;
-    QStringList values; // one text per value, when good
+    QByteArray bytes;   // the module's value bytes, when good
     QString error;      // why there are no values
     QDateTime at;       // when it was seen (watch); invalid: not shown
 
     bool good() const { return error.isEmpty(); }
+    // One text per value, when good: "1.5", "0x00FF".
+    QStringList texts() const { return good() ? variable.valueTexts(bytes) : QStringList(); }
 };
 
 // "D200 = 1.5" for each value, in the spelling typed; nothing when bad.

@@ -83,7 +83,7 @@ public:
         for (int i = 0; i < variables_.size(); ++i) {
             VariableReport report{variables_.at(i), {}, qualities.at(i).error, now};
             if (qualities.at(i).quality == Quality::Good)
-                report.values = report.variable.valueTexts(runtime_.values(report.variable.address));
+                report.bytes = runtime_.values(report.variable.address);
             print(watchLines(report, qualities.at(i).quality, health_.state == LineState::Up, style_, &shown_[i]), now);
             allGood = allGood && qualities.at(i).quality != Quality::Bad;
         }
@@ -129,27 +129,28 @@ private:
 QStringList watchLines(const VariableReport& now, Quality quality, bool lineUp, OutputStyle style,
                        WatchShown* shown)
 {
-    QStringList lines;
+    QStringList printed;
     if (quality == Quality::Good) {
-        const QStringList texts = textLines(now);
+        const QStringList lines = textLines(now);
+        const QStringList values = now.texts();
         const bool again = shown->quality != Quality::Good;
         if (style != OutputStyle::Text) {
-            if (again || shown->values != now.values)
-                lines << recordOf(now, style);
+            if (again || shown->values != values)
+                printed << recordOf(now, style);
         } else {
-            for (int k = 0; k < texts.size(); ++k) {
-                if (again || shown->values.value(k) != now.values.at(k))
-                    lines << texts.at(k);
+            for (int k = 0; k < lines.size(); ++k) {
+                if (again || shown->values.value(k) != values.at(k))
+                    printed << lines.at(k);
             }
         }
-        *shown = WatchShown{Quality::Good, now.values, QString()};
+        *shown = WatchShown{Quality::Good, values, QString()};
     } else if (quality == Quality::Bad) {
         if (lineUp && (shown->quality != Quality::Bad || shown->error != now.error))
-            lines << (style == OutputStyle::Text ? QStringLiteral("%1: %2").arg(now.variable.address.text, now.error)
-                                                 : recordOf(now, style));
+            printed << (style == OutputStyle::Text ? QStringLiteral("%1: %2").arg(now.variable.address.text, now.error)
+                                                   : recordOf(now, style));
         *shown = WatchShown{Quality::Bad, QStringList(), now.error};
     }
-    return lines;
+    return printed;
 }
 
 int runWatchCommand(const QStringList& arguments)

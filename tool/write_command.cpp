@@ -75,7 +75,7 @@ QVector<WriteReport> runWrites(HostRuntime& runtime, const QList<PlannedWrite>& 
     for (int i = 0; i < writes.size(); ++i) {
         WriteReport result;
         result.write = writes.at(i);
-        result.oldValue = before.at(i).values.value(0);
+        result.oldValue = before.at(i).texts().value(0);
         const RequestOutcome outcome = runtime.wait(ids.at(i), waitMs);
         result.written = outcome.finished && outcome.good;
         result.error = outcome.finished ? outcome.error : QStringLiteral("no completion notice in time");
@@ -93,7 +93,7 @@ QVector<WriteReport> runWrites(HostRuntime& runtime, const QList<PlannedWrite>& 
         if (!results.at(i).written)
             continue;
         results[i].verified = true;
-        results[i].readBack = after.at(k).good() ? after.at(k).values.value(0) : QString();
+        results[i].readBack = after.at(k).texts().value(0);
         if (!after.at(k).good())
             results[i].error = QStringLiteral("cannot read it back: ") + after.at(k).error;
         ++k;

@@ -107,13 +107,13 @@ TEST(CommandLayers, AWriteLineTellsTheValueWrittenTheOldOneAndWhatCameBack)
 TEST(CommandLayers, JsonAndCsvCarryEachVariableWithItsQuality)
 {
     const QDateTime at = QDateTime(QDate(2026, 12, 5), QTime(10, 0, 0, 123), Qt::UTC);
-    const VariableReport two{planned(QStringLiteral("D0@hex:2")), {QStringLiteral("0x00FF"), QStringLiteral("0x0000")}, {}, {}};
-    const VariableReport nan{planned(QStringLiteral("D10@float")), {QStringLiteral("nan")}, {}, at};
+    const VariableReport two{planned(QStringLiteral("D0@hex:2")), QByteArray("\xFF\x00\x00\x00", 4), {}, {}};
+    const VariableReport nan{planned(QStringLiteral("D10@float")), QByteArray("\x00\x00\xC0\x7F", 4), {}, at}; // 0x7FC00000
     const VariableReport bad{planned(QStringLiteral("M5")), {}, QStringLiteral("no reply within 20 ms, \"4\" tries"), {}};
     EXPECT_EQ(jsonLine(two), QStringLiteral(R"({"address":"0","format":"hex","name":"D0@hex:2","quality":"good",)"
                                             R"("register":"D","value":["0x00FF","0x0000"]})"));
     EXPECT_EQ(jsonLine(nan), QStringLiteral(R"({"address":"10","format":"float","name":"D10@float","quality":"good",)"
-                                            R"("register":"D","ts":"2026-12-05T10:00:00.123Z","value":"nan"})"));
+                                            R"("register":"D","ts":"2026-12-05T10:00:00.123Z","value":"NaN"})"));
     EXPECT_EQ(jsonLine(bad), QStringLiteral(R"({"address":"5","error":"no reply within 20 ms, \"4\" tries","format":"bit",)"
                                             R"("name":"M5","quality":"bad","register":"M"})"));
     EXPECT_EQ(csvRow(two), QStringLiteral("D0@hex:2,D,0,hex,0x00FF 0x0000,good,"));
@@ -128,8 +128,11 @@ TEST(CommandLayers, JsonAndCsvCarryEachVariableWithItsQuality)
 TEST(CommandLayers, WatchPrintsAVariableWhenItsValuesOrQualityChange)
 {
     const ValueVariable d0 = planned(QStringLiteral("D0:2"));
-    const auto good = [&](const char* a, const char* b) {
-        return VariableReport{d0, {QLatin1String(a), QLatin1String(b)}, {}, {}};
+    const auto good = [&](char a, char b) {
+        QByteArray words(4, '\0'); // two words, low byte first
+        words[0] = a;
+        words[2] = b;
+        return VariableReport{d0, words, {}, {}};
     };
     const auto bad = [&](const char* error) { return VariableReport{d0, {}, QLatin1String(error), {}}; };
     const struct {
@@ -139,13 +142,13 @@ TEST(CommandLayers, WatchPrintsAVariableWhenItsValuesOrQualityChange)
         const char* text; // the lines printed, joined by " | "
         const char* json; // the quality of the record printed, "" for none
     } steps[] = {
-        {good("1", "2"), Quality::Good, true, "D0 = 1 | D1 = 2", "good"},
-        {good("1", "2"), Quality::Good, true, "", ""},
-        {good("1", "3"), Quality::Good, true, "D1 = 3", "good"},
+        {good(1, 2), Quality::Good, true, "D0 = 1 | D1 = 2", "good"},
+        {good(1, 2), Quality::Good, true, "", ""},
+        {good(1, 3), Quality::Good, true, "D1 = 3", "good"},
         {bad("the PLC refused the request (NAK)"), Quality::Bad, true, "D0: the PLC refused the request (NAK)", "bad"},
         {bad("the PLC refused the request (NAK)"), Quality::Bad, true, "", ""},
         {bad("line lost: tcp:192.0.2.10:4001: connection refused"), Quality::Bad, false, "", ""},
-        {good("1", "3"), Quality::Good, true, "D0 = 1 | D1 = 3", "good"},
+        {good(1, 3), Quality::Good, true, "D0 = 1 | D1 = 3", "good"},
     };
     WatchShown text;
     WatchShown json;
