@@ -34,8 +34,9 @@ INSTANTIATE_TEST_SUITE_P(Lines, ToolOverLine, ::testing::Values("--pty", "--tcp 
                          [](const ::testing::TestParamInfo<const char*>& info) { return info.index ? "Tcp" : "Pty"; });
 
 // Each command line (SILENT: pointed at a sim that never answers; SMALL: at
-// one that refuses requests of more than 2 bytes; else the built-in virtual
-// PLC), its exit code, and a part of what it prints.
+// one that refuses requests of more than 2 bytes; FAST: at one that answers
+// at once, whatever the baud rate; else the built-in virtual PLC), its exit
+// code, and a part of what it prints.
 const struct {
     const char* commandLine;
     int exitCode;
@@ -110,6 +111,10 @@ const struct {
     {"ports >/dev/full", 1, "tavrin ports: cannot write the output"},
     {"sim --tcp 0 >/dev/full", 1, "tavrin sim: cannot write the output"},
     {"gateway --help >/dev/full", 1, "tavrin gateway: cannot write the output"},
+    // The line's busy share is of its time: against a link faster than the
+    // configured rate it says so rather than give more than 100 %.
+    {"read D0:64 --baud 300 --stats FAST", 0, "  line busy       100 % of the time at 300 baud: its characters take "},
+    {"demo --seconds 1", 0, " % of the time at 9600 baud (its characters at that rate over the elapsed time)\n"},
 };
 
 // A serial port is locked by its device: a second tool that reaches it by
@@ -165,10 +170,13 @@ TEST(ToolRuns, ExitCodeAndWhatTheyPrint)
     const QString silentLine = silent.start(QStringLiteral("--tcp 0 --drop 1"));
     Sim small;
     const QString smallLine = small.start(QStringLiteral("--tcp 0 --byte-limit 2"));
+    Sim fast;
+    const QString fastLine = fast.start(QStringLiteral("--tcp 0"));
     for (const auto& row : kRuns) {
         const QString run = tavrin(QString::fromUtf8(row.commandLine)
                                        .replace(QLatin1String("SILENT"), silentLine)
-                                       .replace(QLatin1String("SMALL"), smallLine));
+                                       .replace(QLatin1String("SMALL"), smallLine)
+                                       .replace(QLatin1String("FAST"), fastLine));
         EXPECT_TRUE(run.endsWith(QStringLiteral("exit %1").arg(row.exitCode))) << row.commandLine;
         EXPECT_TRUE(run.contains(QString::fromUtf8(row.text))) << row.commandLine << "\n" << run.toStdString();
     }
