@@ -239,24 +239,32 @@ TEST_F(GatewayEndToEnd, RefusedWritesNeverReachThePlcAndChangeNothing)
 }
 
 // A write left retained on the broker would be carried out again at every
-// reconnection: the gateway refuses it when it comes as retained.
-TEST_F(GatewayEndToEnd, ARetainedWriteIsRefusedWhenReplayed)
+// reconnection: the gateway refuses a write that comes retained, published
+// so while it is connected or replayed to it when it connects, and leaves
+// PLC memory as it was; a write without retain is carried out.
+TEST_F(GatewayEndToEnd, ARetainedWriteIsRefusedLiveAndWhenReplayed)
 {
-    const int first = subscriber.messages.size();
-    ASSERT_TRUE(publish(broker.port, topic(QStringLiteral("press1/setpoint/set")), "1.5", true));
-    // Delivered live, a retained publish carries no retain flag: it is carried out.
-    EXPECT_EQ(subscriber.waitFor(topic(QStringLiteral("press1/setpoint/set/result")), [](const QByteArray&) { return true; }, first),
-              QByteArray(R"({"ok":true})"));
-    ASSERT_FALSE(subscriber.waitFor(topic(QStringLiteral("press1/setpoint")), goodWith(1.5)).isEmpty());
-    press.plc.setValue(QStringLiteral("D"), 301, 0x4050); // back to 3.25
+    const QString set = topic(QStringLiteral("press1/setpoint/set"));
+    const auto anything = [](const QByteArray&) { return true; };
+    const QByteArray refused(R"({"error":"a retained write is refused: publish writes without retain","ok":false})");
+    ASSERT_FALSE(subscriber.waitFor(topic(QStringLiteral("press1/setpoint")), goodWith(3.25)).isEmpty());
+    const quint64 writesBefore = writesReceived(press);
+    int from = subscriber.messages.size();
+    ASSERT_TRUE(publish(broker.port, set, "1.5", true));
+    EXPECT_EQ(subscriber.waitFor(set + QStringLiteral("/result"), anything, from), refused) << "published retained";
     gateway.stop();
-    const int from = subscriber.messages.size();
+    from = subscriber.messages.size();
     gateway.start(configFile());
-    EXPECT_EQ(subscriber.waitFor(topic(QStringLiteral("press1/setpoint/set/result")), [](const QByteArray&) { return true; }, from),
-              QByteArray(R"({"error":"a retained write is refused: publish writes without retain","ok":false})"));
-    EXPECT_FALSE(subscriber.waitFor(topic(QStringLiteral("press1/setpoint")), goodWith(3.25), from).isEmpty());
+    EXPECT_EQ(subscriber.waitFor(set + QStringLiteral("/result"), anything, from), refused) << "replayed on connecting";
+    EXPECT_EQ(writesReceived(press), writesBefore);
     EXPECT_EQ(words(press, 300, 2), (QVector<quint32>{0x0000, 0x4050}));
-    publish(broker.port, topic(QStringLiteral("press1/setpoint/set")), "", true); // clears the retained write
+    from = subscriber.messages.size();
+    ASSERT_TRUE(publish(broker.port, set, "", true)); // clears the retained write, itself refused
+    EXPECT_EQ(subscriber.waitFor(set + QStringLiteral("/result"), anything, from), refused);
+    from = subscriber.messages.size();
+    ASSERT_TRUE(publish(broker.port, set, "2"));
+    EXPECT_EQ(subscriber.waitFor(set + QStringLiteral("/result"), anything, from), QByteArray(R"({"ok":true})"));
+    EXPECT_EQ(words(press, 300, 2), (QVector<quint32>{0x0000, 0x4000})); // 2.0 = 0x40000000
 }
 
 TEST_F(GatewayEndToEnd, ABrokerRestartIsSurvivedAndEverythingRepublished)
