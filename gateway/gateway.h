@@ -56,6 +56,10 @@ public:
 
     // A face's MQTT message was handed to the broker's client.
     void countPublished() { ++published_; }
+    // A face refused a write before it reached a line (a payload it cannot
+    // read, a retained set, a Modbus request for no writable tag): counted
+    // with the refusals the lines give.
+    void countRefusal() { ++writes_.at(size_t(WriteOutcome::Refused)); }
     GatewayCounters counters() const;
 
 private:

@@ -158,6 +158,8 @@ void HttpServer::addRoutes()
     });
     http_.route(QStringLiteral("/api/tags/<arg>/<arg>"), Method::Post,
                 [this](const QString& line, const QString& tag, const QHttpServerRequest& request) {
+                    if (!authorised(request))
+                        gateway_.countRefusal();
                     return guarded(request, [&] { return writeTag(line, tag, request); });
                 });
     http_.route(QStringLiteral("/metrics"), Method::Get, [this](const QHttpServerRequest& request) {
@@ -200,20 +202,27 @@ QHttpServerResponse HttpServer::guarded(const QHttpServerRequest& request,
 
 QHttpServerResponse HttpServer::writeTag(const QString& line, const QString& tag, const QHttpServerRequest& request)
 {
+    // Each refusal here is a write refused before it reached a line.
+    const auto refused = [this](Status status, const QString& error) {
+        gateway_.countRefusal();
+        return errorResponse(status, error);
+    };
     if (!fromThisServer(header(request, "Origin"), header(request, "Host")))
-        return errorResponse(Status::Forbidden, QStringLiteral("a write from another site's page is refused"));
+        return refused(Status::Forbidden, QStringLiteral("a write from another site's page is refused"));
     if (!header(request, "Content-Type").startsWith("application/json"))
-        return errorResponse(Status::UnsupportedMediaType,
-                             QStringLiteral("a write is JSON: send it with Content-Type: application/json"));
+        return refused(Status::UnsupportedMediaType,
+                       QStringLiteral("a write is JSON: send it with Content-Type: application/json"));
     const int l = gateway_.config().lineIndex(line);
     if (l < 0 || gateway_.config().lines.at(l).tagIndex(tag) < 0)
-        return errorResponse(Status::NotFound, QStringLiteral("no tag %1/%2 in this gateway").arg(line, tag));
+        return refused(Status::NotFound, QStringLiteral("no tag %1/%2 in this gateway").arg(line, tag));
     SetRequest set;
     QString error;
-    if (!parseSetPayload(request.body(), &set, &error))
+    if (!parseSetPayload(request.body(), &set, &error)) {
+        gateway_.countRefusal();
         return QHttpServerResponse(QByteArrayLiteral("application/json"),
                                    writeResultPayload(TagWriteResult{WriteOutcome::Refused, error}, set.id),
                                    Status::BadRequest);
+    }
     const TagWriteResult result =
         awaitWrite([&](const WriteDone& done) { gateway_.write(line, tag, set.value, done); });
     if (!result.ok())

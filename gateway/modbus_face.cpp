@@ -36,6 +36,12 @@ bool isWrite(QModbusPdu::FunctionCode code)
         || code == QModbusPdu::WriteMultipleCoils || code == QModbusPdu::WriteMultipleRegisters;
 }
 
+// Writes the server refuses whole (mask write, read/write) count as writes too.
+bool asksToWrite(QModbusPdu::FunctionCode code)
+{
+    return isWrite(code) || code == QModbusPdu::MaskWriteRegister || code == QModbusPdu::ReadWriteMultipleRegisters;
+}
+
 ModbusTable tableOf(QModbusDataUnit::RegisterType type)
 {
     switch (type) {
@@ -91,19 +97,24 @@ private:
     Gateway& gateway_;
     const ModbusMap& map_;
     bool writing_ = false;                         // the request in hand is a write
+    bool reachedLine_ = false;                     // a part of it went to a line, which counts it
     mutable std::optional<Exception> exception_;   // what the hooks found wrong with it
 };
 
 QModbusResponse ModbusServer::processRequest(const QModbusPdu& request)
 {
     const QModbusPdu::FunctionCode code = request.functionCode();
-    if (!isServed(code))
-        return QModbusExceptionResponse(code, QModbusExceptionResponse::IllegalFunction);
     writing_ = isWrite(code);
+    reachedLine_ = false;
     exception_.reset();
-    const QModbusResponse response = QModbusTcpServer::processRequest(request);
+    QModbusResponse response = isServed(code)
+        ? QModbusTcpServer::processRequest(request)
+        : QModbusExceptionResponse(code, QModbusExceptionResponse::IllegalFunction);
     if (exception_)
-        return QModbusExceptionResponse(code, *exception_);
+        response = QModbusExceptionResponse(code, *exception_);
+    // A write refused before any of it reached a line is the face's own refusal.
+    if (asksToWrite(code) && response.isException() && !reachedLine_)
+        gateway_.countRefusal();
     return response;
 }
 
@@ -181,6 +192,7 @@ bool ModbusServer::writeSpan(const ModbusSpan& span, const QModbusDataUnit& unit
         }
         values.append(bytes);
     }
+    reachedLine_ = true;
     const TagWriteResult result = awaitWrite([&](const WriteDone& done) {
         gateway_.writeValues(span.line, span.tag, span.first / perValue, values, done);
     });

@@ -193,6 +193,7 @@ void MqttFace::received(const QString& topic, const QByteArray& payload, bool re
     SetRequest request;
     QString error;
     if (retained) {
+        gateway_.countRefusal();
         // A retained write would be carried out again at every reconnection:
         // refused whether it was published so while the gateway is connected
         // (the subscription keeps the flag as published) or replayed now.
@@ -201,6 +202,7 @@ void MqttFace::received(const QString& topic, const QByteArray& payload, bool re
         return;
     }
     if (!parseSetPayload(payload, &request, &error)) {
+        gateway_.countRefusal();
         answer(line, tag, TagWriteResult{WriteOutcome::Refused, error}, QJsonValue(QJsonValue::Undefined));
         return;
     }

@@ -3,6 +3,7 @@
 // mosquitto_sub and mosquitto_pub as the independent client. Expected values
 // are written out by hand from the PLC memory each test sets.
 
+#include "http_get.h"
 #include "mqtt_parts.h"
 #include "press_memory.h"
 
@@ -60,6 +61,7 @@ protected:
         ASSERT_TRUE(broker.start()) << broker.process.readAll().toStdString();
         presetPressMemory(press.plc);
         oven.plc.setValue(QStringLiteral("D"), 0, 180);
+        httpPort = freeLoopbackPort();
         writeConfig();
         gateway.start(configFile());
         subscriber.start(broker.port, topic(QStringLiteral("#")));
@@ -74,6 +76,9 @@ protected:
     {
         QFile file(configFile());
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+#ifdef TAVRIN_GATEWAY_HTTP
+        file.write(QStringLiteral("http: {listen: 127.0.0.1:%1}\n").arg(httpPort).toUtf8());
+#endif
         file.write(QStringLiteral(R"(mqtt:
   url: mqtt://127.0.0.1:%1
   prefix: plant1
@@ -115,6 +120,7 @@ lines:
     Broker broker;
     ServedPlc press{ServedOn::Tcp, VirtualPlcOptions()};
     ServedPlc oven{ServedOn::Tcp, VirtualPlcOptions()};
+    quint16 httpPort = 0; // the metrics, in a build with the web face
     GatewayProcess gateway;
     Subscriber subscriber;
 };
@@ -231,6 +237,9 @@ TEST_F(GatewayEndToEnd, RefusedWritesNeverReachThePlcAndChangeNothing)
             << row.topic;
     }
     EXPECT_EQ(writesReceived(press), writesBefore);
+#ifdef TAVRIN_GATEWAY_HTTP
+    EXPECT_EQ(metricValue(httpPort, R"(tavrin_gateway_writes_total{result="refused"})"), double(std::size(rows)));
+#endif
     EXPECT_EQ(words(press, 100, 1), QVector<quint32>{42});
     EXPECT_EQ(words(press, 300, 2), (QVector<quint32>{0x0000, 0x4050}));
     EXPECT_EQ(words(press, 210, 2), (QVector<quint32>{0x5E00, 0xB2D0}));

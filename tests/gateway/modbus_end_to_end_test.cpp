@@ -5,6 +5,7 @@
 // PLC memory each test sets, in mbpoll's own words.
 
 #include "gateway_process.h"
+#include "http_get.h"
 #include "press_memory.h"
 
 #include "tool/tool_process.h"
@@ -56,6 +57,7 @@ protected:
     {
         presetPressMemory(press.plc);
         port = freeLoopbackPort();
+        httpPort = freeLoopbackPort();
         writeConfig();
         gateway.start(dir.filePath(QStringLiteral("gateway.yaml")));
         ASSERT_TRUE(waitUntil([&] { return readings(mbpoll(QStringLiteral("-t 4 -r 100"))).value(100) == QLatin1String("42"); }, 30000))
@@ -68,6 +70,9 @@ protected:
     {
         QFile file(dir.filePath(QStringLiteral("gateway.yaml")));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+#ifdef TAVRIN_GATEWAY_HTTP
+        file.write(QStringLiteral("http: {listen: 127.0.0.1:%1}\n").arg(httpPort).toUtf8());
+#endif
         file.write(QStringLiteral(R"(modbus:
   listen: 127.0.0.1:%1
   unit: 1
@@ -102,6 +107,7 @@ lines:
     QTemporaryDir dir;
     ServedPlc press{ServedOn::Tcp, VirtualPlcOptions()};
     quint16 port = 0;
+    quint16 httpPort = 0; // the metrics, in a build with the web face
     GatewayProcess gateway;
 };
 
@@ -190,6 +196,11 @@ TEST_F(ModbusFaceEndToEnd, RefusedWritesGetIllegalDataAddressAndChangeNothing)
         EXPECT_TRUE(output.contains(QStringLiteral("Illegal data address"))) << row << "\n" << output.toStdString();
     }
     EXPECT_EQ(writesReceived(), writesBefore);
+#ifdef TAVRIN_GATEWAY_HTTP
+    // Every refusal is counted as a write refused, none as done or failed.
+    EXPECT_EQ(metricValue(httpPort, R"(tavrin_gateway_writes_total{result="refused"})"), double(std::size(rows)));
+    EXPECT_EQ(metricValue(httpPort, R"(tavrin_gateway_writes_total{result="done"})"), 0);
+#endif
     EXPECT_EQ(words(100, 2), (QVector<quint32>{42, 65535}));
     EXPECT_EQ(words(210, 2), (QVector<quint32>{0x5E00, 0xB2D0}));
     EXPECT_EQ(words(300, 2), (QVector<quint32>{0x0000, 0x4050}));
@@ -252,6 +263,10 @@ TEST_F(ModbusFaceEndToEnd, OddRequestsGetTheirStandardException)
         });
         EXPECT_EQ(reply.mid(7).toHex(), row.answer.toHex()) << row.what;
     }
+#ifdef TAVRIN_GATEWAY_HTTP
+    // Mask write, read/write, the coil value and the byte count that does not match.
+    EXPECT_EQ(metricValue(httpPort, R"(tavrin_gateway_writes_total{result="refused"})"), 4);
+#endif
 }
 
 // Qt's server takes its address and port as one text: an IPv6 address

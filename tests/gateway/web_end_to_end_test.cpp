@@ -288,6 +288,8 @@ TEST_F(WebFaceEndToEnd, WritesThroughTheApiAreAnsweredOnceAcknowledgedOrRefused)
         EXPECT_EQ(reply.body, QByteArray(row.answer)) << row.what;
     }
     EXPECT_EQ(words(300, 2), (QVector<quint32>{0x0000, 0x40F0})); // 7.5 = 0x40F00000, the good write only
+    EXPECT_EQ(metricValue(port, R"(tavrin_gateway_writes_total{result="done"})"), 1);
+    EXPECT_EQ(metricValue(port, R"(tavrin_gateway_writes_total{result="refused"})"), double(std::size(rows) - 1));
     EXPECT_EQ(words(100, 1), QVector<quint32>{42});
 }
 
@@ -314,6 +316,7 @@ TEST_F(WebFaceEndToEnd, ATokenGuardsTheApiTheFeedAndTheMetricsButNotThePage)
     for (const Row& row : rows)
         EXPECT_EQ(httpRequest(port, row.method, row.path, row.headers, "1").status, row.status) << row.method.constData() << " " << row.path.constData();
     EXPECT_EQ(words(300, 2), (QVector<quint32>{0x0000, 0x4050}));
+    EXPECT_EQ(metricValue(port, R"(tavrin_gateway_writes_total{result="refused"})", {bearer}), 1); // the write without it
 
     // The feed speaks once it heard the token.
     for (const char* token : {"wrong-token-000000", kToken}) {
