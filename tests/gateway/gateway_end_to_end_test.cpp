@@ -381,4 +381,50 @@ TEST(GatewayCommand, ABadConfigurationFileGivesAClearMessageAndStartsNothing)
     EXPECT_TRUE(runTool({QStringLiteral("gateway")}).endsWith(QStringLiteral("exit 2")));
 }
 
+// A listening address already taken is found before anything else starts:
+// the gateway names it and exits, having polled no PLC, connected to no
+// broker (a listener that stands in for one hears no knock) and started no
+// other face.
+TEST(GatewayCommand, AListeningPortInUseIsFoundBeforeTheBrokerTheLinesAndTheOtherFaces)
+{
+    QTcpServer taken;
+    ASSERT_TRUE(taken.listen(QHostAddress::LocalHost, 0));
+    QTcpServer broker;
+    ASSERT_TRUE(broker.listen(QHostAddress::LocalHost, 0));
+    ServedPlc plc(ServedOn::Tcp, VirtualPlcOptions());
+    const quint16 free = freeLoopbackPort();
+    const struct {
+        const char* face;
+        quint16 modbus;
+        quint16 http;
+        const char* message;
+    } rows[] = {
+        {"modbus", taken.serverPort(), free, "tavrin gateway: Modbus server on 127.0.0.1:%1: "},
+#ifdef TAVRIN_GATEWAY_HTTP
+        {"http", free, taken.serverPort(), "tavrin gateway: web page on 127.0.0.1:%1: "},
+#endif
+    };
+    for (const auto& row : rows) {
+        QTemporaryDir dir;
+        QFile file(dir.filePath(QStringLiteral("gateway.yaml")));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        QString text = QStringLiteral("mqtt: {url: \"mqtt://127.0.0.1:%1\", prefix: p}\nmodbus: {listen: \"127.0.0.1:%2\"}\n")
+                           .arg(broker.serverPort())
+                           .arg(row.modbus);
+#ifdef TAVRIN_GATEWAY_HTTP
+        text += QStringLiteral("http: {listen: \"127.0.0.1:%1\"}\n").arg(row.http);
+#endif
+        text += QStringLiteral("lines:\n  - {name: a, port: \"%1\", tags: [{name: t, address: D0, holding: 0}]}\n").arg(plc.port());
+        file.write(text.toUtf8());
+        file.close();
+        const QString output = runTool({QStringLiteral("gateway"), file.fileName()});
+        EXPECT_TRUE(output.contains(QString::fromUtf8(row.message).arg(taken.serverPort()))) << row.face << "\n" << output.toStdString();
+        EXPECT_TRUE(output.endsWith(QStringLiteral("exit 1"))) << row.face;
+        EXPECT_FALSE(output.contains(QStringLiteral("connecting as"))) << row.face << ": the broker was tried";
+        EXPECT_FALSE(output.contains(QStringLiteral("web page, API and metrics:"))) << row.face;
+        EXPECT_FALSE(broker.waitForNewConnection(100)) << row.face << ": the broker was knocked at";
+        EXPECT_EQ(plc.plc.counters().framesReceived, 0u) << row.face << ": a PLC was polled";
+    }
+}
+
 } // namespace

@@ -4,6 +4,7 @@
 // ports and readiness checks the tests around it use.
 
 #include "support/wait_until.h"
+#include "tool/tool_process.h"
 
 #include <QFile>
 #include <QProcess>
@@ -36,12 +37,7 @@ struct GatewayProcess {
 
     void start(const QString& configFile)
     {
-        // Under AddressSanitizer, a clean stop is checked for leaks of its own only.
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        if (!environment.contains(QStringLiteral("LSAN_OPTIONS")))
-            environment.insert(QStringLiteral("LSAN_OPTIONS"),
-                               QStringLiteral("suppressions=" TAVRIN_SOURCE_DIR "/tests/lsan.supp"));
-        process.setProcessEnvironment(environment);
+        process.setProcessEnvironment(toolEnvironment());
         process.setProcessChannelMode(QProcess::MergedChannels);
         process.start(QStringLiteral(TAVRIN_TOOL_PATH), {QStringLiteral("gateway"), configFile});
         process.waitForStarted();
