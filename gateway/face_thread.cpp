@@ -16,7 +16,8 @@ bool FaceThread::start(const Open& open, const Close& close, QString* error)
     std::condition_variable opened;
     bool done = false;
     bool ok = false;
-    thread_.reset(QThread::create([&, open, close] {
+    ended_ = std::make_shared<Ended>();
+    thread_.reset(QThread::create([&, open, close, ended = ended_] {
         QString openError;
         const bool good = open(&openError);
         {
@@ -32,6 +33,9 @@ bool FaceThread::start(const Open& open, const Close& close, QString* error)
             loop.exec(); // until QThread::quit(); at once if that came first
         }
         close();
+        std::lock_guard<std::mutex> lock(ended->mutex);
+        ended->closed = true;
+        ended->done.notify_all();
     }));
     thread_->start();
     std::unique_lock<std::mutex> lock(mutex);
@@ -44,6 +48,10 @@ void FaceThread::stop()
     if (!thread_)
         return;
     thread_->quit();
+    {
+        std::unique_lock<std::mutex> lock(ended_->mutex);
+        ended_->done.wait(lock, [this] { return ended_->closed; });
+    }
     thread_->wait();
     thread_.reset();
 }

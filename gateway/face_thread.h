@@ -8,8 +8,10 @@
 #include <QString>
 #include <QThread>
 
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 class FaceThread {
 public:
@@ -25,5 +27,15 @@ public:
     void stop();
 
 private:
+    // The thread's end, told through a standard lock that a thread checker
+    // sees, as it does not see QThread::wait(): what `close` did happens
+    // before stop() returns.
+    struct Ended {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool closed = false;
+    };
+
     std::unique_ptr<QThread> thread_;
+    std::shared_ptr<Ended> ended_;
 };

@@ -38,8 +38,10 @@ void Gateway::addListener(GatewayListener* listener)
     listeners_.append(listener);
 }
 
-bool Gateway::start(QString* error)
+bool Gateway::load(QString* error)
 {
+    if (!lines_.empty())
+        return true;
     // The module keeps one driver object per loaded copy: the first line
     // drives the shared copy, every other line a copy of its own.
     std::vector<std::shared_ptr<ModuleInstance>> modules;
@@ -51,8 +53,16 @@ bool Gateway::start(QString* error)
     }
     for (int i = 0; i < config_.lines.size(); ++i)
         lines_.push_back(std::make_unique<GatewayLine>(config_.lines.at(i), i, modules.at(size_t(i)), listeners_));
+    return true;
+}
+
+bool Gateway::start(QString* error)
+{
+    if (!load(error))
+        return false;
     for (auto& line : lines_)
         line->start();
+    started_ = true;
     return true;
 }
 
@@ -74,6 +84,10 @@ WriteDone Gateway::counted(const WriteDone& done)
 
 void Gateway::write(const QString& lineName, const QString& tagName, const QJsonValue& value, const WriteDone& done)
 {
+    if (!started_) {
+        counted(done)(TagWriteResult{WriteOutcome::Unavailable, QStringLiteral("the gateway is starting")});
+        return;
+    }
     const int line = config_.lineIndex(lineName);
     if (line < 0 || size_t(line) >= lines_.size()) {
         counted(done)(TagWriteResult{WriteOutcome::Refused, QStringLiteral("no line \"%1\" in this gateway").arg(lineName)});
@@ -84,6 +98,10 @@ void Gateway::write(const QString& lineName, const QString& tagName, const QJson
 
 void Gateway::writeValues(int line, int tag, int firstValue, const QVector<QByteArray>& values, const WriteDone& done)
 {
+    if (!started_) {
+        counted(done)(TagWriteResult{WriteOutcome::Unavailable, QStringLiteral("the gateway is starting")});
+        return;
+    }
     if (line < 0 || size_t(line) >= lines_.size()) {
         counted(done)(TagWriteResult{WriteOutcome::Refused, QStringLiteral("no line %1 in this gateway").arg(line)});
         return;

@@ -35,9 +35,14 @@ public:
 
     // Before start(): a face that hears every change.
     void addListener(GatewayListener* listener);
-    // Loads a copy of the module per line and starts the lines. False with
-    // a message when the module cannot be loaded; lines whose PLC does not
-    // answer yet do not fail it (they keep trying, offline meanwhile).
+    // Loads a copy of the module per line and makes the lines, without
+    // starting them: faces can listen then, and see every line offline,
+    // "not started yet", and refuse writes. False with a message when the
+    // module cannot be loaded.
+    bool load(QString* error);
+    // Loads (unless done) and starts the lines. False with a message when the
+    // module cannot be loaded; lines whose PLC does not answer yet do not
+    // fail it (they keep trying, offline meanwhile).
     bool start(QString* error);
     // Stops every line (their writes under way are reported first).
     void stop();
@@ -56,6 +61,10 @@ public:
 
     // A face's MQTT message was handed to the broker's client.
     void countPublished() { ++published_; }
+    // A face refused a write before it reached a line (a payload it cannot
+    // read, a retained set, a Modbus request for no writable tag): counted
+    // with the refusals the lines give.
+    void countRefusal() { ++writes_.at(size_t(WriteOutcome::Refused)); }
     GatewayCounters counters() const;
 
 private:
@@ -64,6 +73,7 @@ private:
     const GatewayConfig config_;
     QVector<GatewayListener*> listeners_;
     std::vector<std::unique_ptr<GatewayLine>> lines_;
+    std::atomic<bool> started_{false}; // the lines run: writes go to them
     std::atomic<qint64> published_{0};
     std::array<std::atomic<qint64>, WriteOutcomeCount> writes_{};
 };

@@ -110,14 +110,21 @@ struct Faces {
             modbus = std::make_unique<ModbusFace>(config.modbus, gateway);
     }
 
-    bool start(QString* error)
+    // The faces that listen take their addresses; false with the message
+    // that names the one that cannot be taken.
+    bool listen(QString* error)
     {
+        if (modbus && !modbus->start(error))
+            return false;
 #ifdef TAVRIN_GATEWAY_HTTP
         if (http && !http->start(error))
             return false;
 #endif
-        return (!mqtt || mqtt->start(error)) && (!modbus || modbus->start(error));
+        return true;
     }
+
+    // The face that connects out: the broker.
+    bool connect(QString* error) { return !mqtt || mqtt->start(error); }
 
     void stop()
     {
@@ -137,9 +144,12 @@ int serve(const GatewayConfig& config)
     Gateway gateway(config);
     Faces faces(config, gateway);
     QString error;
-    // The lines first: a face serves them from its first request on.
-    if (!gateway.start(&error) || !faces.start(&error)) {
+    // Every listening address is taken first, so that one in use stops the
+    // gateway before it polls a PLC or connects to the broker; the faces
+    // see the lines offline until they start. Then the lines, then the broker.
+    if (!gateway.load(&error) || !faces.listen(&error) || !gateway.start(&error) || !faces.connect(&error)) {
         gateway.stop(); // before the faces go: the lines tell them of every change
+        faces.stop();
         printError(QStringLiteral("tavrin gateway: %1").arg(error));
         return ExitFailed;
     }

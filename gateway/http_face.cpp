@@ -56,6 +56,62 @@ bool fromThisServer(const QByteArray& origin, const QByteArray& host)
     return scheme > 0 && origin.mid(scheme + 3).compare(host, Qt::CaseInsensitive) == 0;
 }
 
+// RFC 7235: "Authorization: Bearer TOKEN", the scheme in any letter case,
+// one or more spaces before the token.
+QByteArray bearerToken(const QByteArray& authorization)
+{
+    const int space = authorization.indexOf(' ');
+    if (space < 0 || authorization.left(space).compare("Bearer", Qt::CaseInsensitive) != 0)
+        return QByteArray();
+    return authorization.mid(space + 1).trimmed();
+}
+
+// The method a path of the API is served for, or none: a request with another
+// method is answered 405 with it, one for no such path 404.
+QByteArray allowedMethod(const QString& path)
+{
+    static const char* const gets[] = {"/", "/live", "/api/lines", "/api/tags", "/metrics"};
+    for (const char* get : gets) {
+        if (path == QLatin1String(get))
+            return QByteArrayLiteral("GET");
+    }
+    const QStringList parts = path.split(QLatin1Char('/'));
+    if (parts.size() == 5 && parts.at(1) == QLatin1String("api") && parts.at(2) == QLatin1String("tags")
+        && !parts.at(3).isEmpty() && !parts.at(4).isEmpty())
+        return QByteArrayLiteral("POST");
+    return QByteArray();
+}
+
+// A path as an answer may quote it: a long one is cut, never echoed whole.
+QString shownPath(const QString& path)
+{
+    constexpr int MaxShown = 64;
+    return path.size() > MaxShown ? path.left(MaxShown) + QStringLiteral("...") : path;
+}
+
+QByteArray methodName(const QHttpServerRequest& request)
+{
+    switch (request.method()) {
+    case QHttpServerRequest::Method::Get:
+        return "GET";
+    case QHttpServerRequest::Method::Put:
+        return "PUT";
+    case QHttpServerRequest::Method::Delete:
+        return "DELETE";
+    case QHttpServerRequest::Method::Post:
+        return "POST";
+    case QHttpServerRequest::Method::Head:
+        return "HEAD";
+    case QHttpServerRequest::Method::Options:
+        return "OPTIONS";
+    case QHttpServerRequest::Method::Patch:
+        return "PATCH";
+    default:
+        break;
+    }
+    return "this method";
+}
+
 QHttpServerResponse errorResponse(Status status, const QString& error)
 {
     return QHttpServerResponse(QJsonObject{{QStringLiteral("error"), error}}, status);
@@ -158,6 +214,8 @@ void HttpServer::addRoutes()
     });
     http_.route(QStringLiteral("/api/tags/<arg>/<arg>"), Method::Post,
                 [this](const QString& line, const QString& tag, const QHttpServerRequest& request) {
+                    if (!authorised(request))
+                        gateway_.countRefusal();
                     return guarded(request, [&] { return writeTag(line, tag, request); });
                 });
     http_.route(QStringLiteral("/metrics"), Method::Get, [this](const QHttpServerRequest& request) {
@@ -167,11 +225,23 @@ void HttpServer::addRoutes()
         });
     });
     http_.setMissingHandler([](const QHttpServerRequest& request, QHttpServerResponder&& responder) {
-        const QString error = QStringLiteral("no %1 here; the gateway serves GET /, /api/lines, /api/tags, "
-                                             "/metrics and POST /api/tags/LINE/TAG")
-                                  .arg(request.url().path());
-        responder.write(QJsonDocument(QJsonObject{{QStringLiteral("error"), error}}).toJson(QJsonDocument::Compact),
-                        QByteArrayLiteral("application/json"), Status::NotFound);
+        const QString path = request.url().path();
+        const QByteArray allowed = allowedMethod(path);
+        const auto body = [](const QString& error) {
+            return QJsonDocument(QJsonObject{{QStringLiteral("error"), error}}).toJson(QJsonDocument::Compact);
+        };
+        const QByteArray json = QByteArrayLiteral("application/json");
+        if (!allowed.isEmpty()) {
+            responder.write(body(QStringLiteral("%1 is not served at %2; it takes %3")
+                                     .arg(QLatin1String(methodName(request)), shownPath(path), QLatin1String(allowed))),
+                            {{QByteArrayLiteral("Content-Type"), json}, {QByteArrayLiteral("Allow"), allowed}},
+                            Status::MethodNotAllowed);
+            return;
+        }
+        responder.write(body(QStringLiteral("no %1 here; the gateway serves GET /, /api/lines, /api/tags, "
+                                            "/metrics and POST /api/tags/LINE/TAG")
+                                 .arg(shownPath(path))),
+                        json, Status::NotFound);
     });
     http_.afterRequest([](QHttpServerResponse&& response) {
         response.addHeader(QByteArrayLiteral("Cache-Control"), QByteArrayLiteral("no-store"));
@@ -184,7 +254,7 @@ bool HttpServer::authorised(const QHttpServerRequest& request) const
 {
     if (config_.token.isEmpty())
         return true;
-    return sameSecret(header(request, "Authorization"), "Bearer " + config_.token.toUtf8());
+    return sameSecret(bearerToken(header(request, "Authorization")), config_.token.toUtf8());
 }
 
 QHttpServerResponse HttpServer::guarded(const QHttpServerRequest& request,
@@ -200,20 +270,27 @@ QHttpServerResponse HttpServer::guarded(const QHttpServerRequest& request,
 
 QHttpServerResponse HttpServer::writeTag(const QString& line, const QString& tag, const QHttpServerRequest& request)
 {
+    // Each refusal here is a write refused before it reached a line.
+    const auto refused = [this](Status status, const QString& error) {
+        gateway_.countRefusal();
+        return errorResponse(status, error);
+    };
     if (!fromThisServer(header(request, "Origin"), header(request, "Host")))
-        return errorResponse(Status::Forbidden, QStringLiteral("a write from another site's page is refused"));
+        return refused(Status::Forbidden, QStringLiteral("a write from another site's page is refused"));
     if (!header(request, "Content-Type").startsWith("application/json"))
-        return errorResponse(Status::UnsupportedMediaType,
-                             QStringLiteral("a write is JSON: send it with Content-Type: application/json"));
+        return refused(Status::UnsupportedMediaType,
+                       QStringLiteral("a write is JSON: send it with Content-Type: application/json"));
     const int l = gateway_.config().lineIndex(line);
     if (l < 0 || gateway_.config().lines.at(l).tagIndex(tag) < 0)
-        return errorResponse(Status::NotFound, QStringLiteral("no tag %1/%2 in this gateway").arg(line, tag));
+        return refused(Status::NotFound, QStringLiteral("no tag %1/%2 in this gateway").arg(line, tag));
     SetRequest set;
     QString error;
-    if (!parseSetPayload(request.body(), &set, &error))
+    if (!parseSetPayload(request.body(), &set, &error)) {
+        gateway_.countRefusal();
         return QHttpServerResponse(QByteArrayLiteral("application/json"),
                                    writeResultPayload(TagWriteResult{WriteOutcome::Refused, error}, set.id),
                                    Status::BadRequest);
+    }
     const TagWriteResult result =
         awaitWrite([&](const WriteDone& done) { gateway_.write(line, tag, set.value, done); });
     if (!result.ok())

@@ -37,8 +37,9 @@ const LineMetric kLineMetrics[] = {
      [](const LineSnapshot& l) { return double(l.statistics.lineLosses); }},
     {"tavrin_line_reconnects_total", "counter", "Times the line was reopened.",
      [](const LineSnapshot& l) { return double(l.statistics.reconnects); }},
-    {"tavrin_line_utilisation_ratio", "gauge", "Share of the time since the line opened that it carried characters.",
-     [](const LineSnapshot& l) { return l.statistics.utilisation(); }},
+    {"tavrin_line_utilisation_ratio", "gauge",
+     "Share of the time since the line opened that its characters take at its configured baud, at most 1.",
+     [](const LineSnapshot& l) { return utilisationShare(l.statistics); }},
 };
 
 const char* const kOutcomeNames[WriteOutcomeCount] = {"done", "refused", "unavailable", "failed"};

@@ -14,7 +14,7 @@
 //   tavrin_line_late_replies_total{line}      replies after their timeout, dropped
 //   tavrin_line_losses_total{line}            times the line itself failed
 //   tavrin_line_reconnects_total{line}
-//   tavrin_line_utilisation_ratio{line}       share of the time the line carried characters
+//   tavrin_line_utilisation_ratio{line}       share of the time its characters take at its baud, at most 1
 //   tavrin_line_turnaround_seconds{line}      smoothed turnaround, once the runtime measures it
 //   tavrin_gateway_tags{quality}              tags good, bad and waiting
 //   tavrin_tag_good{line,tag}                 1 while the tag's value is good, else 0

@@ -3,7 +3,9 @@
 #include "gateway_log.h"
 
 #include <QModbusTcpServer>
+#include <QTcpSocket>
 
+#include <memory>
 #include <optional>
 
 namespace {
@@ -36,6 +38,12 @@ bool isWrite(QModbusPdu::FunctionCode code)
         || code == QModbusPdu::WriteMultipleCoils || code == QModbusPdu::WriteMultipleRegisters;
 }
 
+// Writes the server refuses whole (mask write, read/write) count as writes too.
+bool asksToWrite(QModbusPdu::FunctionCode code)
+{
+    return isWrite(code) || code == QModbusPdu::MaskWriteRegister || code == QModbusPdu::ReadWriteMultipleRegisters;
+}
+
 ModbusTable tableOf(QModbusDataUnit::RegisterType type)
 {
     switch (type) {
@@ -52,12 +60,97 @@ ModbusTable tableOf(QModbusDataUnit::RegisterType type)
     }
 }
 
+// Modbus TCP's header: transaction, protocol id 0, the length of what
+// follows it (unit id and PDU), the unit id.
+constexpr int HeaderBytes = 7;
+constexpr int LongestPdu = 253;
+
+quint16 bigEndian(const QByteArray& bytes, int at)
+{
+    return quint16(quint8(bytes.at(at)) << 8 | quint8(bytes.at(at + 1)));
+}
+
+// Why the first frame of `bytes` is no Modbus TCP request: another protocol
+// id, or a length that disagrees with the request it carries (as its
+// function code and byte count have it); empty when it is one, or when more
+// of it is to come (`complete` says which).
+QString frameFault(const QByteArray& bytes, bool* complete)
+{
+    *complete = false;
+    if (bytes.size() < HeaderBytes)
+        return QString();
+    const int protocol = bigEndian(bytes, 2);
+    const int length = bigEndian(bytes, 4);
+    if (protocol != 0)
+        return QStringLiteral("protocol id %1, not 0").arg(protocol);
+    if (length < 2 || length > LongestPdu + 1)
+        return QStringLiteral("a length of %1, outside 2 to %2").arg(length).arg(LongestPdu + 1);
+    if (bytes.size() < HeaderBytes - 1 + length)
+        return QString();
+    *complete = true;
+    const auto code = QModbusPdu::FunctionCode(quint8(bytes.at(HeaderBytes)));
+    const int pdu = length - 1;
+    const int expected = QModbusRequest::calculateDataSize(QModbusRequest(code, bytes.mid(HeaderBytes + 1, pdu - 1)));
+    if (expected >= 0 && expected + 1 != pdu)
+        return QStringLiteral("a length of %1 for a request of function %2 that takes %3")
+            .arg(length)
+            .arg(int(code))
+            .arg(expected + 2);
+    return QString();
+}
+
 // Register k of a tag from the module's value bytes: two bytes a word, low
 // byte first; a 32-bit value's four bytes are its low word, then its high.
 quint16 registerOf(const QByteArray& bytes, int k)
 {
     return quint16(quint8(bytes.at(2 * k)) | quint8(bytes.at(2 * k + 1)) << 8);
 }
+
+// Qt's server reads a frame as long as its header says and takes its
+// request by the function code: a frame whose header disagrees would be
+// answered as another request, or run into the next frame. Each
+// connection's frames are looked at before Qt's server reads them, and the
+// connection of one that is not Modbus TCP is closed.
+class FrameGuard : public QModbusTcpConnectionObserver {
+public:
+    bool acceptNewConnection(QTcpSocket* client) override
+    {
+        auto seen = std::make_shared<Seen>();
+        QObject::connect(client, &QTcpSocket::readyRead, client, [client, seen] { checkFrames(client, seen.get()); });
+        return true;
+    }
+
+private:
+    struct Seen {
+        QByteArray bytes; // from the first frame not yet complete on
+        bool closing = false;
+    };
+
+    static void checkFrames(QTcpSocket* client, Seen* seen)
+    {
+        if (!seen->closing) {
+            seen->bytes.append(client->peek(client->bytesAvailable()));
+            for (;;) {
+                bool complete = false;
+                const QString fault = frameFault(seen->bytes, &complete);
+                if (!fault.isEmpty()) {
+                    logWarning(QStringLiteral("Modbus client %1: a frame with %2 is no Modbus TCP request; closing "
+                                              "its connection")
+                                   .arg(client->peerAddress().toString(), fault));
+                    seen->closing = true;
+                    // Closed once Qt's server is done with this signal, which runs after this.
+                    QMetaObject::invokeMethod(client, &QTcpSocket::abort, Qt::QueuedConnection);
+                    break;
+                }
+                if (!complete)
+                    return;
+                seen->bytes.remove(0, HeaderBytes - 1 + bigEndian(seen->bytes, 4));
+            }
+        }
+        // Taken here, so that Qt's server reads none of it.
+        client->read(client->bytesAvailable());
+    }
+};
 
 } // namespace
 
@@ -67,7 +160,10 @@ quint16 registerOf(const QByteArray& bytes, int k)
 // exception that fits, and processRequest() answers with it.
 class ModbusServer : public QModbusTcpServer {
 public:
-    ModbusServer(Gateway& gateway, const ModbusMap& map) : gateway_(gateway), map_(map) {}
+    ModbusServer(Gateway& gateway, const ModbusMap& map) : gateway_(gateway), map_(map)
+    {
+        installConnectionObserver(new FrameGuard); // the server owns it
+    }
 
 protected:
     QModbusResponse processRequest(const QModbusPdu& request) override;
@@ -91,19 +187,24 @@ private:
     Gateway& gateway_;
     const ModbusMap& map_;
     bool writing_ = false;                         // the request in hand is a write
+    bool reachedLine_ = false;                     // a part of it went to a line, which counts it
     mutable std::optional<Exception> exception_;   // what the hooks found wrong with it
 };
 
 QModbusResponse ModbusServer::processRequest(const QModbusPdu& request)
 {
     const QModbusPdu::FunctionCode code = request.functionCode();
-    if (!isServed(code))
-        return QModbusExceptionResponse(code, QModbusExceptionResponse::IllegalFunction);
     writing_ = isWrite(code);
+    reachedLine_ = false;
     exception_.reset();
-    const QModbusResponse response = QModbusTcpServer::processRequest(request);
+    QModbusResponse response = isServed(code)
+        ? QModbusTcpServer::processRequest(request)
+        : QModbusExceptionResponse(code, QModbusExceptionResponse::IllegalFunction);
     if (exception_)
-        return QModbusExceptionResponse(code, *exception_);
+        response = QModbusExceptionResponse(code, *exception_);
+    // A write refused before any of it reached a line is the face's own refusal.
+    if (asksToWrite(code) && response.isException() && !reachedLine_)
+        gateway_.countRefusal();
     return response;
 }
 
@@ -181,6 +282,7 @@ bool ModbusServer::writeSpan(const ModbusSpan& span, const QModbusDataUnit& unit
         }
         values.append(bytes);
     }
+    reachedLine_ = true;
     const TagWriteResult result = awaitWrite([&](const WriteDone& done) {
         gateway_.writeValues(span.line, span.tag, span.first / perValue, values, done);
     });

@@ -2,6 +2,8 @@
 
 #include "modbus_map.h"
 
+#include <algorithm>
+
 namespace {
 
 // The runtime's counters by their JSON names: one row per counter.
@@ -30,6 +32,11 @@ void merge(QJsonObject* to, const QJsonObject& from)
 QString utcText(const QDateTime& at)
 {
     return at.toUTC().toString(Qt::ISODateWithMs);
+}
+
+double utilisationShare(const LineStatistics& statistics)
+{
+    return std::min(statistics.utilisation(), 1.0);
 }
 
 QString qualityName(Quality quality)
@@ -74,7 +81,8 @@ QJsonObject lineJson(const LineConfig& config, const LineSnapshot& line)
     object.insert(QStringLiteral("port"), config.portText);
     for (const Counter& counter : kCounters)
         object.insert(QLatin1String(counter.name), double(line.statistics.*counter.field));
-    object.insert(QStringLiteral("utilisation"), line.statistics.utilisation());
+    object.insert(QStringLiteral("utilisation"), utilisationShare(line.statistics));
+    object.insert(QStringLiteral("baud"), config.settings.baud);
     if (line.turnaroundUs >= 0)
         object.insert(QStringLiteral("turnaround_us"), double(line.turnaroundUs));
     return object;

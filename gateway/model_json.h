@@ -13,7 +13,7 @@
 //   line  {"line": "press1", "port": "tcp:...", "status": ..., "frames_sent": 1200,
 //          "sent_bytes": ..., "received_bytes": ..., "good_replies": ..., "retries": ...,
 //          "give_ups": ..., "late_replies": ..., "line_losses": ..., "reconnects": ...,
-//          "utilisation": 0.42, "turnaround_us": ... (once the runtime measures it)}
+//          "utilisation": 0.42, "baud": 9600, "turnaround_us": ... (once the runtime measures it)}
 //   tag   {"line": "press1", "tag": "speed", "address": "D100", "format": "int16",
 //          "writable": false, "modbus": "holding 100" (when mapped), ...its state}
 //
@@ -27,6 +27,12 @@
 
 QString utcText(const QDateTime& at);
 QString qualityName(Quality quality); // "good", "bad", "waiting"
+
+// The share of the time since the line opened that its characters take at
+// its configured baud rate (10 bits each), at most 1: a link that carries
+// them faster than that rate (a device server) would give more than the
+// whole time, and gives 1.
+double utilisationShare(const LineStatistics& statistics);
 
 QJsonObject tagStateJson(const TagState& state);
 QJsonObject lineStatusJson(const LineStatus& status);

@@ -5,6 +5,7 @@
 #include "topic_names.h"
 
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 
 #include <QDeadlineTimer>
 #include <QThread>
@@ -79,9 +80,17 @@ bool MqttFace::setUp(QString* error)
         *error = QStringLiteral("cannot make the MQTT client");
         return false;
     }
+    // MQTT 5: only its subscriptions keep the retain flag of a message
+    // published retained while the gateway is connected (3.1.1 clears it on
+    // the way), so that a retained write is seen and refused.
+    int code = mosquitto_int_option(client_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+    if (code != MOSQ_ERR_SUCCESS) {
+        *error = QStringLiteral("MQTT client for %1: %2").arg(brokerName(), mosquittoError(code));
+        return false;
+    }
     const QByteArray willTopic = topicBytes(gatewayStatusTopic(config_.prefix));
     const QByteArray offline("offline");
-    int code = mosquitto_will_set(client_, willTopic.constData(), offline.size(), offline.constData(), 1, true);
+    code = mosquitto_will_set(client_, willTopic.constData(), offline.size(), offline.constData(), 1, true);
     if (code == MOSQ_ERR_SUCCESS && !config_.username.isEmpty())
         code = mosquitto_username_pw_set(client_, config_.username.toUtf8().constData(),
                                          config_.password.isEmpty() ? nullptr : config_.password.toUtf8().constData());
@@ -140,12 +149,12 @@ void MqttFace::connected(int code)
 {
     if (code != 0) {
         logWarning(QStringLiteral("broker %1 refused the connection: %2; trying again")
-                       .arg(brokerName(), QString::fromUtf8(mosquitto_connack_string(code))));
+                       .arg(brokerName(), QString::fromUtf8(mosquitto_reason_string(code))));
         return;
     }
     logInfo(QStringLiteral("broker %1: connected").arg(brokerName()));
     const QByteArray subscription = topicBytes(setSubscription(config_.prefix));
-    mosquitto_subscribe(client_, nullptr, subscription.constData(), 1);
+    mosquitto_subscribe_v5(client_, nullptr, subscription.constData(), 1, MQTT_SUB_OPT_RETAIN_AS_PUBLISHED, nullptr);
     QMutexLocker lock(&mutex_);
     connected_ = true;
     publishEverything();
@@ -184,12 +193,16 @@ void MqttFace::received(const QString& topic, const QByteArray& payload, bool re
     SetRequest request;
     QString error;
     if (retained) {
-        // A retained write would be carried out again at every reconnection.
+        gateway_.countRefusal();
+        // A retained write would be carried out again at every reconnection:
+        // refused whether it was published so while the gateway is connected
+        // (the subscription keeps the flag as published) or replayed now.
         answer(line, tag, TagWriteResult{WriteOutcome::Refused, QStringLiteral("a retained write is refused: publish writes without retain")},
                QJsonValue(QJsonValue::Undefined));
         return;
     }
     if (!parseSetPayload(payload, &request, &error)) {
+        gateway_.countRefusal();
         answer(line, tag, TagWriteResult{WriteOutcome::Refused, error}, QJsonValue(QJsonValue::Undefined));
         return;
     }

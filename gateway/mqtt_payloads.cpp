@@ -6,6 +6,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
+#include <QSet>
+
+#include <cctype>
 
 namespace {
 
@@ -19,6 +22,39 @@ QByteArray compact(const QJsonObject& object)
 
 const char* const kSetForms = "expected a JSON value such as 42, true, 3.5, \"0x00FF\" or [1, 2], "
                               "or {\"value\": ..., \"id\": ...}";
+
+// QJsonDocument keeps one of two equal keys and says nothing: the first key
+// of the outer object of a valid JSON text that comes twice (an escaped
+// spelling counts as the key it spells), or a null text.
+QString repeatedKey(const QByteArray& json)
+{
+    QSet<QString> keys;
+    int depth = 0;
+    for (int k = 0; k < json.size(); ++k) {
+        const char c = json.at(k);
+        if (c == '{' || c == '[') {
+            ++depth;
+        } else if (c == '}' || c == ']') {
+            --depth;
+        } else if (c == '"') {
+            int end = k + 1;
+            while (end < json.size() && json.at(end) != '"')
+                end += json.at(end) == '\\' ? 2 : 1;
+            int next = end + 1;
+            while (next < json.size() && std::isspace(static_cast<unsigned char>(json.at(next))))
+                ++next;
+            if (depth == 1 && next < json.size() && json.at(next) == ':') {
+                const QString key =
+                    QJsonDocument::fromJson('[' + json.mid(k, end + 1 - k) + ']').array().at(0).toString();
+                if (keys.contains(key))
+                    return key;
+                keys.insert(key);
+            }
+            k = end;
+        }
+    }
+    return QString();
+}
 
 } // namespace
 
@@ -62,6 +98,11 @@ bool parseSetPayload(const QByteArray& payload, SetRequest* request, QString* er
     if (!value.isObject()) {
         request->value = value;
         return true;
+    }
+    const QString twice = repeatedKey(payload);
+    if (!twice.isNull()) {
+        *error = QStringLiteral("the payload gives \"%1\" twice; %2").arg(twice, QLatin1String(kSetForms));
+        return false;
     }
     const QJsonObject object = value.toObject();
     for (auto it = object.begin(); it != object.end(); ++it) {

@@ -2,6 +2,7 @@
 
 #include <QStringList>
 
+#include <cmath>
 #include <cstring>
 #include <limits>
 
@@ -234,6 +235,17 @@ bool encodeValue(const QString& text, ValueFormat format, ElementKind element, Q
     case ValueFormat::Hex:
         ok = parseHex(text, size, &raw);
         break;
+    }
+    if (!ok && format == ValueFormat::Float) {
+        // A number in range that no float but 0 holds: say so, not that it is out of range.
+        bool number = false;
+        const double d = text.trimmed().toDouble(&number);
+        if (number && d != 0 && std::fabs(d) < std::numeric_limits<float>::denorm_min()) {
+            *error = QStringLiteral("float value \"%1\": too small for a 32-bit float, whose smallest is about "
+                                    "1.4e-45; write 0 for zero")
+                         .arg(text);
+            return false;
+        }
     }
     if (!ok) {
         static const char* const ranges[] = {

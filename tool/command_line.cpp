@@ -52,6 +52,13 @@ bool outputFailed()
     return out.status() != QTextStream::Ok || std::ferror(stdout) != 0 || std::fflush(stdout) != 0;
 }
 
+bool errorOutputFailed()
+{
+    QTextStream& err = standardError();
+    err.flush();
+    return err.status() != QTextStream::Ok || std::ferror(stderr) != 0 || std::fflush(stderr) != 0;
+}
+
 int parseCommandLine(QCommandLineParser& parser, const QString& command, const QStringList& arguments)
 {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);

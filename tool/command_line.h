@@ -17,6 +17,8 @@ QTextStream& standardOutput();
 QTextStream& standardError();
 // True once writing to standard output failed (a closed pipe, a full disk).
 bool outputFailed();
+// The same for standard error, whoever wrote to it (the tool, Qt's log).
+bool errorOutputFailed();
 
 // Parses `arguments` ("tavrin", the command, its arguments). Returns -1 to
 // go on, or the exit code: after --help (help printed, 0) or a bad option

@@ -101,7 +101,7 @@ QStringList tableLines(const HostRuntime& runtime, const QList<DemoVariable>& va
                  .arg(stats.framesSent)
                  .arg(stats.retries)
                  .arg(stats.giveUps)
-                 .arg(100.0 * stats.utilisation(), 0, 'f', 1);
+                 .arg(100.0 * lineBusyShare(stats), 0, 'f', 1);
     return lines;
 }
 

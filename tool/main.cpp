@@ -44,6 +44,21 @@ void printOverview()
         << Qt::flush;
 }
 
+// The exit code once the output is out: a closed pipe or a full disk on
+// either stream leaves the output incomplete, and a script must hear so.
+int finished(const QString& command, int exitCode)
+{
+    if (outputFailed()) {
+        standardError() << (command.isEmpty() ? QStringLiteral("tavrin") : QStringLiteral("tavrin ") + command)
+                        << ": cannot write the output (a closed pipe or a full disk)\n"
+                        << Qt::flush;
+        exitCode = exitCode == ExitOk ? ExitFailed : exitCode;
+    }
+    if (errorOutputFailed())
+        exitCode = exitCode == ExitOk ? ExitFailed : exitCode;
+    return exitCode;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -58,23 +73,16 @@ int main(int argc, char** argv)
     if (first.isEmpty() || first == QLatin1String("--help") || first == QLatin1String("-h")
         || first == QLatin1String("help")) {
         printOverview();
-        return first.isEmpty() ? ExitUsage : ExitOk;
+        return finished(QString(), first.isEmpty() ? ExitUsage : ExitOk);
     }
     if (first == QLatin1String("--version")) {
         standardOutput() << "tavrin " << TAVRIN_VERSION_STRING << "\n" << Qt::flush;
-        return ExitOk;
+        return finished(QString(), ExitOk);
     }
     installInterruptHandler();
     for (const Command& command : kCommands) {
-        if (first != QLatin1String(command.name))
-            continue;
-        const int exitCode = command.run(arguments);
-        if (!outputFailed())
-            return exitCode;
-        // A closed pipe or a full disk: the output is incomplete, say so.
-        standardError() << "tavrin " << first << ": cannot write the output (a closed pipe or a full disk)\n"
-                        << Qt::flush;
-        return exitCode == ExitOk ? ExitFailed : exitCode;
+        if (first == QLatin1String(command.name))
+            return finished(first, command.run(arguments));
     }
     QStringList names;
     for (const Command& command : kCommands)
@@ -82,5 +90,5 @@ int main(int argc, char** argv)
     standardError() << "tavrin: unknown command \"" << first << "\": accepted are " << names.join(QStringLiteral(", "))
                     << ".\nRun 'tavrin --help' for an overview.\n"
                     << Qt::flush;
-    return ExitUsage;
+    return finished(QString(), ExitUsage);
 }

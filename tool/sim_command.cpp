@@ -151,6 +151,8 @@ int runSimCommand(const QStringList& arguments)
         where = pty->devicePath();
     }
     standardOutput() << "listening on " << where << "\n" << Qt::flush;
+    if (outputFailed())
+        return ExitFailed; // no one can learn where it listens: serving would be for nobody
 
     QElapsedTimer clock;
     clock.start();

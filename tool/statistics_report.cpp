@@ -1,5 +1,15 @@
 #include "statistics_report.h"
 
+#include <algorithm>
+
+double lineBusyShare(const LineStatistics& stats, bool* faster)
+{
+    const double share = stats.utilisation();
+    if (faster)
+        *faster = share > 1.0;
+    return std::min(share, 1.0);
+}
+
 QStringList statisticsLines(const LineStatistics& stats, qint32 baud, const WriteTally* writes)
 {
     const double seconds = stats.elapsedMs / 1000.0;
@@ -15,7 +25,18 @@ QStringList statisticsLines(const LineStatistics& stats, qint32 baud, const Writ
           << QStringLiteral("  probes          %1 (reads that put the line back in step)").arg(stats.probes);
     if (writes)
         lines << QStringLiteral("  writes          %1 confirmed, %2 failed").arg(writes->confirmed).arg(writes->failed);
-    lines << QStringLiteral("  line busy       %1 % of the time (characters on the wire / elapsed time)")
-                 .arg(100.0 * stats.utilisation(), 0, 'f', 1);
+    bool faster = false;
+    const double busy = lineBusyShare(stats, &faster);
+    if (faster)
+        lines << QStringLiteral("  line busy       100 % of the time at %1 baud: its characters take %2 s at %1 baud, "
+                                "more than the %3 s elapsed, so the link runs faster than %1 baud")
+                     .arg(baud)
+                     .arg(stats.wireTimeUs / 1e6, 0, 'f', 1)
+                     .arg(seconds, 0, 'f', 1);
+    else
+        lines << QStringLiteral("  line busy       %1 % of the time at %2 baud (its characters at that rate over the "
+                                "elapsed time)")
+                     .arg(100.0 * busy, 0, 'f', 1)
+                     .arg(baud);
     return lines;
 }

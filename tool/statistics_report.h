@@ -12,6 +12,12 @@ struct WriteTally {
     int failed = 0;
 };
 
+// The share of the elapsed time the line was busy: its characters at the
+// configured baud rate (10 bits each) over the time, at most 1. A link that
+// carries characters faster than that rate (a device server on a fast
+// network) would give more than the whole time: `faster` says so then.
+double lineBusyShare(const LineStatistics& stats, bool* faster = nullptr);
+
 // "Summary after 5.0 s at 9600 baud (7E1):" and a line per figure; the
 // writes line only when `writes` is given.
 QStringList statisticsLines(const LineStatistics& stats, qint32 baud, const WriteTally* writes = nullptr);

@@ -2,23 +2,49 @@
 
 #include "command_line.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr int MaxValues = 8000;
 
+struct Suffixes {
+    QString address;
+    QString format;
+    QString count;
+    bool hasFormat = false;
+    bool hasCount = false;
+};
+
 // Cuts "ADDR@FORMAT:COUNT" (either order of the two suffixes) into its parts.
-void splitSuffixes(const QString& text, QString* address, QString* format, QString* count)
+// False with a message when a suffix comes twice ("D0:2:3", "D0@float@int32").
+bool splitSuffixes(const QString& text, Suffixes* parts, QString* error)
 {
-    *address = text;
-    for (int pass = 0; pass < 2; ++pass) {
-        const int at = address->lastIndexOf(QLatin1Char('@'));
-        const int colon = address->lastIndexOf(QLatin1Char(':'));
-        const int cut = std::max(at, colon);
-        if (cut < 0)
-            return;
-        (cut == at ? *format : *count) = address->mid(cut + 1);
-        address->truncate(cut);
+    int cut = text.size();
+    for (const QChar mark : {QLatin1Char('@'), QLatin1Char(':')}) {
+        const int at = text.indexOf(mark);
+        if (at >= 0)
+            cut = std::min(cut, at);
     }
+    parts->address = text.left(cut);
+    while (cut < text.size()) {
+        int next = cut + 1;
+        while (next < text.size() && text.at(next) != QLatin1Char('@') && text.at(next) != QLatin1Char(':'))
+            ++next;
+        const bool isFormat = text.at(cut) == QLatin1Char('@');
+        bool& seen = isFormat ? parts->hasFormat : parts->hasCount;
+        if (seen) {
+            *error = QStringLiteral("\"%1\": %2 \"%3\" after \"%4\": expected ADDR[@FORMAT][:COUNT], "
+                                    "each suffix once, nothing after them")
+                         .arg(text, isFormat ? QStringLiteral("a second format") : QStringLiteral("a second count"),
+                              text.mid(cut, next - cut), text.left(cut));
+            return false;
+        }
+        seen = true;
+        (isFormat ? parts->format : parts->count) = text.mid(cut + 1, next - cut - 1);
+        cut = next;
+    }
+    return true;
 }
 
 } // namespace
@@ -46,12 +72,14 @@ QStringList ValueVariable::valueTexts(const QByteArray& bytes) const
 bool parseValueVariable(const QString& text, FormatChoice choice, bool allowCount, ValueVariable* variable,
                         QString* error)
 {
-    QString addressText;
-    QString formatText;
-    QString countText;
-    splitSuffixes(text, &addressText, &formatText, &countText);
+    Suffixes parts;
+    if (!splitSuffixes(text, &parts, error))
+        return false;
+    const QString& addressText = parts.address;
+    const QString& formatText = parts.format;
+    const QString& countText = parts.count;
     int values = 1;
-    if (!countText.isNull()) {
+    if (parts.hasCount) {
         if (!allowCount) {
             *error = QStringLiteral("\"%1\": a count is not accepted here").arg(text);
             return false;
@@ -63,7 +91,7 @@ bool parseValueVariable(const QString& text, FormatChoice choice, bool allowCoun
             return false;
         }
     }
-    if (!formatText.isNull()) {
+    if (parts.hasFormat) {
         if (!parseValueFormat(formatText, &choice.format)) {
             *error = QStringLiteral("\"%1\": unknown value format \"%2\": accepted are %3")
                          .arg(text, formatText, valueFormatNames());

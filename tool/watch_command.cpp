@@ -40,9 +40,14 @@ struct WatchOptions {
 
 bool watchOptionsFrom(const QCommandLineParser& parser, WatchOptions* options, QString* error)
 {
-    if (!boundedOption(parser, QStringLiteral("seconds"), 0, 1000000, &options->seconds, error)
-        || !boundedOption(parser, QStringLiteral("count"), 0, 1000000, &options->passes, error))
+    if (!boundedOption(parser, QStringLiteral("seconds"), 0, 1000000, &options->seconds, error))
         return false;
+    // A watch of no passes would run until Ctrl-C, the opposite of what was asked.
+    if (parser.isSet(QStringLiteral("count"))
+        && !boundedOption(parser, QStringLiteral("count"), 1, 1000000, &options->passes, error)) {
+        *error += QStringLiteral("; leave --count out to watch until Ctrl-C or --seconds");
+        return false;
+    }
     if (parser.isSet(QStringLiteral("interval"))) {
         if (!boundedOption(parser, QStringLiteral("interval"), 1, 3600000, &options->intervalMs, error))
             return false;
@@ -173,8 +178,10 @@ int runWatchCommand(const QStringList& arguments)
                       QStringLiteral("Read every variable afresh this often and print all values. "
                                      "Default with --count: 1000."),
                       QStringLiteral("MS")});
-    parser.addOption({QStringLiteral("count"), QStringLiteral("Stop after this many passes (with --interval)."),
-                      QStringLiteral("N"), QStringLiteral("0")});
+    parser.addOption({QStringLiteral("count"),
+                      QStringLiteral("Stop after this many passes, 1 or more (with --interval). Default: none, "
+                                     "until Ctrl-C or --seconds."),
+                      QStringLiteral("N")});
     WatchOptions options;
     ValueCommandLine commandLine;
     const int parsed = parseValueCommandLine(

@@ -3,6 +3,7 @@
 // mosquitto_sub and mosquitto_pub as the independent client. Expected values
 // are written out by hand from the PLC memory each test sets.
 
+#include "http_get.h"
 #include "mqtt_parts.h"
 #include "press_memory.h"
 
@@ -60,6 +61,7 @@ protected:
         ASSERT_TRUE(broker.start()) << broker.process.readAll().toStdString();
         presetPressMemory(press.plc);
         oven.plc.setValue(QStringLiteral("D"), 0, 180);
+        httpPort = freeLoopbackPort();
         writeConfig();
         gateway.start(configFile());
         subscriber.start(broker.port, topic(QStringLiteral("#")));
@@ -74,6 +76,9 @@ protected:
     {
         QFile file(configFile());
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+#ifdef TAVRIN_GATEWAY_HTTP
+        file.write(QStringLiteral("http: {listen: 127.0.0.1:%1}\n").arg(httpPort).toUtf8());
+#endif
         file.write(QStringLiteral(R"(mqtt:
   url: mqtt://127.0.0.1:%1
   prefix: plant1
@@ -115,6 +120,7 @@ lines:
     Broker broker;
     ServedPlc press{ServedOn::Tcp, VirtualPlcOptions()};
     ServedPlc oven{ServedOn::Tcp, VirtualPlcOptions()};
+    quint16 httpPort = 0; // the metrics, in a build with the web face
     GatewayProcess gateway;
     Subscriber subscriber;
 };
@@ -231,6 +237,9 @@ TEST_F(GatewayEndToEnd, RefusedWritesNeverReachThePlcAndChangeNothing)
             << row.topic;
     }
     EXPECT_EQ(writesReceived(press), writesBefore);
+#ifdef TAVRIN_GATEWAY_HTTP
+    EXPECT_EQ(metricValue(httpPort, R"(tavrin_gateway_writes_total{result="refused"})"), double(std::size(rows)));
+#endif
     EXPECT_EQ(words(press, 100, 1), QVector<quint32>{42});
     EXPECT_EQ(words(press, 300, 2), (QVector<quint32>{0x0000, 0x4050}));
     EXPECT_EQ(words(press, 210, 2), (QVector<quint32>{0x5E00, 0xB2D0}));
@@ -239,24 +248,32 @@ TEST_F(GatewayEndToEnd, RefusedWritesNeverReachThePlcAndChangeNothing)
 }
 
 // A write left retained on the broker would be carried out again at every
-// reconnection: the gateway refuses it when it comes as retained.
-TEST_F(GatewayEndToEnd, ARetainedWriteIsRefusedWhenReplayed)
+// reconnection: the gateway refuses a write that comes retained, published
+// so while it is connected or replayed to it when it connects, and leaves
+// PLC memory as it was; a write without retain is carried out.
+TEST_F(GatewayEndToEnd, ARetainedWriteIsRefusedLiveAndWhenReplayed)
 {
-    const int first = subscriber.messages.size();
-    ASSERT_TRUE(publish(broker.port, topic(QStringLiteral("press1/setpoint/set")), "1.5", true));
-    // Delivered live, a retained publish carries no retain flag: it is carried out.
-    EXPECT_EQ(subscriber.waitFor(topic(QStringLiteral("press1/setpoint/set/result")), [](const QByteArray&) { return true; }, first),
-              QByteArray(R"({"ok":true})"));
-    ASSERT_FALSE(subscriber.waitFor(topic(QStringLiteral("press1/setpoint")), goodWith(1.5)).isEmpty());
-    press.plc.setValue(QStringLiteral("D"), 301, 0x4050); // back to 3.25
+    const QString set = topic(QStringLiteral("press1/setpoint/set"));
+    const auto anything = [](const QByteArray&) { return true; };
+    const QByteArray refused(R"({"error":"a retained write is refused: publish writes without retain","ok":false})");
+    ASSERT_FALSE(subscriber.waitFor(topic(QStringLiteral("press1/setpoint")), goodWith(3.25)).isEmpty());
+    const quint64 writesBefore = writesReceived(press);
+    int from = subscriber.messages.size();
+    ASSERT_TRUE(publish(broker.port, set, "1.5", true));
+    EXPECT_EQ(subscriber.waitFor(set + QStringLiteral("/result"), anything, from), refused) << "published retained";
     gateway.stop();
-    const int from = subscriber.messages.size();
+    from = subscriber.messages.size();
     gateway.start(configFile());
-    EXPECT_EQ(subscriber.waitFor(topic(QStringLiteral("press1/setpoint/set/result")), [](const QByteArray&) { return true; }, from),
-              QByteArray(R"({"error":"a retained write is refused: publish writes without retain","ok":false})"));
-    EXPECT_FALSE(subscriber.waitFor(topic(QStringLiteral("press1/setpoint")), goodWith(3.25), from).isEmpty());
+    EXPECT_EQ(subscriber.waitFor(set + QStringLiteral("/result"), anything, from), refused) << "replayed on connecting";
+    EXPECT_EQ(writesReceived(press), writesBefore);
     EXPECT_EQ(words(press, 300, 2), (QVector<quint32>{0x0000, 0x4050}));
-    publish(broker.port, topic(QStringLiteral("press1/setpoint/set")), "", true); // clears the retained write
+    from = subscriber.messages.size();
+    ASSERT_TRUE(publish(broker.port, set, "", true)); // clears the retained write, itself refused
+    EXPECT_EQ(subscriber.waitFor(set + QStringLiteral("/result"), anything, from), refused);
+    from = subscriber.messages.size();
+    ASSERT_TRUE(publish(broker.port, set, "2"));
+    EXPECT_EQ(subscriber.waitFor(set + QStringLiteral("/result"), anything, from), QByteArray(R"({"ok":true})"));
+    EXPECT_EQ(words(press, 300, 2), (QVector<quint32>{0x0000, 0x4000})); // 2.0 = 0x40000000
 }
 
 TEST_F(GatewayEndToEnd, ABrokerRestartIsSurvivedAndEverythingRepublished)
@@ -362,6 +379,52 @@ TEST(GatewayCommand, ABadConfigurationFileGivesAClearMessageAndStartsNothing)
     EXPECT_TRUE(runTool({QStringLiteral("gateway"), QStringLiteral("/nonexistent.yaml")})
                     .startsWith(QStringLiteral("/nonexistent.yaml: cannot read the configuration: ")));
     EXPECT_TRUE(runTool({QStringLiteral("gateway")}).endsWith(QStringLiteral("exit 2")));
+}
+
+// A listening address already taken is found before anything else starts:
+// the gateway names it and exits, having polled no PLC, connected to no
+// broker (a listener that stands in for one hears no knock) and started no
+// other face.
+TEST(GatewayCommand, AListeningPortInUseIsFoundBeforeTheBrokerTheLinesAndTheOtherFaces)
+{
+    QTcpServer taken;
+    ASSERT_TRUE(taken.listen(QHostAddress::LocalHost, 0));
+    QTcpServer broker;
+    ASSERT_TRUE(broker.listen(QHostAddress::LocalHost, 0));
+    ServedPlc plc(ServedOn::Tcp, VirtualPlcOptions());
+    const quint16 free = freeLoopbackPort();
+    const struct {
+        const char* face;
+        quint16 modbus;
+        quint16 http;
+        const char* message;
+    } rows[] = {
+        {"modbus", taken.serverPort(), free, "tavrin gateway: Modbus server on 127.0.0.1:%1: "},
+#ifdef TAVRIN_GATEWAY_HTTP
+        {"http", free, taken.serverPort(), "tavrin gateway: web page on 127.0.0.1:%1: "},
+#endif
+    };
+    for (const auto& row : rows) {
+        QTemporaryDir dir;
+        QFile file(dir.filePath(QStringLiteral("gateway.yaml")));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        QString text = QStringLiteral("mqtt: {url: \"mqtt://127.0.0.1:%1\", prefix: p}\nmodbus: {listen: \"127.0.0.1:%2\"}\n")
+                           .arg(broker.serverPort())
+                           .arg(row.modbus);
+#ifdef TAVRIN_GATEWAY_HTTP
+        text += QStringLiteral("http: {listen: \"127.0.0.1:%1\"}\n").arg(row.http);
+#endif
+        text += QStringLiteral("lines:\n  - {name: a, port: \"%1\", tags: [{name: t, address: D0, holding: 0}]}\n").arg(plc.port());
+        file.write(text.toUtf8());
+        file.close();
+        const QString output = runTool({QStringLiteral("gateway"), file.fileName()});
+        EXPECT_TRUE(output.contains(QString::fromUtf8(row.message).arg(taken.serverPort()))) << row.face << "\n" << output.toStdString();
+        EXPECT_TRUE(output.endsWith(QStringLiteral("exit 1"))) << row.face;
+        EXPECT_FALSE(output.contains(QStringLiteral("connecting as"))) << row.face << ": the broker was tried";
+        EXPECT_FALSE(output.contains(QStringLiteral("web page, API and metrics:"))) << row.face;
+        EXPECT_FALSE(broker.waitForNewConnection(100)) << row.face << ": the broker was knocked at";
+        EXPECT_EQ(plc.plc.counters().framesReceived, 0u) << row.face << ": a PLC was polled";
+    }
 }
 
 } // namespace

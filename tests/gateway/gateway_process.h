@@ -4,6 +4,7 @@
 // ports and readiness checks the tests around it use.
 
 #include "support/wait_until.h"
+#include "tool/tool_process.h"
 
 #include <QFile>
 #include <QProcess>
@@ -36,6 +37,7 @@ struct GatewayProcess {
 
     void start(const QString& configFile)
     {
+        process.setProcessEnvironment(toolEnvironment());
         process.setProcessChannelMode(QProcess::MergedChannels);
         process.start(QStringLiteral(TAVRIN_TOOL_PATH), {QStringLiteral("gateway"), configFile});
         process.waitForStarted();

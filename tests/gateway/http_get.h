@@ -66,3 +66,13 @@ inline HttpReply httpRequest(quint16 port, const QByteArray& method, const QByte
         text += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
     return httpExchange(port, text + "\r\n" + body);
 }
+
+// The value of one sample of the gateway's metrics ("name{labels}"), or -1.
+inline double metricValue(quint16 port, const QByteArray& sample, const QList<QByteArray>& headers = {})
+{
+    for (const QByteArray& line : httpRequest(port, "GET", "/metrics", headers).body.split('\n')) {
+        if (line.startsWith(sample + ' '))
+            return line.mid(sample.size() + 1).toDouble();
+    }
+    return -1;
+}

@@ -44,6 +44,8 @@ TEST(MetricsText, EveryFamilyWithItsTypeHelpAndSamples)
     lines[1].status.online = false;
     lines[1].statistics.lineLosses = 3;
     lines[1].statistics.reconnects = 2;
+    lines[1].statistics.elapsedMs = 1000;
+    lines[1].statistics.wireTimeUs = 29649000; // a link faster than the baud: 29.6 s of characters in 1 s
     lines[1].turnaroundUs = 12500;
     lines[1].tags = {TagState()};
     GatewayCounters counters;
@@ -90,10 +92,10 @@ tavrin_line_losses_total{line="oven"} 3
 # TYPE tavrin_line_reconnects_total counter
 tavrin_line_reconnects_total{line="press1"} 0
 tavrin_line_reconnects_total{line="oven"} 2
-# HELP tavrin_line_utilisation_ratio Share of the time since the line opened that it carried characters.
+# HELP tavrin_line_utilisation_ratio Share of the time since the line opened that its characters take at its configured baud, at most 1.
 # TYPE tavrin_line_utilisation_ratio gauge
 tavrin_line_utilisation_ratio{line="press1"} 0.25
-tavrin_line_utilisation_ratio{line="oven"} 0
+tavrin_line_utilisation_ratio{line="oven"} 1
 # HELP tavrin_line_turnaround_seconds Smoothed time from a request's last character to its reply's first.
 # TYPE tavrin_line_turnaround_seconds gauge
 tavrin_line_turnaround_seconds{line="oven"} 0.0125

@@ -5,6 +5,7 @@
 // PLC memory each test sets, in mbpoll's own words.
 
 #include "gateway_process.h"
+#include "http_get.h"
 #include "press_memory.h"
 
 #include "tool/tool_process.h"
@@ -56,11 +57,15 @@ protected:
     {
         presetPressMemory(press.plc);
         port = freeLoopbackPort();
+        httpPort = freeLoopbackPort();
         writeConfig();
         gateway.start(dir.filePath(QStringLiteral("gateway.yaml")));
         ASSERT_TRUE(waitUntil([&] { return readings(mbpoll(QStringLiteral("-t 4 -r 100"))).value(100) == QLatin1String("42"); }, 30000))
             << gateway.log().toStdString();
     }
+
+    // Every test ends with a clean stop, as a service manager's.
+    void TearDown() override { EXPECT_EQ(gateway.stop(), 0) << gateway.log().toStdString(); }
 
     QString mbpoll(const QString& arguments) { return runMbpoll(port, arguments); }
 
@@ -68,6 +73,9 @@ protected:
     {
         QFile file(dir.filePath(QStringLiteral("gateway.yaml")));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+#ifdef TAVRIN_GATEWAY_HTTP
+        file.write(QStringLiteral("http: {listen: 127.0.0.1:%1}\n").arg(httpPort).toUtf8());
+#endif
         file.write(QStringLiteral(R"(modbus:
   listen: 127.0.0.1:%1
   unit: 1
@@ -102,6 +110,7 @@ lines:
     QTemporaryDir dir;
     ServedPlc press{ServedOn::Tcp, VirtualPlcOptions()};
     quint16 port = 0;
+    quint16 httpPort = 0; // the metrics, in a build with the web face
     GatewayProcess gateway;
 };
 
@@ -190,6 +199,11 @@ TEST_F(ModbusFaceEndToEnd, RefusedWritesGetIllegalDataAddressAndChangeNothing)
         EXPECT_TRUE(output.contains(QStringLiteral("Illegal data address"))) << row << "\n" << output.toStdString();
     }
     EXPECT_EQ(writesReceived(), writesBefore);
+#ifdef TAVRIN_GATEWAY_HTTP
+    // Every refusal is counted as a write refused, none as done or failed.
+    EXPECT_EQ(metricValue(httpPort, R"(tavrin_gateway_writes_total{result="refused"})"), double(std::size(rows)));
+    EXPECT_EQ(metricValue(httpPort, R"(tavrin_gateway_writes_total{result="done"})"), 0);
+#endif
     EXPECT_EQ(words(100, 2), (QVector<quint32>{42, 65535}));
     EXPECT_EQ(words(210, 2), (QVector<quint32>{0x5E00, 0xB2D0}));
     EXPECT_EQ(words(300, 2), (QVector<quint32>{0x0000, 0x4050}));
@@ -212,14 +226,18 @@ TEST_F(ModbusFaceEndToEnd, ABadTagOrAnUnacknowledgedWriteIsServerDeviceFailure)
 
 // Requests a client could send that are no reads or writes of a tag: the
 // exception the protocol gives each (01 function, 02 address, 03 value),
-// and the server still serves afterwards. Sent as raw bytes, so that
-// malformed ones reach the server as they are.
+// and the server still serves afterwards. A frame whose header is not one
+// of Modbus TCP (another protocol id, a length that disagrees with the
+// request) gets no answer: the connection is closed. Sent as raw bytes, so
+// that malformed ones reach the server as they are.
 TEST_F(ModbusFaceEndToEnd, OddRequestsGetTheirStandardException)
 {
     struct Row {
         const char* what;
         QByteArray pdu;
-        QByteArray answer;
+        QByteArray answer;     // empty: the connection is closed, nothing answered
+        int protocol = 0;      // the header's protocol id
+        int lengthError = 0;   // added to the header's length
     };
     const Row rows[] = {
         {"mask write register", QByteArray::fromHex("16006400ff0000"), QByteArray::fromHex("9601")},
@@ -230,28 +248,44 @@ TEST_F(ModbusFaceEndToEnd, OddRequestsGetTheirStandardException)
         {"a coil value not 0000 or FF00", QByteArray::fromHex("0500070001"), QByteArray::fromHex("8503")},
         {"a byte count that does not match", QByteArray::fromHex("10012c0002020000"), QByteArray::fromHex("9003")},
         {"the last address", QByteArray::fromHex("03ffff0001"), QByteArray::fromHex("8302")},
+        {"protocol id 1", QByteArray::fromHex("0300640001"), QByteArray(), 1},
+        {"a length a byte short of the read", QByteArray::fromHex("0300640001"), QByteArray(), 0, -1},
+        {"a length that counts a byte past the read", QByteArray::fromHex("030064000100"), QByteArray()},
+        {"a length of 0", QByteArray::fromHex("0300640001"), QByteArray(), 0, -6},
+        {"a write whose length leaves out its values", QByteArray::fromHex("10012c000204"), QByteArray()},
         {"a read of holding registers", QByteArray::fromHex("0300640001"), QByteArray::fromHex("0302002a")},
     };
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    ASSERT_TRUE(socket.waitForConnected(10000));
+    const quint64 writesBefore = writesReceived();
     quint16 transaction = 0;
     for (const Row& row : rows) {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        ASSERT_TRUE(socket.waitForConnected(10000));
         ++transaction;
+        const int length = int(row.pdu.size()) + 1 + row.lengthError;
         QByteArray adu;
         adu.append(char(transaction >> 8)).append(char(transaction & 0xFF)); // transaction
-        adu.append(2, '\0');                                                  // protocol 0
-        adu.append(char(0)).append(char(row.pdu.size() + 1));                 // length
+        adu.append(char(row.protocol >> 8)).append(char(row.protocol & 0xFF)); // protocol
+        adu.append(char(length >> 8)).append(char(length & 0xFF));            // length
         adu.append(char(1));                                                  // unit
         socket.write(adu + row.pdu);
         QByteArray reply;
         waitUntil([&] {
             socket.waitForReadyRead(10);
             reply += socket.readAll();
-            return reply.size() >= 7 + row.answer.size();
+            return row.answer.isEmpty() ? socket.state() == QAbstractSocket::UnconnectedState
+                                        : reply.size() >= 7 + row.answer.size();
         });
         EXPECT_EQ(reply.mid(7).toHex(), row.answer.toHex()) << row.what;
+        if (row.answer.isEmpty()) {
+            EXPECT_EQ(socket.state(), QAbstractSocket::UnconnectedState) << row.what << ": not closed";
+        }
     }
+    EXPECT_EQ(writesReceived(), writesBefore);
+#ifdef TAVRIN_GATEWAY_HTTP
+    // Mask write, read/write, the coil value and the byte count that does not match.
+    EXPECT_EQ(metricValue(httpPort, R"(tavrin_gateway_writes_total{result="refused"})"), 4);
+#endif
 }
 
 // Qt's server takes its address and port as one text: an IPv6 address

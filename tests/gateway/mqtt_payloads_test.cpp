@@ -66,6 +66,10 @@ const SetRow kSets[] = {
     {"Unbalanced", "1]", "", "", "the payload is not one JSON value; "},
     {"UnknownKey", R"({"val": 7})", "", "", "unknown key \"val\" in the payload; "},
     {"NoValue", R"({"id": 7})", "", "", "the payload lacks \"value\"; "},
+    {"ValueTwice", R"({"value": 5, "value": 6})", "", "", "the payload gives \"value\" twice; "},
+    {"IdTwiceOnceEscaped", R"({"id": 1, "value": 5, "\u0069d": 2})", "", "", "the payload gives \"id\" twice; "},
+    {"NestedKeysTwiceAreTheValues", R"({"value": [{"a": 1}, {"a": 2}], "id": {"k": "\"value\":"}})",
+     "[{\"a\":1},{\"a\":2}]", "{\"k\":\"\\\"value\\\":\"}", ""},
 };
 
 class SetPayloads : public ::testing::TestWithParam<SetRow> {};

@@ -108,6 +108,8 @@ const WriteRow kWrites[] = {
     {"FloatBeyondItsRange", "D300", ValueFormat::Float, 1, "1e300", {},
      "float value \"1e+300\": expected a number from -3.4e38 to 3.4e38, such as 3.25 or -1e-3"},
     {"FloatFromABool", "D300", ValueFormat::Float, 1, "true", {}, "a float takes a number"},
+    {"FloatTooSmall", "D300", ValueFormat::Float, 1, "1e-50", {},
+     "float value \"1e-50\": too small for a 32-bit float, whose smallest is about 1.4e-45; write 0 for zero"},
     {"HexString", "D100", ValueFormat::Hex, 1, "\"0x00FF\"", {bytes({0xFF, 0x00})}, ""},
     {"HexNumber", "D100", ValueFormat::Hex, 1, "255", {bytes({0xFF, 0x00})}, ""},
     {"HexTooLong", "D100", ValueFormat::Hex, 1, "\"0x10000\"", {}, "hex value \"0x10000\": expected up to 4 hex digits, 0x optional"},

@@ -288,6 +288,8 @@ TEST_F(WebFaceEndToEnd, WritesThroughTheApiAreAnsweredOnceAcknowledgedOrRefused)
         EXPECT_EQ(reply.body, QByteArray(row.answer)) << row.what;
     }
     EXPECT_EQ(words(300, 2), (QVector<quint32>{0x0000, 0x40F0})); // 7.5 = 0x40F00000, the good write only
+    EXPECT_EQ(metricValue(port, R"(tavrin_gateway_writes_total{result="done"})"), 1);
+    EXPECT_EQ(metricValue(port, R"(tavrin_gateway_writes_total{result="refused"})"), double(std::size(rows) - 1));
     EXPECT_EQ(words(100, 1), QVector<quint32>{42});
 }
 
@@ -306,6 +308,9 @@ TEST_F(WebFaceEndToEnd, ATokenGuardsTheApiTheFeedAndTheMetricsButNotThePage)
         {"GET", "/api/tags", {}, 401},
         {"GET", "/api/tags", {"Authorization: Bearer wrong-token-000000"}, 401},
         {"GET", "/api/tags", {bearer}, 200},
+        {"GET", "/api/tags", {"Authorization: bEARER   " + QByteArray(kToken)}, 200}, // any case, 1 or more spaces
+        {"GET", "/api/tags", {"Authorization: Basic " + QByteArray(kToken)}, 401},
+        {"GET", "/api/tags", {"Authorization: " + QByteArray(kToken)}, 401},
         {"GET", "/api/lines", {}, 401},
         {"GET", "/metrics", {}, 401},
         {"GET", "/metrics", {bearer}, 200},
@@ -314,6 +319,7 @@ TEST_F(WebFaceEndToEnd, ATokenGuardsTheApiTheFeedAndTheMetricsButNotThePage)
     for (const Row& row : rows)
         EXPECT_EQ(httpRequest(port, row.method, row.path, row.headers, "1").status, row.status) << row.method.constData() << " " << row.path.constData();
     EXPECT_EQ(words(300, 2), (QVector<quint32>{0x0000, 0x4050}));
+    EXPECT_EQ(metricValue(port, R"(tavrin_gateway_writes_total{result="refused"})", {bearer}), 1); // the write without it
 
     // The feed speaks once it heard the token.
     for (const char* token : {"wrong-token-000000", kToken}) {
@@ -348,24 +354,32 @@ TEST_F(WebFaceEndToEnd, OddRequestsGetAnAnswerOrAClosedConnectionAndTheServerGoe
         QByteArray bytes;
         int status;             // 0: closed without an answer
         bool thenClose = false; // the client stops sending halfway
+        const char* header = ""; // a header line of the answer
     };
     const Row rows[] = {
-        {"a write's path read", "GET /api/tags/press1/setpoint HTTP/1.1\r\n" + host + "\r\n", 404},
-        {"another method", "DELETE /api/tags HTTP/1.1\r\n" + host + "\r\n", 404},
+        {"a write's path read", "GET /api/tags/press1/setpoint HTTP/1.1\r\n" + host + "\r\n", 405, false, "Allow: POST"},
+        {"another method", "DELETE /api/tags HTTP/1.1\r\n" + host + "\r\n", 405, false, "Allow: GET"},
+        {"the page's head", "HEAD / HTTP/1.1\r\n" + host + "\r\n", 405, false, "Allow: GET"},
+        {"a write with PUT", "PUT /api/tags/press1/setpoint HTTP/1.1\r\n" + host + json + "Content-Length: 1\r\n\r\n5", 405, false, "Allow: POST"},
+        {"a path too deep", "POST /api/tags/press1/setpoint/x HTTP/1.1\r\n" + host + json + "Content-Length: 1\r\n\r\n5", 404},
         {"dots in a name", "POST /api/tags/%2e%2e/setpoint HTTP/1.1\r\n" + host + json + "Content-Length: 1\r\n\r\n5", 404},
         {"a long path", "GET /" + QByteArray(8000, 'a') + " HTTP/1.1\r\n" + host + "\r\n", 404},
+        {"a long path of the API", "GET /api/tags/" + QByteArray(8000, 'a') + "/b HTTP/1.1\r\n" + host + "\r\n", 405},
         {"deeply nested JSON", "POST /api/tags/press1/setpoint HTTP/1.1\r\n" + host + json + "Content-Length: 20000\r\n\r\n"
                                    + QByteArray(10000, '[') + QByteArray(10000, ']'), 400},
         {"a body cut short", "POST /api/tags/press1/setpoint HTTP/1.1\r\n" + host + json + "Content-Length: 50\r\n\r\n1.5", 0, true},
         {"not HTTP", QByteArray("\x16\x03\x01\x00\xff\x01\x00\x00\r\n\r\n", 12), 0},
     };
     for (const Row& row : rows) {
-        const int status = httpExchange(port, row.bytes, row.thenClose).status;
+        const HttpReply reply = httpExchange(port, row.bytes, row.thenClose);
+        const int status = reply.status;
         // A parser may well answer what it cannot read with 400 rather than close.
         if (row.status == 0)
             EXPECT_TRUE(status == 0 || status == 400) << row.what << ": " << status;
         else
             EXPECT_EQ(status, row.status) << row.what;
+        EXPECT_TRUE(reply.headers.contains(row.header)) << row.what << "\n" << reply.headers.toStdString();
+        EXPECT_LT(reply.body.size(), 512) << row.what << ": an answer quotes no long path";
         EXPECT_EQ(httpRequest(port, "GET", "/api/lines").status, 200) << "after " << row.what;
     }
     EXPECT_EQ(words(300, 2), (QVector<quint32>{0x0000, 0x4050}));

@@ -62,6 +62,11 @@ const struct {
     {"D200@float=1e-3", false, "0.001"},
     {"D200@float=inf", false, "\"D200@float=inf\": inf is not a finite number; --allow-nan writes NaN and infinity"},
     {"D200@float=-inf", true, "-inf"},
+    {"D200@float=1e-40", false, "9.99995e-41"}, // the nearest denormal float
+    {"D200@float=-1e-50", false, "\"D200@float=-1e-50\": float value \"-1e-50\": too small for a 32-bit float, whose "
+                                 "smallest is about 1.4e-45; write 0 for zero"},
+    {"D200@float=1e39", false, "\"D200@float=1e39\": float value \"1e39\": expected a number from -3.4e38 to 3.4e38, "
+                               "such as 3.25 or -1e-3"},
     {"Y7=on", false, "1"},
     {"X0=1", false, "\"X0=1\": the inputs X are driven by the hardware and cannot be written"},
     {"D100", false, "\"D100\": expected ADDR=VALUE, such as D100=42"},

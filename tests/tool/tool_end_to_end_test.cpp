@@ -34,8 +34,9 @@ INSTANTIATE_TEST_SUITE_P(Lines, ToolOverLine, ::testing::Values("--pty", "--tcp 
                          [](const ::testing::TestParamInfo<const char*>& info) { return info.index ? "Tcp" : "Pty"; });
 
 // Each command line (SILENT: pointed at a sim that never answers; SMALL: at
-// one that refuses requests of more than 2 bytes; else the built-in virtual
-// PLC), its exit code, and a part of what it prints.
+// one that refuses requests of more than 2 bytes; FAST: at one that answers
+// at once, whatever the baud rate; else the built-in virtual PLC), its exit
+// code, and a part of what it prints.
 const struct {
     const char* commandLine;
     int exitCode;
@@ -86,6 +87,34 @@ const struct {
     {"write M1826=1", 2, "\"M1826\": out of the programming port's reach (M0 to M1535): a request for M1826 would "
                          "act on M8034 instead"},
     {"watch M1600 --seconds 1", 2, "\"M1600\": out of the programming port's reach (M0 to M1535)"},
+    // A suffix given twice is no variable the tool understands.
+    {"read D0:2:3", 2, "tavrin read: \"D0:2:3\": a second count \":3\" after \"D0:2\": expected ADDR[@FORMAT][:COUNT], "
+                       "each suffix once, nothing after them\n"},
+    {"read D0@float@int32", 2, "\"D0@float@int32\": a second format \"@int32\" after \"D0@float\": expected"},
+    {"watch D0:2@hex:2 --seconds 1", 2, "\"D0:2@hex:2\": a second count \":2\" after \"D0:2@hex\""},
+    {"write D0@int16@hex=1", 2, "\"D0@int16@hex\": a second format \"@hex\" after \"D0@int16\""},
+    {"watch D0 --count 0", 2, "--count \"0\": expected a whole number from 1 to 1000000; leave --count out to watch "
+                              "until Ctrl-C or --seconds"},
+    // Output that cannot be written fails the run, on either stream, in every command.
+    {"--help >/dev/full", 1, "tavrin: cannot write the output (a closed pipe or a full disk)\n"},
+    {"--version >/dev/full", 1, "tavrin: cannot write the output"},
+    {"read D0 >/dev/full", 1, "tavrin read: cannot write the output"},
+    {"read --help >/dev/full", 1, "tavrin read: cannot write the output"},
+    {"read D0 --stats 2>/dev/full", 1, "D0 = 0\n"},
+    {"read X18 2>/dev/full", 2, ""},
+    {"watch D0 --count 1 >/dev/full", 1, "tavrin watch: cannot write the output"},
+    {"watch D0 --count 1 --json --stats 2>/dev/full", 1, "\"quality\":\"good\""},
+    {"write D0=1 >/dev/full", 1, "tavrin write: cannot write the output"},
+    {"demo --seconds 1 >/dev/full", 1, "tavrin demo: cannot write the output"},
+    {"check D 0 >/dev/full", 1, "tavrin check: cannot write the output"},
+    {"copy X 0 2 1 >/dev/full", 1, "tavrin copy: cannot write the output"},
+    {"ports >/dev/full", 1, "tavrin ports: cannot write the output"},
+    {"sim --tcp 0 >/dev/full", 1, "tavrin sim: cannot write the output"},
+    {"gateway --help >/dev/full", 1, "tavrin gateway: cannot write the output"},
+    // The line's busy share is of its time: against a link faster than the
+    // configured rate it says so rather than give more than 100 %.
+    {"read D0:64 --baud 300 --stats FAST", 0, "  line busy       100 % of the time at 300 baud: its characters take "},
+    {"demo --seconds 1", 0, " % of the time at 9600 baud (its characters at that rate over the elapsed time)\n"},
 };
 
 // A serial port is locked by its device: a second tool that reaches it by
@@ -141,10 +170,13 @@ TEST(ToolRuns, ExitCodeAndWhatTheyPrint)
     const QString silentLine = silent.start(QStringLiteral("--tcp 0 --drop 1"));
     Sim small;
     const QString smallLine = small.start(QStringLiteral("--tcp 0 --byte-limit 2"));
+    Sim fast;
+    const QString fastLine = fast.start(QStringLiteral("--tcp 0"));
     for (const auto& row : kRuns) {
         const QString run = tavrin(QString::fromUtf8(row.commandLine)
                                        .replace(QLatin1String("SILENT"), silentLine)
-                                       .replace(QLatin1String("SMALL"), smallLine));
+                                       .replace(QLatin1String("SMALL"), smallLine)
+                                       .replace(QLatin1String("FAST"), fastLine));
         EXPECT_TRUE(run.endsWith(QStringLiteral("exit %1").arg(row.exitCode))) << row.commandLine;
         EXPECT_TRUE(run.contains(QString::fromUtf8(row.text))) << row.commandLine << "\n" << run.toStdString();
     }

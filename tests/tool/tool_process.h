@@ -13,16 +13,38 @@
 
 #include <memory>
 
+// The environment of a child tool: under AddressSanitizer, its leak check
+// leaves out what libraries keep until the process ends (tests/lsan.supp).
+inline QProcessEnvironment toolEnvironment()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (!environment.contains(QStringLiteral("LSAN_OPTIONS")))
+        environment.insert(QStringLiteral("LSAN_OPTIONS"), QStringLiteral("suppressions=" TAVRIN_SOURCE_DIR "/tests/lsan.supp"));
+    return environment;
+}
+
 inline QStringList toolWords(const QString& commandLine)
 {
     return commandLine.split(QLatin1Char(' '), Qt::SkipEmptyParts);
 }
 
 // What `tavrin ARGUMENTS` prints on stdout, then on stderr, then "exit N"
-// (N is -1 when it was killed at the generous bound).
-inline QString runTool(const QStringList& arguments)
+// (N is -1 when it was killed at the generous bound). A word ">FILE" or
+// "2>FILE" sends standard output or error to FILE, as a shell would.
+inline QString runTool(QStringList arguments)
 {
     QProcess process;
+    process.setProcessEnvironment(toolEnvironment());
+    for (int k = arguments.size() - 1; k >= 0; --k) {
+        const QString& word = arguments.at(k);
+        if (word.startsWith(QLatin1String("2>")))
+            process.setStandardErrorFile(word.mid(2));
+        else if (word.startsWith(QLatin1Char('>')))
+            process.setStandardOutputFile(word.mid(1));
+        else
+            continue;
+        arguments.removeAt(k);
+    }
     process.start(QStringLiteral(TAVRIN_TOOL_PATH), arguments);
     if (!process.waitForFinished(120000))
         process.kill();
