@@ -14,10 +14,24 @@ using Sim = SimProcess;
 
 class ToolOverLine : public ::testing::TestWithParam<const char*> {};
 
+// What the tool printed, less a note on the PLC's pace: a loaded machine can
+// make the virtual PLC answer later than the 50 ms the tests allow, which the
+// tool rightly says.
+QString withoutPaceNotes(const QString& printed)
+{
+    QStringList kept;
+    for (const QString& line : printed.split(QLatin1Char('\n'))) {
+        if (!line.contains(QLatin1String("the PLC answers in about")))
+            kept << line;
+    }
+    return kept.join(QLatin1Char('\n'));
+}
+
 TEST_P(ToolOverLine, WritesEveryWritableTypeAndReadsItBackInItsOwnNotation)
 {
     Sim sim;
     const QString to = sim.start(QLatin1String(GetParam()));
+    const auto tavrin = [](const QString& commandLine) { return withoutPaceNotes(::tavrin(commandLine)); };
     // D20 = 240 (0x00F0), then bits 0 and 15 set and bit 7 cleared: 0x8071, -32655.
     EXPECT_EQ(tavrin(QStringLiteral("write Y7=1 M8002=on S7=true T3=1 C4=1 D20=240 D20.0=1 D20.7=0 D20.15=1 D8001=7 "
                                     "TV3=900 CV4=-11 32CV201=-5") + to).count(QStringLiteral(": written\n")), 13);
