@@ -43,6 +43,11 @@ if(TARGET tavrin_tool)
   install(TARGETS tavrin_tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 
+if(WIN32)
+  include(${CMAKE_CURRENT_LIST_DIR}/WindowsPackage.cmake)
+  return()
+endif()
+
 # Debian package: the module, headers, CMake and pkg-config files, and the
 # tool, in one package. Qt dependencies come from dpkg-shlibdeps.
 set(CPACK_GENERATOR DEB)
