@@ -43,6 +43,11 @@ if(TARGET tavrin_tool)
   install(TARGETS tavrin_tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 
+if(WIN32)
+  include(${CMAKE_CURRENT_LIST_DIR}/WindowsPackage.cmake)
+  return()
+endif()
+
 # Debian package: the module, headers, CMake and pkg-config files, and the
 # tool, in one package. Qt dependencies come from dpkg-shlibdeps.
 set(CPACK_GENERATOR DEB)
@@ -61,6 +66,11 @@ set(CPACK_DEBIAN_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# A cross build (the 32-bit module, cmake/toolchain-i686-linux-gnu.cmake)
+# is packaged for its own architecture, not the build machine's.
+if(CMAKE_CROSSCOMPILING AND CMAKE_LIBRARY_ARCHITECTURE STREQUAL "i386-linux-gnu")
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE i386)
+endif()
 # The shlibs file tells packages built against libtavrin.so.1 to depend on
 # this one; it also resolves the tool's own need for the module.
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)

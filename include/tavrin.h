@@ -11,6 +11,8 @@
 #include <QVector>
 #include <QtGlobal>
 
+#include <cstddef>
+
 #include "tavrin_export.h"
 
 // Positions of the words the driver uses in the host's ComInfo block, an
@@ -102,6 +104,41 @@ struct HostVarDef {
     qint32 HostValue2 = 0;
     qint32 Addr = 0;    // register index
 };
+
+// The host's own layout. Built for a 32-bit target with Qt 5 (as the host's
+// runtime is), a QString or QByteArray is one pointer-sized handle and the
+// records are exactly the host's: VarItem 60 bytes, HostVarDef 32, the
+// request record 92. Elsewhere (64-bit, or Qt 6 with its three-word strings)
+// the same declarations give that platform's natural layout.
+#if QT_VERSION < 0x060000 && QT_POINTER_SIZE == 4
+static_assert(sizeof(QString) == 4 && sizeof(QByteArray) == 4, "a string is one handle");
+static_assert(sizeof(VarItem) == 60, "VarItem: 60 bytes in the host's layout");
+static_assert(offsetof(VarItem, HostId) == 0 && offsetof(VarItem, HostSubId) == 4 &&
+                  offsetof(VarItem, OpKind) == 8 && offsetof(VarItem, ItemParam1) == 12 &&
+                  offsetof(VarItem, ItemParam2) == 16 && offsetof(VarItem, HostWord5) == 20,
+              "VarItem: words 0 to 5 at bytes 0 to 23");
+static_assert(offsetof(VarItem, RegName) == 24 && offsetof(VarItem, AddrText) == 28,
+              "VarItem: the two strings at 24 and 28");
+static_assert(offsetof(VarItem, HostWord8) == 32 && offsetof(VarItem, Addr) == 36 &&
+                  offsetof(VarItem, StationNo) == 40 && offsetof(VarItem, Count) == 44 &&
+                  offsetof(VarItem, WorkA) == 48 && offsetof(VarItem, WorkB) == 52,
+              "VarItem: words 8 to 13 at bytes 32 to 55");
+static_assert(offsetof(VarItem, Data) == 56, "VarItem: the byte array at 56");
+static_assert(sizeof(HostVarDef) == 32, "HostVarDef: 32 bytes in the host's layout");
+static_assert(offsetof(HostVarDef, HostText1) == 0 && offsetof(HostVarDef, HostValue1) == 4 &&
+                  offsetof(HostVarDef, HostText2) == 8 && offsetof(HostVarDef, AddrText) == 12 &&
+                  offsetof(HostVarDef, RegName) == 16 && offsetof(HostVarDef, Length) == 20 &&
+                  offsetof(HostVarDef, HostValue2) == 24 && offsetof(HostVarDef, Addr) == 28,
+              "HostVarDef: members at 0, 4, 8, 12, 16, 20, 24 and 28");
+static_assert(sizeof(RequestFrame) == 92, "RequestFrame: 92 bytes in the host's layout");
+static_assert(offsetof(RequestFrame, FrameBytes) == 0 && offsetof(RequestFrame, SendLength) == 4 &&
+                  offsetof(RequestFrame, ReplyLength) == 8 &&
+                  offsetof(RequestFrame, DataStart) == 12 &&
+                  offsetof(RequestFrame, DataChars) == 16 && offsetof(RequestFrame, Item) == 20 &&
+                  offsetof(RequestFrame, ReservedA) == 80 &&
+                  offsetof(RequestFrame, ReservedB) == 84 && offsetof(RequestFrame, ReservedC) == 88,
+              "RequestFrame: frame bytes, four integers, the item at 20, three reserved");
+#endif
 
 // Completion notice: CallbackTag, HostId, HostSubId, status (CompletionGood
 // or CompletionGivenUp). Runs on the communication thread with the list

@@ -33,6 +33,21 @@ fail() { echo "test-install: $*" >&2; exit 1; }
 cache_value() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
 
 cxx=$(cache_value CMAKE_CXX_COMPILER)
+# A toolchain file sets the compiler without caching it; CMake's record of
+# the compiler it found has it then.
+if [ -z "$cxx" ]; then
+  cxx=$(sed -n 's/^set(CMAKE_CXX_COMPILER "\(.*\)")$/\1/p' "$build"/CMakeFiles/*/CMakeCXXCompiler.cmake | head -n1)
+fi
+# A cross-built tree (the 32-bit module) has its consumers built the same
+# way: its toolchain file for CMake, its architecture's .pc files for
+# pkg-config.
+consumer_toolchain=()
+toolchain=$(cache_value CMAKE_TOOLCHAIN_FILE)
+[ -n "$toolchain" ] && consumer_toolchain=(-DCMAKE_TOOLCHAIN_FILE="$toolchain")
+multiarch=$("$cxx" -print-multiarch 2>/dev/null || true)
+if [ -n "$multiarch" ] && [ "$multiarch" != "$(gcc -print-multiarch 2>/dev/null || true)" ]; then
+  export PKG_CONFIG_LIBDIR=/usr/lib/$multiarch/pkgconfig:/usr/share/pkgconfig
+fi
 libdir=$(cache_value CMAKE_INSTALL_LIBDIR)
 libdir=${libdir:-lib}
 # The tool is expected in the prefix when the build has an install rule for it.
@@ -68,14 +83,14 @@ fi
 
 echo "== consumer through find_package(Tavrin $major.0)"
 cmake -S "$root/tests/install/consumer" -B "$work/consumer-cmake" \
-  -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_PREFIX_PATH="$prefix" \
+  -DCMAKE_CXX_COMPILER="$cxx" "${consumer_toolchain[@]}" -DCMAKE_PREFIX_PATH="$prefix" \
   -DTAVRIN_WANTED_VERSION="$major.0" >/dev/null
 cmake --build "$work/consumer-cmake" >/dev/null
 "$work/consumer-cmake/tavrin_consumer"
 
 echo "== find_package(Tavrin $((major + 1)).0) must be refused"
 if cmake -S "$root/tests/install/consumer" -B "$work/consumer-wrong-major" \
-     -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_PREFIX_PATH="$prefix" \
+     -DCMAKE_CXX_COMPILER="$cxx" "${consumer_toolchain[@]}" -DCMAKE_PREFIX_PATH="$prefix" \
      -DTAVRIN_WANTED_VERSION="$((major + 1)).0" >/dev/null 2>&1; then
   fail "find_package accepted version $((major + 1)).0 from a $version package"
 fi

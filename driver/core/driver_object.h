@@ -25,9 +25,19 @@ enum class VarListKind : qint32 {
     None = 100,   // before the first item is taken
 };
 
+// The constructor is exported by its decorated name. On Windows a dllexport
+// attribute would export its base-object form (_ZN6TavrinC2Ev) beside the
+// complete-object one that a host calls, so there the module-definition file
+// core/tavrin.def names _ZN6TavrinC1Ev alone.
+#if defined(_WIN32)
+#  define TAVRIN_CONSTRUCTOR_EXPORT
+#else
+#  define TAVRIN_CONSTRUCTOR_EXPORT TAVRIN_EXPORT
+#endif
+
 class Tavrin {
 public:
-    TAVRIN_EXPORT Tavrin();
+    TAVRIN_CONSTRUCTOR_EXPORT Tavrin();
     ~Tavrin();
     Tavrin(const Tavrin&) = delete;
     Tavrin& operator=(const Tavrin&) = delete;
