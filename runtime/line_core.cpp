@@ -43,6 +43,8 @@ constexpr qint64 SilentProbeGapUs = 1000000;
 // and a missing one costs one attempt every few seconds.
 constexpr int FirstReopenMs = 250;
 constexpr int MaxReopenMs = 5000;
+// Probes a command tries at the least before it says no PLC answers.
+constexpr int StartProbes = 4;
 // Read-backs tried for a write whose acknowledgement did not come.
 constexpr int MaxReadBacks = 3;
 constexpr int MaxLineEvents = 100;
@@ -626,8 +628,10 @@ void LineCore::probeTimedOut(qint64 nowUs)
     ++probesUnanswered_;
     const int timeoutMs = static_cast<int>((probeDeadlineUs_ - pairing_.requests().last().sentUs + 999) / 1000);
     const QString why = QStringLiteral("no reply within %1 ms").arg(timeoutMs);
+    // The first probes are not bound by the retry limit: a late answer to any
+    // of them is proven, and a slow line at start is no reason to give up.
     if (startState_ == StartState::Opening && !persistent_ && !answeredSinceOpen_
-        && probesUnanswered_ > settings_.retries) {
+        && probesUnanswered_ >= std::max(settings_.retries + 1, StartProbes)) {
         startEnded(false, QStringLiteral("no PLC answers on %1: no reply to a read of D0 within %2 ms, "
                                          "%3 tries; check the port, the cable, the baud rate (%4, 7 data bits, "
                                          "even parity, 1 stop bit) and that the PLC is powered")
