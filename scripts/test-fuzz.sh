@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 
 dir=${FUZZ_BUILD_DIR:-build-fuzz}
 seconds=${FUZZ_SECONDS:-20}
-targets=(fuzz_replies fuzz_address_tools fuzz_host_calls fuzz_request_parser)
+targets=(fuzz_replies fuzz_address_tools fuzz_host_calls fuzz_request_parser fuzz_reply_pairing)
 
 cmake -S . -B "$dir" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTAVRIN_BUILD_FUZZERS=ON -DTAVRIN_BUILD_TESTS=OFF -DTAVRIN_BUILD_HOST=OFF >/dev/null
