@@ -78,7 +78,11 @@ QVector<WriteReport> runWrites(HostRuntime& runtime, const QList<PlannedWrite>& 
         result.oldValue = before.at(i).texts().value(0);
         const RequestOutcome outcome = runtime.wait(ids.at(i), waitMs);
         result.written = outcome.finished && outcome.good;
-        result.error = outcome.finished ? outcome.error : QStringLiteral("no completion notice in time");
+        result.unconfirmed = !outcome.finished || outcome.unconfirmed;
+        result.error = outcome.finished ? outcome.error
+                                        : QStringLiteral("not confirmed: no outcome within %1 s; read the value back "
+                                                         "to know whether it landed")
+                                              .arg(waitMs / 1000.0, 0, 'f', 1);
         results.append(result);
     }
     if (!verify)
@@ -112,6 +116,8 @@ QString writeLine(const WriteReport& result)
     QString line = QStringLiteral("%1 = %2").arg(write.variable.address.registerText(0), write.parsedValue);
     if (!result.oldValue.isEmpty())
         line += QStringLiteral(" (was %1)").arg(result.oldValue);
+    if (result.unconfirmed)
+        return line + QStringLiteral(": ") + result.error; // "not confirmed: ..."
     if (!result.written)
         return line + QStringLiteral(": failed, ") + result.error;
     line += QStringLiteral(": written");

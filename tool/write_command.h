@@ -33,6 +33,7 @@ struct WriteReport {
     QString error;         // why the write failed
     bool verified = false; // read back after the acknowledgement
     QString readBack;      // the value read back, when verified
+    bool unconfirmed = false; // its acknowledgement never came, and it could not be read back
 };
 
 // Reads the old values, queues every write in order, waits for each and,

@@ -102,6 +102,8 @@ TEST(CommandLayers, AWriteLineTellsTheValueWrittenTheOldOneAndWhatCameBack)
          "D100 = 16: written, but cannot read it back: no reply within 20 ms", false},
         {{write, QStringLiteral("7"), false, QStringLiteral("the PLC refused the request (NAK)"), false, {}},
          "D100 = 16 (was 7): failed, the PLC refused the request (NAK)", false},
+        {{write, QStringLiteral("7"), false, QStringLiteral("not confirmed: no outcome within 9.0 s; read the value back to know whether it landed"), false, {}, true},
+         "D100 = 16 (was 7): not confirmed: no outcome within 9.0 s; read the value back to know whether it landed", false},
     };
     for (const auto& row : rows) {
         EXPECT_EQ(writeLine(row.report), QString::fromUtf8(row.line));
