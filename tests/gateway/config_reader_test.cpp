@@ -2,6 +2,7 @@
 // kind of mistake the message a person reads, with file, line and column.
 
 #include "config_reader.h"
+#include "modbus_map.h"
 
 #include "support/qt_printers.h"
 
@@ -20,6 +21,33 @@ QStringList errorsOf(const char* text)
     QStringList errors;
     parseGatewayConfig(QByteArray(text), QLatin1String(kFile), &config, &errors);
     return errors;
+}
+
+// A good file's line as one text: "name port baud allowance retries block
+// probe", then each tag: "name register registers format x count", its
+// writable flag, deadband and Modbus range.
+QStringList summary(const char* text, GatewayConfig* config)
+{
+    QStringList errors;
+    EXPECT_TRUE(parseGatewayConfig(QByteArray(text), QLatin1String(kFile), config, &errors)) << errors.join(QLatin1Char('\n')).toStdString();
+    QStringList lines;
+    for (const LineConfig& line : config->lines) {
+        const LineSettings& s = line.settings;
+        QString text = QStringLiteral("%1 %2 %3 %4 %5 %6 %7")
+                           .arg(line.name, s.port.kind == LineKind::Tcp ? QStringLiteral("tcp %1 %2").arg(s.port.host).arg(s.port.port)
+                                                                        : QString(QStringLiteral("serial ") + s.port.path))
+                           .arg(s.baud).arg(s.answerAllowanceMs).arg(s.retries).arg(s.blockSize).arg(s.probe);
+        for (const TagConfig& tag : line.tags) {
+            text += QStringLiteral("; %1 %2%3 %4 %5x%6").arg(tag.name, tag.address.regName).arg(tag.address.index)
+                        .arg(tag.address.registers).arg(valueFormatName(tag.format)).arg(tag.count);
+            text += QLatin1String(tag.writable ? " writable" : "");
+            text += tag.deadband ? QStringLiteral(" +-%1").arg(tag.deadband) : QString();
+            if (tag.modbus.table != ModbusTable::None)
+                text += QLatin1Char(' ') + modbusRangeText(tag.modbus.table, tag.modbus.address, tag.modbus.address + tag.modbusUnits() - 1);
+        }
+        lines << text;
+    }
+    return lines;
 }
 
 TEST(ConfigReader, AGoodFileGivesEveryLineTagAndSetting)
@@ -53,70 +81,15 @@ lines:
         address: 32CV200
 )";
     GatewayConfig config;
-    QStringList errors;
-    ASSERT_TRUE(parseGatewayConfig(QByteArray(text), QLatin1String(kFile), &config, &errors)) << errors.join(QLatin1Char('\n')).toStdString();
-    EXPECT_EQ(config.mqtt.host, QStringLiteral("::1"));
-    EXPECT_EQ(config.mqtt.port, 1884);
-    EXPECT_FALSE(config.mqtt.tls);
-    EXPECT_EQ(config.mqtt.prefix, QStringLiteral("site/plant1"));
-    EXPECT_EQ(config.mqtt.clientId, QStringLiteral("tavrin-gw1"));
-    EXPECT_EQ(config.mqtt.username, QStringLiteral("gw"));
-    EXPECT_EQ(config.mqtt.password, QStringLiteral("secret"));
-    EXPECT_EQ(config.mqtt.qos, 0);
-    ASSERT_EQ(config.lines.size(), 2);
-
-    const LineConfig& press = config.lines.at(0);
-    EXPECT_EQ(press.name, QStringLiteral("press1"));
-    EXPECT_EQ(press.settings.port.kind, LineKind::Tcp);
-    EXPECT_EQ(press.settings.port.host, QStringLiteral("192.0.2.10"));
-    EXPECT_EQ(press.settings.port.port, 4001);
-    EXPECT_EQ(press.settings.baud, 19200);
-    EXPECT_EQ(press.settings.answerAllowanceMs, 50);
-    EXPECT_EQ(press.settings.retries, 2);
-    EXPECT_EQ(press.settings.blockSize, 8);
-    EXPECT_FALSE(press.settings.probe);
-    ASSERT_EQ(press.tags.size(), 5);
-
-    struct Expected {
-        const char* name;
-        const char* regName;
-        int index;
-        int registers;
-        ValueFormat format;
-        int count;
-        bool writable;
-        double deadband;
-    };
-    const Expected expected[] = {
-        {"speed", "D", 100, 1, ValueFormat::Int16, 1, false, 0},
-        {"total", "D", 200, 2, ValueFormat::Int32, 1, false, 0},
-        {"running", "M", 0, 1, ValueFormat::Bit, 1, false, 0},
-        {"setpoint", "D", 300, 2, ValueFormat::Float, 1, true, 0.5},
-        {"inputs", "X", 0, 8, ValueFormat::Bit, 8, false, 0},
-    };
-    for (int i = 0; i < press.tags.size(); ++i) {
-        const TagConfig& tag = press.tags.at(i);
-        const Expected& e = expected[i];
-        SCOPED_TRACE(e.name);
-        EXPECT_EQ(tag.name, QLatin1String(e.name));
-        EXPECT_EQ(tag.address.regName, QLatin1String(e.regName));
-        EXPECT_EQ(tag.address.index, e.index);
-        EXPECT_EQ(tag.address.registers, e.registers);
-        EXPECT_EQ(tag.format, e.format);
-        EXPECT_EQ(tag.count, e.count);
-        EXPECT_EQ(tag.writable, e.writable);
-        EXPECT_EQ(tag.deadband, e.deadband);
-    }
-
-    const LineConfig& oven = config.lines.at(1);
-    EXPECT_EQ(oven.settings.port.kind, LineKind::Serial);
-    EXPECT_EQ(oven.settings.port.path, QStringLiteral("/dev/ttyUSB0"));
-    EXPECT_EQ(oven.settings.baud, 9600);
-    EXPECT_EQ(oven.settings.blockSize, DefaultBlockSize);
-    EXPECT_TRUE(oven.settings.probe);
-    ASSERT_EQ(oven.tags.size(), 1);
-    EXPECT_EQ(oven.tags.at(0).address.regName, QStringLiteral("32CV"));
-    EXPECT_EQ(oven.tags.at(0).format, ValueFormat::Int32);
+    EXPECT_EQ(summary(text, &config),
+              QStringList({QStringLiteral("press1 tcp 192.0.2.10 4001 19200 50 2 8 0; speed D100 1 int16x1; total D200 "
+                                          "2 int32x1; running M0 1 bitx1; setpoint D300 2 floatx1 writable +-0.5; "
+                                          "inputs X0 8 bitx8"),
+                           QStringLiteral("oven serial /dev/ttyUSB0 9600 200 3 16 1; counter 32CV0 1 int32x1")}));
+    const MqttConfig& mqtt = config.mqtt;
+    EXPECT_EQ(QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8").arg(mqtt.host).arg(mqtt.port).arg(mqtt.tls)
+                  .arg(mqtt.prefix, mqtt.clientId, mqtt.username, mqtt.password).arg(mqtt.qos),
+              QStringLiteral("::1 1884 0 site/plant1 tavrin-gw1 gw secret 0"));
 }
 
 // A Qt 5 build has no web face, and refuses the section (a row below).
@@ -145,51 +118,37 @@ lines:
       - { name: plain,    address: D600 }
 )";
     GatewayConfig config;
-    QStringList errors;
-    ASSERT_TRUE(parseGatewayConfig(QByteArray(text), QLatin1String(kFile), &config, &errors)) << errors.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(summary(text, &config).value(0),
+              QStringLiteral("press1 tcp 192.0.2.10 4001 9600 200 3 16 1; speed D100 1 int16x1 holding 100; total D200 2 int32x1 "
+              "input_register 0 to 1; setpoint D300 2 floatx1 writable holding 101 to 102; lamp Y7 1 bitx1 writable "
+              "coil 0; inputs X0 8 bitx8 discrete_input 65528 to 65535; recipe D500 6 int32x3 holding 103 to 108; "
+              "plain D600 1 int16x1"));
     EXPECT_FALSE(config.mqtt.enabled);
     EXPECT_TRUE(config.modbus.enabled);
-    EXPECT_EQ(config.modbus.listen.host, QStringLiteral("::1"));
-    EXPECT_EQ(config.modbus.listen.port, 1502);
+    EXPECT_EQ(QStringLiteral("%1 %2 %3").arg(config.modbus.listen.host).arg(config.modbus.listen.port).arg(config.modbus.unit),
+              QStringLiteral("::1 1502 7"));
     EXPECT_EQ(config.modbus.listen.text(), QStringLiteral("[::1]:1502"));
-    EXPECT_EQ(config.modbus.unit, 7);
 #ifdef TAVRIN_GATEWAY_HTTP
     EXPECT_TRUE(config.http.enabled);
-    EXPECT_EQ(config.http.listen.text(), QStringLiteral("0.0.0.0:8081"));
-    EXPECT_EQ(config.http.token, QStringLiteral("0123456789abcdef"));
+    EXPECT_EQ(config.http.listen.text() + QLatin1Char(' ') + config.http.token, QStringLiteral("0.0.0.0:8081 0123456789abcdef"));
 #endif
-    struct Expected {
-        ModbusTable table;
-        int address;
-        int units; // bits or registers, by hand
-    };
-    const Expected expected[] = {
-        {ModbusTable::HoldingRegister, 100, 1},  {ModbusTable::InputRegister, 0, 2}, {ModbusTable::HoldingRegister, 101, 2},
-        {ModbusTable::Coil, 0, 1},               {ModbusTable::DiscreteInput, 65528, 8}, {ModbusTable::HoldingRegister, 103, 6},
-        {ModbusTable::None, 0, 1},
-    };
-    const QVector<TagConfig>& tags = config.lines.at(0).tags;
-    ASSERT_EQ(tags.size(), int(std::size(expected)));
-    for (int k = 0; k < tags.size(); ++k) {
-        SCOPED_TRACE(tags.at(k).name.toStdString());
-        EXPECT_EQ(tags.at(k).modbus.table, expected[k].table);
-        EXPECT_EQ(tags.at(k).modbus.address, expected[k].address);
-        EXPECT_EQ(tags.at(k).modbusUnits(), expected[k].units);
-    }
 }
 
 TEST(ConfigReader, ModbusAndHttpSectionsAloneTakeTheirDefaults)
 {
     GatewayConfig config;
-    QStringList errors;
-    ASSERT_TRUE(parseGatewayConfig("modbus:\nlines: [{name: a, port: /dev/ttyS0, tags: [{name: t, address: D0, holding: 0}]}]\n",
-                                   QLatin1String(kFile), &config, &errors))
-        << errors.join(QLatin1Char('\n')).toStdString();
-    EXPECT_EQ(config.modbus.listen.text(), QStringLiteral("127.0.0.1:1502"));
-    EXPECT_EQ(config.modbus.unit, 1);
-    EXPECT_EQ(config.http.listen.text(), QStringLiteral("127.0.0.1:8080"));
-    EXPECT_TRUE(config.http.token.isEmpty());
+    summary("modbus:\nlines: [{name: a, port: /dev/ttyS0, tags: [{name: t, address: D0, holding: 0}]}]\n", &config);
+    EXPECT_EQ(QStringLiteral("%1 %2 %3 [%4]").arg(config.modbus.listen.text()).arg(config.modbus.unit)
+                  .arg(config.http.listen.text(), config.http.token),
+              QStringLiteral("127.0.0.1:1502 1 127.0.0.1:8080 []"));
 }
+
+// The good file's parts that most mistakes leave alone.
+#define LINE_A "lines: [{name: a, port: /dev/ttyS0, tags: [{name: t, address: D0}]}]\n"
+#define LINE_A_HOLDING "lines: [{name: a, port: /dev/ttyS0, tags: [{name: t, address: D0, holding: 0}]}]\n"
+#define ONE_LINE(keys) "mqtt: {prefix: p}\nlines:\n  - {name: a, port: /dev/ttyS0, " keys "tags: [{name: t, address: D0}]}\n"
+#define ONE_TAG(keys) "mqtt: {prefix: p}\nlines:\n  - {name: a, port: /dev/ttyS0, tags: [{name: t, " keys "}]}\n"
+#define MODBUS_TAG(keys) "modbus:\nlines: [{name: a, port: /dev/ttyS0, tags: [{name: t, " keys "}]}]\n"
 
 struct MistakeRow {
     const char* name;
@@ -200,144 +159,114 @@ struct MistakeRow {
 // The good file above with one mistake each.
 const MistakeRow kMistakes[] = {
     {"NotYaml", "mqtt: [1, 2\n", "plant.yaml:2:1: not YAML: end of sequence flow not found"},
-    {"Empty", "", "plant.yaml: the file holds nothing: expected the section lines: and at least one of mqtt:, modbus:, http:"},
+    {"Empty", "",
+      "plant.yaml: the file holds nothing: expected the section lines: and at least one of mqtt:, modbus:, http:"},
     {"NotAMapping", "- 1\n",
-     "plant.yaml:1:1: expected the section lines: and at least one of mqtt:, modbus:, http: as keys and values (key: value)"},
-    {"UnknownSection",
-     "mqtt: {prefix: p}\nlines: [{name: a, port: /dev/ttyS0, tags: [{name: t, address: D0}]}]\nopcua: {port: 4840}\n",
-     "plant.yaml:3:1: unknown key \"opcua\" in the file; accepted are mqtt, modbus, http, lines"},
+      "plant.yaml:1:1: expected the section lines: and at least one of mqtt:, modbus:, http: as keys and values (key: value)"},
+    {"UnknownSection", "mqtt: {prefix: p}\n" LINE_A "opcua: {port: 4840}\n",
+      "plant.yaml:3:1: unknown key \"opcua\" in the file; accepted are mqtt, modbus, http, lines"},
     {"MissingLines", "mqtt: {prefix: p}\n", "plant.yaml:1:1: the file lacks \"lines\""},
-    {"MissingPrefix", "mqtt: {url: mqtt://127.0.0.1}\nlines: [{name: a, port: /dev/ttyS0, tags: [{name: t, address: D0}]}]\n",
-     "plant.yaml:1:7: mqtt: lacks \"prefix\""},
-    {"UnknownMqttKey",
-     "mqtt:\n  prefix: p\n  passwd: x\nlines: [{name: a, port: /dev/ttyS0, tags: [{name: t, address: D0}]}]\n",
-     "plant.yaml:3:3: unknown key \"passwd\" in mqtt:; accepted are url, prefix, client_id, username, password, "
-     "ca_file, cert_file, key_file, qos, keepalive_s"},
-    {"WrongScheme", "mqtt: {url: http://127.0.0.1, prefix: p}\nlines: [{name: a, port: /dev/ttyS0, tags: [{name: t, address: D0}]}]\n",
-     "plant.yaml:1:13: url \"http://127.0.0.1\": expected mqtt://HOST[:PORT] or mqtts://HOST[:PORT]"},
-    {"UserInUrl", "mqtt: {url: mqtt://u:p@127.0.0.1, prefix: p}\nlines: [{name: a, port: /dev/ttyS0, tags: [{name: t, address: D0}]}]\n",
-     "plant.yaml:1:13: url \"mqtt://u:p@127.0.0.1\": expected mqtt://HOST[:PORT] or mqtts://HOST[:PORT]; give the "
-     "user and password as username: and password:"},
-    {"WildcardInPrefix", "mqtt: {prefix: plant/#}\nlines: [{name: a, port: /dev/ttyS0, tags: [{name: t, address: D0}]}]\n",
-     "plant.yaml:1:16: prefix \"plant/#\": expected one or more levels of letters, digits, '_', '-' and '.', at most "
-     "64, '/' between them"},
-    {"PasswordAlone", "mqtt: {prefix: p, password: x}\nlines: [{name: a, port: /dev/ttyS0, tags: [{name: t, address: D0}]}]\n",
-     "plant.yaml:1:29: a password needs a username"},
-    {"CaFileWithoutTls", "mqtt: {prefix: p, ca_file: /dev/null}\nlines: [{name: a, port: /dev/ttyS0, tags: [{name: t, address: D0}]}]\n",
-     "plant.yaml:1:28: ca_file \"/dev/null\": no readable file there"},
-    {"QosOutOfRange", "mqtt: {prefix: p, qos: 3}\nlines: [{name: a, port: /dev/ttyS0, tags: [{name: t, address: D0}]}]\n",
-     "plant.yaml:1:24: qos \"3\": expected a whole number from 0 to 2"},
+    {"MissingPrefix", "mqtt: {url: mqtt://127.0.0.1}\n" LINE_A, "plant.yaml:1:7: mqtt: lacks \"prefix\""},
+    {"UnknownMqttKey", "mqtt:\n  prefix: p\n  passwd: x\n" LINE_A,
+      "plant.yaml:3:3: unknown key \"passwd\" in mqtt:; accepted are url, prefix, client_id, username, password, ca_file, cert_file, key_file, qos, keepalive_s"},
+    {"WrongScheme", "mqtt: {url: http://127.0.0.1, prefix: p}\n" LINE_A,
+      "plant.yaml:1:13: url \"http://127.0.0.1\": expected mqtt://HOST[:PORT] or mqtts://HOST[:PORT]"},
+    {"UserInUrl", "mqtt: {url: mqtt://u:p@127.0.0.1, prefix: p}\n" LINE_A,
+      "plant.yaml:1:13: url \"mqtt://u:p@127.0.0.1\": expected mqtt://HOST[:PORT] or mqtts://HOST[:PORT]; give the user and password as username: and password:"},
+    {"WildcardInPrefix", "mqtt: {prefix: plant/#}\n" LINE_A,
+      "plant.yaml:1:16: prefix \"plant/#\": expected one or more levels of letters, digits, '_', '-' and '.', at most 64, '/' between them"},
+    {"PasswordAlone", "mqtt: {prefix: p, password: x}\n" LINE_A, "plant.yaml:1:29: a password needs a username"},
+    {"CaFileWithoutTls", "mqtt: {prefix: p, ca_file: /dev/null}\n" LINE_A,
+      "plant.yaml:1:28: ca_file \"/dev/null\": no readable file there"},
+    {"QosOutOfRange", "mqtt: {prefix: p, qos: 3}\n" LINE_A,
+      "plant.yaml:1:24: qos \"3\": expected a whole number from 0 to 2"},
     {"LinesNotAList", "mqtt: {prefix: p}\nlines: {name: a}\n",
-     "plant.yaml:2:8: lines: expected a list of PLC lines, each \"- name: ...\""},
+      "plant.yaml:2:8: lines: expected a list of PLC lines, each \"- name: ...\""},
     {"LineWithoutPort", "mqtt: {prefix: p}\nlines:\n  - name: a\n    tags: [{name: t, address: D0}]\n",
-     "plant.yaml:3:5: a line lacks \"port\""},
+      "plant.yaml:3:5: a line lacks \"port\""},
     {"BadTcpPort", "mqtt: {prefix: p}\nlines:\n  - {name: a, port: \"tcp:host\", tags: [{name: t, address: D0}]}\n",
-     "plant.yaml:3:21: bad port \"tcp:host\": expected tcp:HOST:PORT with a port of 1 to 65535, an IPv6 host in brackets "
-     "(tcp:[::1]:5020)"},
-    {"BaudNotANumber", "mqtt: {prefix: p}\nlines:\n  - {name: a, port: /dev/ttyS0, baud: fast, tags: [{name: t, address: D0}]}\n",
-     "plant.yaml:3:39: baud \"fast\": expected a whole number from 300 to 4000000"},
-    {"BlockSizeTooLarge", "mqtt: {prefix: p}\nlines:\n  - {name: a, port: /dev/ttyS0, block_size: 18, tags: [{name: t, address: D0}]}\n",
-     "plant.yaml:3:45: block_size \"18\": expected a whole number from 2 to 17"},
-    {"ProbeNotABool", "mqtt: {prefix: p}\nlines:\n  - {name: a, port: /dev/ttyS0, probe: maybe, tags: [{name: t, address: D0}]}\n",
-     "plant.yaml:3:40: probe \"maybe\": expected true or false"},
+      "plant.yaml:3:21: bad port \"tcp:host\": expected tcp:HOST:PORT with a port of 1 to 65535, an IPv6 host in brackets (tcp:[::1]:5020)"},
+    {"BaudNotANumber", ONE_LINE("baud: fast, "),
+      "plant.yaml:3:39: baud \"fast\": expected a whole number from 300 to 4000000"},
+    {"BlockSizeTooLarge", ONE_LINE("block_size: 18, "),
+      "plant.yaml:3:45: block_size \"18\": expected a whole number from 2 to 17"},
+    {"ProbeNotABool", ONE_LINE("probe: maybe, "), "plant.yaml:3:40: probe \"maybe\": expected true or false"},
     {"ReservedLineName", "mqtt: {prefix: p}\nlines:\n  - {name: gateway, port: /dev/ttyS0, tags: [{name: t, address: D0}]}\n",
-     "plant.yaml:3:12: line name \"gateway\" is taken by the gateway's own topics"},
+      "plant.yaml:3:12: line name \"gateway\" is taken by the gateway's own topics"},
     {"LineNameWithSlash", "mqtt: {prefix: p}\nlines:\n  - {name: a/b, port: /dev/ttyS0, tags: [{name: t, address: D0}]}\n",
-     "plant.yaml:3:12: line name \"a/b\": expected letters, digits, '_', '-' and '.', at most 64"},
-    {"TwoLinesOneName",
-     "mqtt: {prefix: p}\nlines:\n  - {name: a, port: /dev/ttyS0, tags: [{name: t, address: D0}]}\n"
-     "  - {name: a, port: /dev/ttyS1, tags: [{name: t, address: D0}]}\n",
-     "plant.yaml:4:12: line name \"a\" is taken by the line on line 3"},
-    {"TwoLinesOnePort",
-     "mqtt: {prefix: p}\nlines:\n  - {name: a, port: /dev/ttyS0, tags: [{name: t, address: D0}]}\n"
-     "  - {name: b, port: /dev/ttyS0, tags: [{name: t, address: D0}]}\n",
-     "plant.yaml:4:21: port \"/dev/ttyS0\" is polled by the line on line 3 already: one PLC per port, one host per PLC"},
+      "plant.yaml:3:12: line name \"a/b\": expected letters, digits, '_', '-' and '.', at most 64"},
+    {"TwoLinesOneName", ONE_TAG("address: D0") "  - {name: a, port: /dev/ttyS1, tags: [{name: t, address: D0}]}\n",
+      "plant.yaml:4:12: line name \"a\" is taken by the line on line 3"},
+    {"TwoLinesOnePort", ONE_TAG("address: D0") "  - {name: b, port: /dev/ttyS0, tags: [{name: t, address: D0}]}\n",
+      "plant.yaml:4:21: port \"/dev/ttyS0\" is polled by the line on line 3 already: one PLC per port, one host per PLC"},
     {"NoTags", "mqtt: {prefix: p}\nlines:\n  - {name: a, port: /dev/ttyS0, tags: []}\n",
-     "plant.yaml:3:39: tags: expected a list of tags, each \"- { name: ..., address: ... }\""},
-    {"UnknownTagKey", "mqtt: {prefix: p}\nlines:\n  - {name: a, port: /dev/ttyS0, tags: [{name: t, address: D0, register: 5}]}\n",
-     "plant.yaml:3:63: unknown key \"register\" in a tag; accepted are name, address, format, count, writable, deadband, "
-     "coil, discrete_input, input_register, holding"},
+      "plant.yaml:3:39: tags: expected a list of tags, each \"- { name: ..., address: ... }\""},
+    {"UnknownTagKey", ONE_TAG("address: D0, register: 5"),
+      "plant.yaml:3:63: unknown key \"register\" in a tag; accepted are name, address, format, count, writable, deadband, coil, discrete_input, input_register, holding"},
     {"TagKeyTwice", "mqtt: {prefix: p}\nlines:\n  - name: a\n    port: /dev/ttyS0\n    tags:\n      - name: t\n        address: D0\n        address: D1\n",
-     "plant.yaml:8:9: \"address\" is given twice in a tag (first on line 7)"},
+      "plant.yaml:8:9: \"address\" is given twice in a tag (first on line 7)"},
     {"ReservedTagName", "mqtt: {prefix: p}\nlines:\n  - {name: a, port: /dev/ttyS0, tags: [{name: status, address: D0}]}\n",
-     "plant.yaml:3:47: tag name \"status\" is taken by the gateway's own topics"},
+      "plant.yaml:3:47: tag name \"status\" is taken by the gateway's own topics"},
     {"TwoTagsOneName", "mqtt: {prefix: p}\nlines:\n  - name: a\n    port: /dev/ttyS0\n    tags:\n      - {name: t, address: D0}\n      - {name: t, address: D1}\n",
-     "plant.yaml:7:16: tag name \"t\" is taken by the tag on line 6"},
-    {"OctalInput", "mqtt: {prefix: p}\nlines:\n  - {name: a, port: /dev/ttyS0, tags: [{name: t, address: X18}]}\n",
-     "plant.yaml:3:59: address \"X18\": expected X0 to X377 (octal)"},
-    {"OutOfReach", "mqtt: {prefix: p}\nlines:\n  - {name: a, port: /dev/ttyS0, tags: [{name: t, address: M1600}]}\n",
-     "plant.yaml:3:59: address \"M1600\": out of the programming port's reach (M0 to M1535): a request for M1600 would "
-     "act on C64 instead"},
-    {"UnknownFormat", "mqtt: {prefix: p}\nlines:\n  - {name: a, port: /dev/ttyS0, tags: [{name: t, address: D0, format: int64}]}\n",
-     "plant.yaml:3:71: format \"int64\": accepted are bit, int16, uint16, int32, uint32, float, hex"},
-    {"FloatOnABit", "mqtt: {prefix: p}\nlines:\n  - {name: a, port: /dev/ttyS0, tags: [{name: t, address: M0, format: float}]}\n",
-     "plant.yaml:3:71: format float does not suit M0; accepted are bit"},
-    {"CountPastTheEnd", "mqtt: {prefix: p}\nlines:\n  - {name: a, port: /dev/ttyS0, tags: [{name: t, address: X370, count: 16}]}\n",
-     "plant.yaml:3:59: address with 16 registers: \"X370\": 16 registers from X370 run to X407, past the "
-     "last one, X377"},
-    {"WritableInput", "mqtt: {prefix: p}\nlines:\n  - {name: a, port: /dev/ttyS0, tags: [{name: t, address: X0, writable: true}]}\n",
-     "plant.yaml:3:73: \"X0\": the inputs X are driven by the hardware and cannot be written"},
-    {"DeadbandOnABit", "mqtt: {prefix: p}\nlines:\n  - {name: a, port: /dev/ttyS0, tags: [{name: t, address: M0, deadband: 1}]}\n",
-     "plant.yaml:3:73: deadband: a bit tag has none; it applies to numbers"},
-    {"NegativeDeadband", "mqtt: {prefix: p}\nlines:\n  - {name: a, port: /dev/ttyS0, tags: [{name: t, address: D0, deadband: -1}]}\n",
-     "plant.yaml:3:73: deadband \"-1\": expected a number of 0 or more"},
+      "plant.yaml:7:16: tag name \"t\" is taken by the tag on line 6"},
+    {"OctalInput", ONE_TAG("address: X18"), "plant.yaml:3:59: address \"X18\": expected X0 to X377 (octal)"},
+    {"UnknownFormat", ONE_TAG("address: D0, format: int64"),
+      "plant.yaml:3:71: format \"int64\": accepted are bit, int16, uint16, int32, uint32, float, hex"},
+    {"FloatOnABit", ONE_TAG("address: M0, format: float"),
+      "plant.yaml:3:71: format float does not suit M0; accepted are bit"},
+    {"CountPastTheEnd", ONE_TAG("address: X370, count: 16"),
+      "plant.yaml:3:59: address with 16 registers: \"X370\": 16 registers from X370 run to X407, past the last one, X377"},
+    {"WritableInput", ONE_TAG("address: X0, writable: true"),
+      "plant.yaml:3:73: \"X0\": the inputs X are driven by the hardware and cannot be written"},
+    {"DeadbandOnABit", ONE_TAG("address: M0, deadband: 1"),
+      "plant.yaml:3:73: deadband: a bit tag has none; it applies to numbers"},
+    {"NegativeDeadband", ONE_TAG("address: D0, deadband: -1"),
+      "plant.yaml:3:73: deadband \"-1\": expected a number of 0 or more"},
     {"TagNotAMapping", "mqtt: {prefix: p}\nlines:\n  - {name: a, port: /dev/ttyS0, tags: [D0]}\n",
-     "plant.yaml:3:40: expected a tag as keys and values (key: value)"},
-    {"NoFace", "lines: [{name: a, port: /dev/ttyS0, tags: [{name: t, address: D0}]}]\n",
-     "plant.yaml:1:1: the file serves the lines nowhere: expected at least one of mqtt:, modbus:, http:"},
-    {"ModbusListenAName", "modbus: {listen: localhost:1502}\nlines: [{name: a, port: /dev/ttyS0, tags: [{name: t, address: D0, holding: 0}]}]\n",
-     "plant.yaml:1:18: listen \"localhost:1502\": expected ADDRESS:PORT with an IP address and a port of 1 to 65535, such as "
-     "127.0.0.1:1502 or [::1]:1502"},
-    {"ModbusListenUnbracketedV6", "modbus: {listen: \"::1:1502\"}\nlines: [{name: a, port: /dev/ttyS0, tags: [{name: t, address: D0, holding: 0}]}]\n",
-     "plant.yaml:1:18: listen \"::1:1502\": expected ADDRESS:PORT with an IP address and a port of 1 to 65535, such as "
-     "127.0.0.1:1502 or [::1]:1502"},
-    {"ModbusUnitZero", "modbus: {unit: 0}\nlines: [{name: a, port: /dev/ttyS0, tags: [{name: t, address: D0, holding: 0}]}]\n",
-     "plant.yaml:1:16: unit \"0\": expected a whole number from 1 to 255"},
-    {"UnknownModbusKey", "modbus: {port: 502}\nlines: [{name: a, port: /dev/ttyS0, tags: [{name: t, address: D0, holding: 0}]}]\n",
-     "plant.yaml:1:10: unknown key \"port\" in modbus:; accepted are listen, unit"},
-    {"ModbusServesNothing", "modbus: {unit: 1}\nlines: [{name: a, port: /dev/ttyS0, tags: [{name: t, address: D0}]}]\n",
-     "plant.yaml:1:9: modbus: serves no tag; map tags with coil:, discrete_input:, input_register: or holding:"},
+      "plant.yaml:3:40: expected a tag as keys and values (key: value)"},
+    {"NoFace", LINE_A,
+      "plant.yaml:1:1: the file serves the lines nowhere: expected at least one of mqtt:, modbus:, http:"},
+    {"ModbusListenAName", "modbus: {listen: localhost:1502}\n" LINE_A_HOLDING,
+      "plant.yaml:1:18: listen \"localhost:1502\": expected ADDRESS:PORT with an IP address and a port of 1 to 65535, such as 127.0.0.1:1502 or [::1]:1502"},
+    {"ModbusListenUnbracketedV6", "modbus: {listen: \"::1:1502\"}\n" LINE_A_HOLDING,
+      "plant.yaml:1:18: listen \"::1:1502\": expected ADDRESS:PORT with an IP address and a port of 1 to 65535, such as 127.0.0.1:1502 or [::1]:1502"},
+    {"ModbusUnitZero", "modbus: {unit: 0}\n" LINE_A_HOLDING,
+      "plant.yaml:1:16: unit \"0\": expected a whole number from 1 to 255"},
+    {"UnknownModbusKey", "modbus: {port: 502}\n" LINE_A_HOLDING,
+      "plant.yaml:1:10: unknown key \"port\" in modbus:; accepted are listen, unit"},
+    {"ModbusServesNothing", "modbus: {unit: 1}\n" LINE_A,
+      "plant.yaml:1:9: modbus: serves no tag; map tags with coil:, discrete_input:, input_register: or holding:"},
     {"MappingWithoutModbus", "mqtt: {prefix: p}\nlines: [{name: a, port: /dev/ttyS0, tags: [{name: t, address: D0, holding: 4}]}]\n",
-     "plant.yaml:2:76: tag a/t is mapped to Modbus, and the file has no modbus: section to serve it"},
-    {"TwoMappings", "modbus:\nlines: [{name: a, port: /dev/ttyS0, tags: [{name: t, address: D0, holding: 4, input_register: 4}]}]\n",
-     "plant.yaml:2:95: input_register: this tag is mapped by holding: already; a tag takes one of coil:, discrete_input:, "
-     "input_register:, holding:"},
-    {"MappingNotANumber", "modbus:\nlines: [{name: a, port: /dev/ttyS0, tags: [{name: t, address: D0, holding: 40001x}]}]\n",
-     "plant.yaml:2:76: holding \"40001x\": expected a whole number from 0 to 65535"},
-    {"BitsInRegisters", "modbus:\nlines: [{name: a, port: /dev/ttyS0, tags: [{name: t, address: M0, holding: 4}]}]\n",
-     "plant.yaml:2:76: holding: holds 16-bit registers, and this tag is bit: map it with discrete_input: or coil:"},
-    {"AWordOnACoil", "modbus:\nlines: [{name: a, port: /dev/ttyS0, tags: [{name: t, address: D0, format: float, coil: 4}]}]\n",
-     "plant.yaml:2:88: coil: holds bits, and this tag is float: map it with input_register: or holding:"},
-    {"WritableInAReadOnlyTable", "modbus:\nlines: [{name: a, port: /dev/ttyS0, tags: [{name: t, address: D0, writable: true, input_register: 4}]}]\n",
-     "plant.yaml:2:99: input_register: is read-only for a Modbus client, and this tag is writable: map it with holding:"},
-    {"PastTheLastAddress", "modbus:\nlines: [{name: a, port: /dev/ttyS0, tags: [{name: t, address: D0, format: int32, count: 2, holding: 65533}]}]\n",
-     "plant.yaml:2:101: holding: 65533: the tag's 4 registers run past 65535, the last address"},
-    {"OverlapInOneLine",
-     "modbus:\nlines:\n  - name: a\n    port: /dev/ttyS0\n    tags:\n"
-     "      - {name: total, address: D0, format: int32, holding: 100}\n      - {name: flow, address: D5, holding: 101}\n",
-     "plant.yaml:7:44: holding 101 of tag a/flow overlaps holding 100 to 101 of tag a/total (line 6)"},
-    {"OverlapAcrossLines",
-     "modbus:\nlines:\n  - {name: a, port: /dev/ttyS0, tags: [{name: t, address: X0, count: 16, discrete_input: 0}]}\n"
-     "  - {name: b, port: /dev/ttyS1, tags: [{name: u, address: M0, discrete_input: 15}]}\n",
-     "plant.yaml:4:79: discrete_input 15 of tag b/u overlaps discrete_input 0 to 15 of tag a/t (line 3)"},
-    {"OverlapPastAShortTag",
-     "modbus:\nlines:\n  - name: a\n    port: /dev/ttyS0\n    tags:\n"
-     "      - {name: long, address: D0, count: 10, holding: 0}\n      - {name: short, address: D20, holding: 2}\n"
-     "      - {name: late, address: D30, holding: 5}\n",
-     "plant.yaml:7:46: holding 2 of tag a/short overlaps holding 0 to 9 of tag a/long (line 6)\n"
-     "plant.yaml:8:45: holding 5 of tag a/late overlaps holding 0 to 9 of tag a/long (line 6)"},
+      "plant.yaml:2:76: tag a/t is mapped to Modbus, and the file has no modbus: section to serve it"},
+    {"TwoMappings", MODBUS_TAG("address: D0, holding: 4, input_register: 4"),
+      "plant.yaml:2:95: input_register: this tag is mapped by holding: already; a tag takes one of coil:, discrete_input:, input_register:, holding:"},
+    {"MappingNotANumber", MODBUS_TAG("address: D0, holding: 40001x"),
+      "plant.yaml:2:76: holding \"40001x\": expected a whole number from 0 to 65535"},
+    {"BitsInRegisters", MODBUS_TAG("address: M0, holding: 4"),
+      "plant.yaml:2:76: holding: holds 16-bit registers, and this tag is bit: map it with discrete_input: or coil:"},
+    {"AWordOnACoil", MODBUS_TAG("address: D0, format: float, coil: 4"),
+      "plant.yaml:2:88: coil: holds bits, and this tag is float: map it with input_register: or holding:"},
+    {"WritableInAReadOnlyTable", MODBUS_TAG("address: D0, writable: true, input_register: 4"),
+      "plant.yaml:2:99: input_register: is read-only for a Modbus client, and this tag is writable: map it with holding:"},
+    {"PastTheLastAddress", MODBUS_TAG("address: D0, format: int32, count: 2, holding: 65533"),
+      "plant.yaml:2:101: holding: 65533: the tag's 4 registers run past 65535, the last address"},
+    {"OverlapInOneLine", "modbus:\nlines:\n  - name: a\n    port: /dev/ttyS0\n    tags:\n      - {name: total, address: D0, format: int32, holding: 100}\n      - {name: flow, address: D5, holding: 101}\n",
+      "plant.yaml:7:44: holding 101 of tag a/flow overlaps holding 100 to 101 of tag a/total (line 6)"},
+    {"OverlapAcrossLines", "modbus:\nlines:\n  - {name: a, port: /dev/ttyS0, tags: [{name: t, address: X0, count: 16, discrete_input: 0}]}\n  - {name: b, port: /dev/ttyS1, tags: [{name: u, address: M0, discrete_input: 15}]}\n",
+      "plant.yaml:4:79: discrete_input 15 of tag b/u overlaps discrete_input 0 to 15 of tag a/t (line 3)"},
+    {"OverlapPastAShortTag", "modbus:\nlines:\n  - name: a\n    port: /dev/ttyS0\n    tags:\n      - {name: long, address: D0, count: 10, holding: 0}\n      - {name: short, address: D20, holding: 2}\n      - {name: late, address: D30, holding: 5}\n",
+      "plant.yaml:7:46: holding 2 of tag a/short overlaps holding 0 to 9 of tag a/long (line 6)\nplant.yaml:8:45: holding 5 of tag a/late overlaps holding 0 to 9 of tag a/long (line 6)"},
 #ifdef TAVRIN_GATEWAY_HTTP
-    {"HttpTokenTooShort", "http: {token: secret}\nlines: [{name: a, port: /dev/ttyS0, tags: [{name: t, address: D0}]}]\n",
-     "plant.yaml:1:15: token: expected 16 to 256 visible ASCII characters, no spaces (openssl rand -hex 16 makes one)"},
-    {"UnknownHttpKey", "http: {password: x}\nlines: [{name: a, port: /dev/ttyS0, tags: [{name: t, address: D0}]}]\n",
-     "plant.yaml:1:8: unknown key \"password\" in http:; accepted are listen, token"},
+    {"HttpTokenTooShort", "http: {token: secret}\n" LINE_A,
+      "plant.yaml:1:15: token: expected 16 to 256 visible ASCII characters, no spaces (openssl rand -hex 16 makes one)"},
+    {"UnknownHttpKey", "http: {password: x}\n" LINE_A,
+      "plant.yaml:1:8: unknown key \"password\" in http:; accepted are listen, token"},
 #else
-    {"HttpOnQt5", "http: {listen: 127.0.0.1:8080}\nlines: [{name: a, port: /dev/ttyS0, tags: [{name: t, address: D0}]}]\n",
-     "plant.yaml:1:7: http: this tavrin was built against Qt 5, which has no Qt HTTP Server: the web page and metrics "
-     "need a build against Qt 6; leave http: out here"},
+    {"HttpOnQt5", "http: {listen: 127.0.0.1:8080}\n" LINE_A,
+      "plant.yaml:1:7: http: this tavrin was built against Qt 5, which has no Qt HTTP Server: the web page and metrics need a build against Qt 6; leave http: out here"},
 #endif
     {"ListWhereAValueGoes", "mqtt: {prefix: p}\nlines:\n  - {name: a, port: [1, 2], tags: [{name: t, address: D0}]}\n",
-     "plant.yaml:3:21: \"port\": expected a single value"},
+      "plant.yaml:3:21: \"port\": expected a single value"},
 };
 
 class ConfigMistakes : public ::testing::TestWithParam<MistakeRow> {};

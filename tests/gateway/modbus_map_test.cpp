@@ -1,6 +1,7 @@
 // Which tags a Modbus request covers: the spans of each tag, in address
 // order, or no answer when any address in the request belongs to no tag.
-// The layout and every expected span are written out by hand.
+// The layout and every expected span are written out by hand. How a range
+// is named in messages shows in the configuration reader's tests.
 
 #include "config_reader.h"
 #include "modbus_map.h"
@@ -80,13 +81,5 @@ TEST_P(ModbusMapLookups, FindTheSpansOfEachTag)
 
 INSTANTIATE_TEST_SUITE_P(Rows, ModbusMapLookups, ::testing::ValuesIn(kRows),
                          [](const ::testing::TestParamInfo<Row>& info) { return std::string(info.param.name); });
-
-TEST(ModbusMap, RangesAreNamedAsTheFileNamesThem)
-{
-    EXPECT_EQ(modbusRangeText(ModbusTable::HoldingRegister, 100, 101), QStringLiteral("holding 100 to 101"));
-    EXPECT_EQ(modbusRangeText(ModbusTable::Coil, 7, 7), QStringLiteral("coil 7"));
-    EXPECT_EQ(modbusRangeText(ModbusTable::DiscreteInput, 0, 15), QStringLiteral("discrete_input 0 to 15"));
-    EXPECT_EQ(modbusRangeText(ModbusTable::InputRegister, 3, 3), QStringLiteral("input_register 3"));
-}
 
 } // namespace

@@ -1,6 +1,7 @@
 // A tag's value between the module's bytes and JSON, both ways, and when a
 // new value is worth publishing. Expected bytes are worked out by hand: low
-// byte first, low word first, IEEE 754 for floats.
+// byte first, low word first, IEEE 754 for floats. The text codec under it
+// has its own table (value_format_test.cpp): these rows are what JSON adds.
 
 #include "tag_value.h"
 
@@ -50,18 +51,13 @@ struct ReadRow {
 
 const ReadRow kReads[] = {
     {"Int16", "D100", ValueFormat::Int16, 1, bytes({0x2A, 0x00}), "42"},
-    {"Int16Negative", "D100", ValueFormat::Int16, 1, bytes({0xFF, 0xFF}), "-1"},
     {"Uint16", "D100", ValueFormat::Uint16, 1, bytes({0xFF, 0xFF}), "65535"},
     {"Int32LowWordFirst", "D200", ValueFormat::Int32, 1, bytes({0xFE, 0xFF, 0xFF, 0xFF}), "-2"},
-    {"Int32Large", "D200", ValueFormat::Int32, 1, bytes({0x00, 0x00, 0x01, 0x00}), "65536"},
-    {"Uint32", "D200", ValueFormat::Uint32, 1, bytes({0xFF, 0xFF, 0xFF, 0xFF}), "4294967295"},
     {"Float", "D300", ValueFormat::Float, 1, bytes({0x00, 0x00, 0x50, 0x40}), "3.25"},
-    {"FloatNegative", "D300", ValueFormat::Float, 1, bytes({0x00, 0x00, 0x20, 0xC1}), "-10"},
     {"FloatNaN", "D300", ValueFormat::Float, 1, bytes({0x00, 0x00, 0xC0, 0x7F}), "\"NaN\""},
     {"FloatInfinity", "D300", ValueFormat::Float, 1, bytes({0x00, 0x00, 0x80, 0xFF}), "\"-Infinity\""},
     {"Hex", "D100", ValueFormat::Hex, 1, bytes({0xFF, 0x00}), "\"0x00FF\""},
     {"BitOn", "M0", ValueFormat::Bit, 1, bytes({0x01}), "true"},
-    {"BitOff", "Y7", ValueFormat::Bit, 1, bytes({0x00}), "false"},
     {"Bits", "X0", ValueFormat::Bit, 3, bytes({0x01, 0x00, 0x01}), "[true,false,true]"},
     {"Words", "D10", ValueFormat::Int16, 2, bytes({0x01, 0x00, 0x02, 0x01}), "[1,258]"},
     {"Counter32", "32CV200", ValueFormat::Int32, 1, bytes({0x9C, 0xFF, 0xFF, 0xFF}), "-100"},
@@ -92,15 +88,11 @@ struct WriteRow {
 
 const WriteRow kWrites[] = {
     {"Int16", "D100", ValueFormat::Int16, 1, "42", {bytes({0x2A, 0x00})}, ""},
-    {"Int16Negative", "D100", ValueFormat::Int16, 1, "-1", {bytes({0xFF, 0xFF})}, ""},
     {"Int16WholeFloat", "D100", ValueFormat::Int16, 1, "7.0", {bytes({0x07, 0x00})}, ""},
     {"Int16Fraction", "D100", ValueFormat::Int16, 1, "3.5", {}, "int16 takes a whole number"},
-    {"Int16TooLarge", "D100", ValueFormat::Int16, 1, "40000", {},
-     "int16 value \"40000\": expected a whole number from -32768 to 32767, or 0x0000 to 0xFFFF"},
     {"Int16FromAString", "D100", ValueFormat::Int16, 1, "\"42\"", {}, "int16 takes a whole number"},
     {"Uint16Negative", "D100", ValueFormat::Uint16, 1, "-1", {}, "uint16 value \"-1\": expected a whole number from 0 to 65535, or 0x0000 to 0xFFFF"},
     {"Int32", "D200", ValueFormat::Int32, 1, "-2", {bytes({0xFE, 0xFF, 0xFF, 0xFF})}, ""},
-    {"Uint32Largest", "D200", ValueFormat::Uint32, 1, "4294967295", {bytes({0xFF, 0xFF, 0xFF, 0xFF})}, ""},
     {"Uint32TooLarge", "D200", ValueFormat::Uint32, 1, "4294967296", {},
      "uint32 value \"4294967296\": expected a whole number from 0 to 4294967295, or 0x00000000 to 0xFFFFFFFF"},
     {"Float", "D300", ValueFormat::Float, 1, "3.25", {bytes({0x00, 0x00, 0x50, 0x40})}, ""},

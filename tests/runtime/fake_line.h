@@ -14,6 +14,7 @@
 #include "virtual_plc.h"
 
 #include <QByteArray>
+#include <QVector>
 
 #include <functional>
 #include <map>
@@ -30,11 +31,13 @@ struct PlcPace {
 
 class FakeLine {
 public:
+    // `copy`: the copy of the module the core drives; null: the shared first copy.
     explicit FakeLine(const LineSettings& settings, const PlcPace& pace = PlcPace(), bool persistent = true,
-                      const VirtualPlcOptions& plcOptions = VirtualPlcOptions())
+                      const VirtualPlcOptions& plcOptions = VirtualPlcOptions(),
+                      std::shared_ptr<ModuleInstance> copy = nullptr)
         : plc(plcOptions)
         , pace_(pace)
-        , core(settings, module(), persistent)
+        , core(settings, copy ? copy : module(), persistent)
         , baud_(settings.baud)
     {
         QString error;
@@ -95,6 +98,7 @@ public:
 
     VirtualPlc plc;
     qint64 now = 0;
+    QVector<QByteArray> sent; // what the core put on the line, one output at a time
 
 private:
     PlcPace pace_;
@@ -110,6 +114,7 @@ private:
         const QByteArray out = core.takeOutput();
         if (out.isEmpty())
             return;
+        sent.append(out);
         const qint64 heardAt = now + LineTiming::wireTimeUs(out.size(), baud_);
         if (frozen(heardAt)) {
             if (pace_.holdWhileFrozen)

@@ -1,6 +1,7 @@
-// Reply timeouts that follow the line, 10 bits a character, and a reply
-// collected up to the length its request expects.
+// Reply timeouts that follow the line and the PLC's pace, 10 bits a
+// character, and a reply collected up to the length its request expects.
 
+#include "line_pace.h"
 #include "line_timing.h"
 #include "reply_collector.h"
 #include "support/qt_printers.h"
@@ -9,13 +10,18 @@
 
 namespace {
 
-TEST(LineTiming, ReplyTimeoutIsLineTimeRoundedUpPlusTheAllowance)
+TEST(LineTiming, AReplyIsDueAfterItsCharactersAtTheBaudRatePlusTheAllowance)
 {
-    // A one-word read at 9600 baud: 11 + 8 characters, 190 bits, 19.79 ms -> 20 ms.
-    EXPECT_EQ(LineTiming::replyTimeoutMs(11, 8, 9600, 200), 220);
-    // A 64-byte read: 11 + 132 characters, 148.96 ms -> 149 ms.
-    EXPECT_EQ(LineTiming::replyTimeoutMs(11, 132, 9600, 0), 149);
-    EXPECT_EQ(LineTiming::replyTimeoutMs(11, 8, 0, 200), 200); // unknown baud: the allowance
+    // A one-word read at 9600 baud: 11 + 8 characters, 190 bits, 19,791 us.
+    EXPECT_EQ(LineTiming::wireTimeUs(19, 9600), 19791);
+    EXPECT_EQ(LinePace(9600, 200, false).timeoutUs(11, 8), 19791 + 200000);
+    // A 64-byte read: 11 + 132 characters, 1430 bits, 148,958 us.
+    EXPECT_EQ(LinePace(9600, 0, false).timeoutUs(11, 132), 148958);
+    EXPECT_EQ(LinePace(0, 200, false).timeoutUs(11, 8), 200000); // unknown baud: the allowance
+    // Learnt: half as much again as a 600 ms answer, and 20 ms.
+    LinePace pace(9600, 200, true);
+    pace.answered(19791 + 600000, 11, 8);
+    EXPECT_EQ(pace.allowanceMs(), 920);
 }
 
 TEST(ReplyCollector, TakesTheExpectedLengthFromPiecesAndEndsAtALoneNak)

@@ -1,53 +1,24 @@
 // The programming port's reach. Past M1535 the classic map puts M on other
-// devices and a PLC does not refuse it: the virtual PLC answers such frames
-// as a real one does, which is the danger. The host refuses those addresses,
-// and every address it accepts, read once, polled or written, sends only
-// requests that stay inside the device the user named: checked against the
-// port's byte and bit ranges written out below, not taken from the module.
+// devices and a PLC does not refuse it (the virtual PLC's own tests show it
+// acting on C0 and M8034 so), which is the danger. The host refuses those
+// addresses, and every address it accepts, read once, polled or written,
+// sends only requests that stay inside the device the user named: checked
+// against the port's byte and bit ranges written out below, not taken from
+// the module.
 
-#include "host_runtime.h"
-#include "recording_line.h"
+#include "fake_line.h"
 #include "request_decoder.h"
 #include "tool/tool_process.h"
-#include "virtual_plc_line.h"
 
 #include "support/qt_printers.h"
-#include "support/wait_until.h"
-
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
-// --- What a PLC does with the frames the classic map makes of M1536 up.
-const struct {
-    const char* name;
-    const char* request;
-    const char* reply;
-    const char* changed; // register name and index that the frame set, or nullptr
-} kBeyondM1535[] = {
-    // Read 1 byte at 0x01C0 (M1536 to M1543 by the map): the counter contacts C0 to C7, set to A5.
-    {"ReadOfM1536GivesTheCounterContacts", "02 30 30 31 43 30 30 31 03 36 38", "02 41 35 03 37 39", nullptr},
-    // Force ON bit 0x0E00 (M1536 by the map): counter contact C0.
-    {"ForceOfM1536SetsC0", "02 37 30 30 30 45 03 30 46", "06", "C 0"},
-    // Force ON bit 0x0F22 (M1826 by the map): M8034, which switches every output off.
-    {"ForceOfM1826SetsM8034", "02 37 32 32 30 46 03 31 34", "06", "SM 34"},
-    // Read 1 byte at 0x0200 (M2048 up): no device there, NAK.
-    {"ReadOfM2048IsRefused", "02 30 30 32 30 30 30 31 03 35 36", "15", nullptr},
-};
-
-TEST(PortReach, APlcActsOnOtherDevicesForMPastM1535)
-{
-    for (const auto& row : kBeyondM1535) {
-        VirtualPlc plc;
-        plc.setByte(0x01C0, 0xA5); // C0, C2, C5, C7
-        EXPECT_EQ(plc.receive(fromHexBytes(row.request)), fromHexBytes(row.reply)) << row.name;
-        if (row.changed) {
-            const QStringList changed = QString::fromLatin1(row.changed).split(QLatin1Char(' '));
-            EXPECT_EQ(plc.value(changed.at(0), changed.at(1).toInt()), 1u) << row.name;
-        }
-    }
-}
+constexpr qint64 S = 1000000;
 
 TEST(PortReach, TheToolRefusesMPastM1535AndSendsNothing)
 {
@@ -58,8 +29,6 @@ TEST(PortReach, TheToolRefusesMPastM1535AndSendsNothing)
     EXPECT_EQ(served.plc.counters().bytesReceived, 0u);
     EXPECT_EQ(served.plc.readBytes(0x01C0, 0x40), QByteArray(0x40, '\0'));
 }
-
-// --- Every accepted address stays inside its device.
 
 // Byte ranges that block reads and writes reach and bit ranges that forces
 // reach, per device, from the port's own map.
@@ -86,30 +55,24 @@ const PortArea kPortAreas[] = {
     {"D", 0x1000, 16000, -1, 0},        // D0-D7999, and their bits
 };
 
-const PortArea& portArea(const QString& regName)
+// Empty when a request frame stays inside the variable's device; else where it reaches.
+QString outside(const QByteArray& frame, const QString& regName)
 {
     const QString name = regName == QLatin1String("D_bit") ? QStringLiteral("D") : regName;
-    for (const PortArea& area : kPortAreas) {
-        if (name == QLatin1String(area.regName))
-            return area;
-    }
-    ADD_FAILURE() << "no port area for " << regName.toStdString();
-    return kPortAreas[0];
-}
-
-// Where a request frame reaches, or a message when it leaves the area.
-QString outside(const QByteArray& frame, const PortArea& area)
-{
+    const PortArea* area = std::find_if(std::begin(kPortAreas), std::end(kPortAreas),
+                                        [&](const PortArea& a) { return name == QLatin1String(a.regName); });
     const DecodedRequest request = decodeRequest(frame);
+    if (area == std::end(kPortAreas))
+        return QStringLiteral("no port area for ") + regName;
     switch (request.kind) {
     case DecodedRequest::Kind::BlockRead:
     case DecodedRequest::Kind::BlockWrite:
-        if (request.address >= area.firstByte && request.address + request.byteCount <= area.firstByte + area.bytes)
+        if (request.address >= area->firstByte && request.address + request.byteCount <= area->firstByte + area->bytes)
             return {};
         return QStringLiteral("bytes 0x%1 + %2").arg(request.address, 4, 16, QLatin1Char('0')).arg(request.byteCount);
     case DecodedRequest::Kind::ForceOn:
     case DecodedRequest::Kind::ForceOff:
-        if (area.firstBit >= 0 && request.address >= area.firstBit && request.address < area.firstBit + area.bits)
+        if (area->firstBit >= 0 && request.address >= area->firstBit && request.address < area->firstBit + area->bits)
             return {};
         return QStringLiteral("bit 0x%1").arg(request.address, 4, 16, QLatin1Char('0'));
     default:
@@ -129,81 +92,45 @@ const char* const kEdges[] = {
     "32CV248:8",
 };
 
-class PortReachEdges : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        settings.answerAllowanceMs = 50;
-        plc = std::make_shared<VirtualPlc>();
-        runtime = std::make_unique<HostRuntime>(
-            [this] { return std::make_unique<RecordingLine>(plc, LinePacing(), &sent); }, settings);
-        QString error;
-        ASSERT_TRUE(runtime->start(&error)) << error.toStdString();
-    }
-
-    static VariableAddress variable(const QString& text)
-    {
-        const QStringList parts = text.split(QLatin1Char(':'));
-        VariableAddress address;
-        QString error;
-        EXPECT_TRUE(parseVariableAddress(parts.at(0), parts.value(1, QStringLiteral("1")).toInt(), &address, &error))
-            << error.toStdString();
-        return address;
-    }
-
-    // Every frame sent since `from` stays in the variable's area.
-    void expectInside(const VariableAddress& address, int from)
-    {
-        const QVector<QByteArray> frames = sent.all();
-        ASSERT_GT(frames.size(), from) << address.text.toStdString() << ": nothing sent";
-        for (int i = from; i < frames.size(); ++i)
-            EXPECT_EQ(outside(frames.at(i), portArea(address.regName)), QString()) << frames.at(i).toStdString()
-                << address.text.toStdString() << ":" << address.registers;
-    }
-
-    LineSettings settings;
-    std::shared_ptr<VirtualPlc> plc;
-    SentFrames sent;
-    std::unique_ptr<HostRuntime> runtime;
-};
-
-TEST_F(PortReachEdges, ReadsWritesAndPollsOfEveryDevicesEdgesStayInside)
+TEST(PortReach, ReadsWritesAndPollsOfEveryDevicesEdgesStayInside)
 {
+    FakeLine line(LineSettings{});
     for (const char* text : kEdges) {
-        const VariableAddress address = variable(QLatin1String(text));
-        const int from = sent.size();
-        ASSERT_GT(runtime->setPolledVariables({address}), 0) << text;
-        EXPECT_TRUE(waitUntil([&] { return runtime->quality(0).quality == Quality::Good; })) << text;
-        runtime->setPolledVariables({});
-        // A block in flight is still sent; the one-shot read goes after it,
-        // so once it is done no frame of this variable can follow.
-        for (const RequestId id : runtime->readOnce(address)) {
-            const RequestOutcome outcome = runtime->wait(id, 10000);
-            EXPECT_TRUE(outcome.good) << text << ": " << outcome.error.toStdString();
-        }
+        const QStringList parts = QString::fromLatin1(text).split(QLatin1Char(':'));
+        const VariableAddress address = variable(parts.at(0), parts.value(1, QStringLiteral("1")).toInt());
+        const int from = line.sent.size();
+        ASSERT_GT(line.core.setPolled({address}, false, line.now), 0) << text;
+        line.runFor(10 * S, [&] { return line.core.quality(0).quality == Quality::Good; });
+        EXPECT_EQ(line.core.quality(0).quality, Quality::Good) << text;
+        line.core.setPolled({}, false, line.now);
+        for (const RequestId id : line.core.readOnce(address))
+            EXPECT_TRUE(line.outcome(id).good) << text;
         if (address.regName != QLatin1String("X")) {
             const int unit = address.type->element == ElementKind::Bit ? 1 : address.type->element == ElementKind::Word ? 2 : 4;
-            const RequestOutcome written = runtime->wait(runtime->queueWrite(address, QByteArray(unit * address.registers, '\0')), 10000);
+            const RequestOutcome written = line.outcome(line.core.queueWrite(address, QByteArray(unit * address.registers, '\0')));
             EXPECT_TRUE(written.good) << text << ": " << written.error.toStdString();
         }
-        expectInside(address, from);
+        ASSERT_GT(line.sent.size(), from) << text << ": nothing sent";
+        for (int i = from; i < line.sent.size(); ++i)
+            EXPECT_EQ(outside(line.sent.at(i), address.regName), QString()) << text;
     }
 }
 
-TEST_F(PortReachEdges, TheRuntimeRefusesMPastM1535ItselfAndSendsNothing)
+TEST(PortReach, TheRuntimeRefusesMPastM1535ItselfAndSendsNothing)
 {
+    FakeLine line(LineSettings{});
     VariableAddress m1536 = variable(QStringLiteral("M1535"));
     m1536.text = QStringLiteral("M1536");
     m1536.index = 1536;
-    const int from = sent.size();
-    const RequestOutcome written = runtime->wait(runtime->queueWrite(m1536, QByteArray(1, '\1')), 1000);
-    const RequestOutcome read = runtime->wait(runtime->readOnce(m1536).value(0), 1000);
-    runtime->setPolledVariables({m1536});
-    QThread::msleep(50);
+    const int from = line.sent.size();
+    const RequestOutcome written = line.outcome(line.core.queueWrite(m1536, QByteArray(1, '\1')));
+    const RequestOutcome read = line.outcome(line.core.readOnce(m1536).value(0));
+    line.core.setPolled({m1536}, false, line.now);
+    line.runFor(1 * S);
     EXPECT_TRUE(written.error.startsWith(QStringLiteral("out of the programming port's reach"))) << written.error.toStdString();
     EXPECT_TRUE(read.error.startsWith(QStringLiteral("out of the programming port's reach"))) << read.error.toStdString();
-    EXPECT_EQ(runtime->quality(0).quality, Quality::Bad);
-    EXPECT_EQ(sent.size(), from);
+    EXPECT_EQ(line.core.quality(0).quality, Quality::Bad);
+    EXPECT_EQ(line.sent.size(), from);
 }
 
 } // namespace

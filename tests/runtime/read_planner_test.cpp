@@ -2,16 +2,15 @@
 // itself: the port's areas from the port's byte map (the table below), the
 // characters of a block read from its frame (request 11, reply 2n + 4), the
 // least cost from a brute force that tries every way to cut the needed
-// registers into blocks, the module's merge rule from a model of its own,
-// and a PLC that refuses the registers it lacks. Nothing is taken from the
-// planner to make its own expectation.
+// registers into blocks, and a PLC that refuses the registers it lacks.
+// Nothing is taken from the planner to make its own expectation. Values read
+// through planned blocks, every register type, are the tool's end-to-end
+// test's (tests/tool/tool_end_to_end_test.cpp).
 
 #include "read_planner.h"
 
-#include "module_instance.h"
 #include "support/qt_printers.h"
-#include "variable_address.h"
-#include "virtual_plc.h"
+#include "test_variables.h"
 
 #include <QStringList>
 
@@ -182,11 +181,6 @@ const PlanRow kPlans[] = {
     {"ALimitBelowACounter", "32CV 0 1; D 0 1", line(9600, 0, 3), "D 0 1", 19, "0"},
 };
 
-void PrintTo(const PlanRow& row, std::ostream* os)
-{
-    *os << row.name;
-}
-
 class Plans : public ::testing::TestWithParam<PlanRow> {};
 
 TEST_P(Plans, AreTheCheapestBlocksWorkedByHand)
@@ -205,10 +199,8 @@ INSTANTIATE_TEST_SUITE_P(ReadPlanner, Plans, ::testing::ValuesIn(kPlans),
 
 TEST(ReadPlanner, ReadsBitsOfADataRegisterAsItsWords)
 {
-    VariableAddress bits; // D10.3 with 20 bits: D10.3 to D11.6
-    QString error;
-    ASSERT_TRUE(parseVariableAddress(QStringLiteral("D10.3"), 20, &bits, &error)) << error.toStdString();
-    EXPECT_EQ(blocksText(planReads({variableSpan(bits)}).blocks), QStringLiteral("D 10 2"));
+    // D10.3 with 20 bits: D10.3 to D11.6.
+    EXPECT_EQ(blocksText(planReads({variableSpan(variable(QStringLiteral("D10.3"), 20))}).blocks), QStringLiteral("D 10 2"));
 }
 
 TEST(ReadPlanner, TellsTheTimeOfAScanAndMakesTheModulesItem)
@@ -226,9 +218,9 @@ TEST(ReadPlanner, TellsTheTimeOfAScanAndMakesTheModulesItem)
 // --- The hard limits and the links from blocks to variables, for any plan.
 
 // Empty when every block stays in one area, in reach, within the byte limit
-// and on whole bytes, and, for a plan, the blocks come area by area in the
-// port's order, ascending and apart; else the first block that breaks a rule.
-QString hardLimitBreach(const QVector<ReadBlock>& blocks, int byteLimit, bool inPlanOrder = true)
+// and on whole bytes, and the blocks come area by area in the port's order,
+// ascending and apart; else the first block that breaks a rule.
+QString hardLimitBreach(const QVector<ReadBlock>& blocks, int byteLimit)
 {
     int lastArea = -1;
     qint64 lastEnd = 0;
@@ -246,7 +238,7 @@ QString hardLimitBreach(const QVector<ReadBlock>& blocks, int byteLimit, bool in
             return text + QStringLiteral(": asks for %1 bytes").arg(bytes);
         if (first < 0 || end > area.registers)
             return text + QLatin1String(": out of reach");
-        if (inPlanOrder && (order < lastArea || (order == lastArea && first < lastEnd)))
+        if ((order < lastArea || (order == lastArea && first < lastEnd)))
             return text + QLatin1String(": out of order or overlapping");
         lastArea = order;
         lastEnd = end;
@@ -425,78 +417,6 @@ TEST(ReadPlanner, CostsWhatTheBruteForceOptimumCostsOnRandomSmallSets)
     }
 }
 
-// --- The module's own rule, modelled here from its description: per area,
-// records sorted by address; a record joins the open block while the span
-// from the block's start to the record's end fits BlockSize (bytes for bit
-// areas, words for the others); a longer record is cut first.
-
-struct ModuleRecord {
-    qint64 addr;
-    qint64 count; // bits, words, or 2 for one 32-bit counter
-};
-
-QVector<ReadBlock> moduleBlocks(const QVector<PolledSpan>& variables, qint32 blockSize)
-{
-    QVector<ReadBlock> blocks;
-    for (const PortArea& area : kAreas) {
-        const bool bits = area.counts == Counts::Bytes;
-        const qint64 limit = bits ? 8 * qint64(blockSize) : blockSize;
-        std::vector<ModuleRecord> records; // as the reference host hands them over
-        for (const PolledSpan& span : variables) {
-            if (span.area != QLatin1String(area.name))
-                continue;
-            if (area.counts == Counts::Counters) {
-                for (qint64 counter = span.first; counter < span.end; ++counter)
-                    records.push_back({counter, 2});
-                continue;
-            }
-            for (qint64 piece = span.first; piece < span.end; piece += limit)
-                records.push_back({piece, std::min(limit, span.end - piece)});
-        }
-        std::stable_sort(records.begin(), records.end(),
-                         [](const ModuleRecord& a, const ModuleRecord& b) { return a.addr < b.addr; });
-        qint64 start = 0;
-        qint64 length = 0; // bits (whole bytes) or words
-        for (size_t i = 0; i < records.size(); ++i) {
-            const ModuleRecord& record = records[i];
-            const qint64 end = record.addr + record.count;
-            const qint64 span = end - start;
-            if (i > 0 && record.addr < start + length && end <= start + length)
-                continue; // inside the open block
-            if (i > 0 && span <= limit) {
-                length = bits ? (span + 7) / 8 * 8 : span;
-            } else {
-                start = bits ? record.addr / 8 * 8 : record.addr;
-                length = bits ? (end - start + 7) / 8 * 8 : record.count;
-                blocks.append({QLatin1String(area.name), qint32(start), 0, {}});
-            }
-            blocks.last().count = qint32(bits ? length / 8 : length);
-        }
-    }
-    return blocks;
-}
-
-// The model against the module's documented examples.
-const struct {
-    const char* name;
-    const char* variables;
-    qint32 blockSize;
-    const char* blocks;
-} kModuleRule[] = {
-    {"NeighboursWithinTheBlockSizeMerge", "D 0 2; D 100 102", 128, "D 0 102"},
-    {"FartherOnesDoNot", "D 0 2; D 100 102", 64, "D 0 2; D 100 2"},
-    {"ALongRunIsCut", "D 0 150", 64, "D 0 64; D 64 64; D 128 22"},
-    {"BitsAreCutByBits", "X 0 300", 16, "X 0 16; X 128 16; X 256 6"},
-    {"ARecordInsideTheBlockChangesNothing", "M 0 100; M 10 15", 16, "M 0 13"},
-    {"CountersGrowOnePerCounter", "32CV 0 1; 32CV 3 4", 16, "32CV 0 5"},
-};
-
-TEST(ModuleRuleModel, MakesTheBlocksTheModuleIsDocumentedToMake)
-{
-    for (const auto& row : kModuleRule)
-        EXPECT_EQ(blocksText(moduleBlocks(spans(row.variables), row.blockSize)), QLatin1String(row.blocks)) << row.name;
-}
-
 // Variables over whole areas and in crowded windows, so that both long gaps
 // and short ones occur.
 QVector<PolledSpan> mixedRandomSet(unsigned seed)
@@ -512,84 +432,6 @@ QVector<PolledSpan> mixedRandomSet(unsigned seed)
         variables.append({QLatin1String(area.name), first, std::min(first + length, area.registers)});
     }
     return variables;
-}
-
-TEST(ReadPlanner, NeverTakesLongerThanTheModulesRuleAtAnySafeBlockSize)
-{
-    const ReadCostModel lines[] = {line(9600, 0), line(9600, 10000), line(115200, 0), line(115200, 10000)};
-    for (unsigned seed = 1; seed <= 300; ++seed) {
-        const QVector<PolledSpan> variables = mixedRandomSet(seed);
-        for (const ReadCostModel& model : lines) {
-            const ReadPlan plan = planReads(variables, model);
-            ASSERT_EQ(hardLimitBreach(plan.blocks, 64), QString()) << "seed " << seed;
-            ASSERT_EQ(coverageBreach(plan, variables), QString()) << "seed " << seed;
-            for (qint32 blockSize : {2, 4, 8, 12, 16, 17}) {
-                const QVector<ReadBlock> module = moduleBlocks(variables, blockSize);
-                // The module's blocks may overlap: a record that does not fit opens a block at its own start.
-                ASSERT_EQ(hardLimitBreach(module, 64, false), QString()) << "seed " << seed << ", block size " << blockSize;
-                EXPECT_LE(weightOf(plan.blocks, model), weightOf(module, model))
-                    << "seed " << seed << ", block size " << blockSize;
-            }
-        }
-    }
-}
-
-// --- A plan through the module: the module sends exactly the planned
-// characters, the PLC answers every block, and every variable gets its value.
-
-// A value for every register, as its area holds it: one bit, a word, a 32-bit counter.
-quint32 valueOf(const PortArea& area, qint64 index)
-{
-    const quint32 value = quint32(index) * 2654435761u;
-    return area.counts == Counts::Bytes ? (index % 3 == 0) : area.counts == Counts::Words ? value >> 16 : value;
-}
-
-// The image's bytes for those values: a byte per bit, words and counters low byte first.
-QByteArray imageOf(const PortArea& area, qint64 index)
-{
-    const quint32 value = valueOf(area, index);
-    QByteArray image;
-    for (int i = 0; i < bytesPerPiece(area); ++i)
-        image.append(char(value >> (8 * i)));
-    return image;
-}
-
-TEST(ReadPlanner, APlannedScanThroughTheModuleReadsEveryVariable)
-{
-    const QVector<PolledSpan> variables =
-        spans("X 3 13; M 1535 1536; M 0 1; M 64 65; S 999 1000; C 250 256; D 0 40; D 100 101; D 105 106;"
-              "SD 10 13; TV 0 2; CV 199 200; 32CV 0 3; 32CV 20 21; 32CV 55 56");
-    VirtualPlc plc;
-    for (const PolledSpan& span : variables) {
-        for (qint64 r = span.first; r < span.end; ++r)
-            ASSERT_TRUE(plc.setValue(span.area, r, valueOf(kAreas[areaOrder(span.area)], r)));
-    }
-    QString error; // a copy of the module of its own, as a host loads it
-    const std::shared_ptr<ModuleInstance> module = ModuleInstance::loadCopy(&error);
-    ASSERT_TRUE(module) << error.toStdString();
-    std::array<qint32, 32>& comInfo = module->restingComInfo();
-    comInfo[ComInfoWord::BlockSize] = 16;
-    module->SetComInfo(comInfo.data());
-    const ReadPlan plan = planReads(variables, line(9600, 10000));
-    for (const ReadBlock& block : plan.blocks)
-        module->AddListReadVar(readItem(block));
-    qint64 characters = 0;
-    for (const ReadBlock& block : plan.blocks) {
-        const RequestFrame* frame = module->ComCommunication();
-        ASSERT_NE(frame, nullptr);
-        QByteArray reply = plc.receive(frame->FrameBytes);
-        characters += frame->FrameBytes.size() + reply.size();
-        ASSERT_EQ(module->DataCom(reply), ReplyAccepted) << blocksText({block}).toStdString();
-    }
-    EXPECT_EQ(characters, plan.characters());
-    for (const PolledSpan& span : variables) {
-        const PortArea& area = kAreas[areaOrder(span.area)];
-        for (qint64 r = span.first; r < span.end; ++r) {
-            QByteArray image; // a 32-bit counter is fetched as its two words
-            module->GetRegisterData(span.area, qint32(r), 0, image, area.counts == Counts::Counters ? 2 : 1);
-            EXPECT_EQ(image, imageOf(area, r)) << span.area.toStdString() << r;
-        }
-    }
 }
 
 // --- A refused block split down to the variable at fault.
@@ -701,27 +543,6 @@ QSet<int> variablesInHoles(const Holes& holes, const QVector<PolledSpan>& variab
     return inHoles;
 }
 
-// Empty when every variable not at fault has each register in a block the PLC answered.
-QString unreadVariable(const SplitOutcome& outcome, const QVector<PolledSpan>& variables)
-{
-    return unreadRegister(outcome.read, variables, std::set<int>(outcome.atFault.begin(), outcome.atFault.end()));
-}
-
-TEST(RefusedBlock, FindsTheVariablesAtFaultAndKeepsReadingTheirNeighbours)
-{
-    // A PLC with D0 to D255 and D1000 up (no D256 to D999) and counter contacts C0 to C31 and C232 up.
-    const Holes holes = {{QStringLiteral("D"), {256, 1000}}, {QStringLiteral("C"), {4, 29}}};
-    const QVector<PolledSpan> variables = spans("D 250 251; D 254 258; D 300 301; D 1000 1001; M 0 1; C 30 31; C 240 241");
-    const ReadPlan plan = planReads(variables, line(9600, 10000));
-    const SplitOutcome outcome = readThrough(holes, plan, variables);
-    EXPECT_EQ(outcome.atFault, (QSet<int>{1, 2}));
-    EXPECT_EQ(unreadVariable(outcome, variables), QString());
-    // Planned again without them, no block touches the missing registers.
-    const ReadPlan again = planReads(variables, line(9600, 10000), outcome.atFault);
-    EXPECT_EQ(blocksText(again.blocks), QStringLiteral("M 0 1; C 24 1; C 240 1; D 250 1; D 1000 1"));
-    EXPECT_EQ(unplannedText(again), QStringLiteral("1 2"));
-}
-
 TEST(RefusedBlock, AMissingGapBetweenTwoGoodVariablesFaultsNeither)
 {
     // C30 and C240 share one block when each frame waits 40 ms at 115200 baud.
@@ -735,8 +556,12 @@ TEST(RefusedBlock, AMissingGapBetweenTwoGoodVariablesFaultsNeither)
     EXPECT_EQ(blocksText(outcome.read), QStringLiteral("C 24 1; C 240 1"));
 }
 
+// Large sets on four lines: every plan keeps the hard limits and reads every
+// variable; on a PLC with holes the splits fault exactly the variables that
+// hold a missing register and read all the others.
 TEST(RefusedBlock, OnRandomPlcsFaultsExactlyTheVariablesThatHoldAMissingRegister)
 {
+    const ReadCostModel lines[] = {line(9600, 0), line(9600, 10000), line(115200, 0), line(115200, 10000)};
     for (unsigned seed = 1; seed <= 300; ++seed) {
         const QVector<PolledSpan> variables = mixedRandomSet(seed);
         std::mt19937 random(seed);
@@ -746,11 +571,15 @@ TEST(RefusedBlock, OnRandomPlcsFaultsExactlyTheVariablesThatHoldAMissingRegister
             const qint64 first = std::uniform_int_distribution<qint64>(0, pieces - 1)(random);
             holes.push_back({QLatin1String(area.name), {first, first + 1 + qint64(random() % 6)}});
         }
-        const ReadPlan plan = planReads(variables, line(115200, 10000));
-        const SplitOutcome outcome = readThrough(holes, plan, variables);
-        ASSERT_LT(outcome.refusals, 10000) << "seed " << seed;
-        EXPECT_EQ(outcome.atFault, variablesInHoles(holes, variables)) << "seed " << seed;
-        EXPECT_EQ(unreadVariable(outcome, variables), QString()) << "seed " << seed;
+        for (const ReadCostModel& model : lines) {
+            const ReadPlan plan = planReads(variables, model);
+            ASSERT_EQ(hardLimitBreach(plan.blocks, 64), QString()) << "seed " << seed;
+            ASSERT_EQ(coverageBreach(plan, variables), QString()) << "seed " << seed;
+            const SplitOutcome outcome = readThrough(holes, plan, variables);
+            ASSERT_LT(outcome.refusals, 10000) << "seed " << seed;
+            EXPECT_EQ(outcome.atFault, variablesInHoles(holes, variables)) << "seed " << seed;
+            EXPECT_EQ(unreadRegister(outcome.read, variables, {outcome.atFault.begin(), outcome.atFault.end()}), QString()) << "seed " << seed;
+        }
     }
 }
 

@@ -1,7 +1,10 @@
-// The host runtime on lines that fail as plant lines do: a PLC that loses
-// 5 % of its replies, a serial device server that restarts, a USB adapter
-// that is unplugged and plugged in again.
+// Lines that fail as plant lines do: a PLC that loses 5 % of its replies,
+// on the fake line; a serial device server that restarts and a USB adapter
+// that is unplugged and plugged in again, on real lines under the host
+// runtime and under the tool. And two lines at once, each with its copy of
+// the module.
 
+#include "fake_line.h"
 #include "host_runtime.h"
 #include "virtual_plc_line.h"
 #include "test_variables.h"
@@ -20,16 +23,64 @@
 
 namespace {
 
-// D registers of the PLC as the module's value bytes: two per word, low byte first.
-QByteArray plcWords(const VirtualPlc& plc, int first, int count)
+constexpr qint64 S = 1000000;
+
+// The module alone counts failed replies across requests, so with 3 retries
+// every fourth lost reply would give a request up: about 25 give-ups in 2000
+// frames at 5 % loss. With a budget per request a give-up needs four losses
+// in a row: about one in 160,000 requests.
+TEST(LossyLine, APollOfThreeHundredVariablesWithWritesGivesUpNothing)
 {
-    QByteArray bytes;
-    for (int k = first; k < first + count; ++k) {
-        const quint32 value = plc.value(QStringLiteral("D"), k).value_or(0xFFFF);
-        bytes += char(value & 0xFF);
-        bytes += char(value >> 8);
+    VirtualPlcOptions options;
+    options.faults.seed = 11;
+    options.faults.rule(FaultKind::Drop).probability = 0.05;
+    LineSettings settings;
+    settings.baud = 115200;
+    FakeLine line(settings, PlcPace(), true, options);
+    QList<VariableAddress> polled;
+    for (int k = 0; k < 300; ++k)
+        polled.append(variable(k < 200 ? QStringLiteral("D%1").arg(3 * k) : QStringLiteral("M%1").arg(7 * (k - 200))));
+    line.core.setPolled(polled, false, line.now);
+    int writes = 0;
+    for (; line.core.statistics().framesSent < 2000; ++writes) {
+        const QByteArray value = QByteArray(1, char(writes)) + char(0x40);
+        const RequestId id = line.core.queueWrite(variable(QStringLiteral("D%1").arg(7000 + writes % 50)), value);
+        ASSERT_TRUE(line.outcome(id).good) << "write " << writes;
     }
-    return bytes;
+    EXPECT_GT(line.core.statistics().retries, 50);
+    EXPECT_LE(line.core.statistics().giveUps, 1);
+    for (int i = 0; i < polled.size(); ++i)
+        EXPECT_EQ(line.core.quality(i).quality, Quality::Good) << i;
+    for (int k = std::max(0, writes - 50); k < writes; ++k) // the last write of each word
+        EXPECT_EQ(line.plc.value(QStringLiteral("D"), 7000 + k % 50), 0x4000u + (k & 0xFF)) << k;
+}
+
+// Two lines at once, each driven through a copy of the module of its own:
+// each copy keeps its own lists and image, and a copy that is driven is not
+// taken by a third.
+TEST(TwoLines, EachDrivesItsOwnCopyOfTheModule)
+{
+    QString error;
+    const std::shared_ptr<ModuleInstance> copy = ModuleInstance::loadCopy(&error);
+    ASSERT_TRUE(copy) << error.toStdString();
+    FakeLine lineA{LineSettings()};
+    FakeLine lineB(LineSettings(), PlcPace(), true, VirtualPlcOptions(), copy);
+    const VariableAddress d100 = variable(QStringLiteral("D100"));
+    int k = 0;
+    for (FakeLine* line : {&lineA, &lineB}) {
+        line->plc.setValue(QStringLiteral("D"), 100, k ? 0x0B0B : 0x0A0A);
+        line->core.setPolled({d100}, false, line->now);
+        EXPECT_TRUE(line->outcome(line->core.queueWrite(variable(QStringLiteral("D200")), QByteArray(1, char(++k)) + '\0')).good);
+    }
+    lineA.runFor(1 * S);
+    lineB.runFor(1 * S);
+    EXPECT_EQ(lineA.core.values(d100), QByteArray("\x0A\x0A", 2));
+    EXPECT_EQ(lineB.core.values(d100), QByteArray("\x0B\x0B", 2));
+    EXPECT_EQ(lineA.plc.value(QStringLiteral("D"), 200), 1u);
+    EXPECT_EQ(lineB.plc.value(QStringLiteral("D"), 200), 2u);
+    LineCore third(LineSettings(), copy, true);
+    EXPECT_FALSE(third.attach(&error));
+    EXPECT_EQ(error, QStringLiteral("another runtime already drives this copy of the module"));
 }
 
 LineSettings tcpSettings(quint16 port)
@@ -48,44 +99,6 @@ std::unique_ptr<HostRuntime> startedRuntime(const LineSettings& settings)
     QString error;
     EXPECT_TRUE(runtime->start(&error)) << error.toStdString();
     return runtime;
-}
-
-// The module alone counts failed replies across requests, so with 3 retries
-// every fourth lost reply would give a request up: about 25 give-ups in 2000
-// frames at 5 % loss. With a budget per request a give-up needs four losses
-// in a row: about one in 160,000 requests.
-TEST(LossyLine, APollOfThreeHundredVariablesWithWritesGivesUpNothing)
-{
-    VirtualPlcOptions options;
-    options.faults.seed = 11;
-    options.faults.rule(FaultKind::Drop).probability = 0.05;
-    VirtualPlc plc(options);
-    TcpServer server(plc);
-    ASSERT_TRUE(server.open());
-    auto runtime = startedRuntime(tcpSettings(server.port()));
-    QList<VariableAddress> screen;
-    for (int k = 0; k < 200; ++k)
-        screen.append(variable(QStringLiteral("D%1").arg(3 * k)));
-    for (int k = 0; k < 100; ++k)
-        screen.append(variable(QStringLiteral("M%1").arg(7 * k)));
-    ASSERT_GT(runtime->setPolledVariables(screen), 0);
-
-    int confirmed = 0;
-    for (int k = 0; runtime->statistics().framesSent < 2000; ++k) {
-        const QByteArray value = QByteArray(1, char(k)) + char(0x40);
-        confirmed += runtime->wait(runtime->queueWrite(variable(QStringLiteral("D%1").arg(7000 + k % 50)), value), 60000).good;
-        ASSERT_EQ(confirmed, k + 1) << "write " << k;
-    }
-    const VariableAddress d7000 = variable(QStringLiteral("D7000"), 50);
-    const LineStatistics stats = runtime->statistics();
-    EXPECT_GT(stats.retries, 50);
-    EXPECT_LE(stats.giveUps, 1);
-    // Every polled variable has been read; the written words agree with the PLC.
-    for (int i = 0; i < screen.size(); ++i)
-        EXPECT_EQ(runtime->quality(i).quality, Quality::Good) << i;
-    runtime->readOnce(d7000);
-    EXPECT_TRUE(waitUntil([&] { return runtime->values(d7000) == plcWords(plc, 7000, 50); }));
-    runtime->stop();
 }
 
 // Loses the line, checks that D100 (polled) turns bad, brings the line back
@@ -160,41 +173,6 @@ TEST(LostLine, ASerialPortComesBackUnderItsName)
             ASSERT_TRUE(QFile::link(pty->devicePath(), link));
         });
     runtime->stop();
-}
-
-// Two lines at once, each driven through a copy of the module of its own:
-// each copy keeps its own lists and image.
-TEST(TwoLines, EachRuntimeDrivesItsOwnCopyOfTheModule)
-{
-    VirtualPlc plcA;
-    VirtualPlc plcB;
-    TcpServer serverA(plcA);
-    TcpServer serverB(plcB);
-    ASSERT_TRUE(serverA.open() && serverB.open());
-    plcA.setValue(QStringLiteral("D"), 100, 0x0A0A);
-    plcB.setValue(QStringLiteral("D"), 100, 0x0B0B);
-    QString error;
-    std::shared_ptr<ModuleInstance> copy = ModuleInstance::loadCopy(&error);
-    ASSERT_TRUE(copy) << error.toStdString();
-    const LineSettings settingsA = tcpSettings(serverA.port());
-    const LineSettings settingsB = tcpSettings(serverB.port());
-    HostRuntime lineA([settingsA] { return makeLine(settingsA, nullptr, false); }, settingsA);
-    HostRuntime lineB([settingsB] { return makeLine(settingsB, nullptr, false); }, settingsB, copy);
-    ASSERT_TRUE(lineA.start(&error)) << error.toStdString();
-    ASSERT_TRUE(lineB.start(&error)) << error.toStdString();
-    const VariableAddress d100 = variable(QStringLiteral("D100"));
-    lineA.setPolledVariables({d100});
-    lineB.setPolledVariables({d100});
-    EXPECT_TRUE(lineA.wait(lineA.queueWrite(variable(QStringLiteral("D200")), QByteArray("\x01\x00", 2)), 10000).good);
-    EXPECT_TRUE(lineB.wait(lineB.queueWrite(variable(QStringLiteral("D200")), QByteArray("\x02\x00", 2)), 10000).good);
-    EXPECT_TRUE(waitUntil([&] { return lineA.quality(0).quality == Quality::Good && lineB.quality(0).quality == Quality::Good; }));
-    EXPECT_EQ(lineA.values(d100), QByteArray("\x0A\x0A", 2));
-    EXPECT_EQ(lineB.values(d100), QByteArray("\x0B\x0B", 2));
-    EXPECT_EQ(plcA.value(QStringLiteral("D"), 200), 1u);
-    EXPECT_EQ(plcB.value(QStringLiteral("D"), 200), 2u);
-    HostRuntime third([settingsA] { return makeLine(settingsA, nullptr, false); }, settingsA, copy);
-    EXPECT_FALSE(third.start(&error));
-    EXPECT_EQ(error, QStringLiteral("another runtime already drives this copy of the module"));
 }
 
 // `tavrin watch` as a user runs it, while the device server is killed and
