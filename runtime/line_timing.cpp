@@ -23,18 +23,4 @@ qint64 wireTimeUs(qint64 characters, qint64 baud)
     return clampCharacters(characters) * BitsPerCharacter * 1000000 / baud;
 }
 
-int replyTimeoutMs(qint64 sentCharacters, qint64 replyCharacters, qint64 baud,
-                   int answerAllowanceMs)
-{
-    const qint64 characters = clampCharacters(sentCharacters) + clampCharacters(replyCharacters);
-    const qint64 wireMs = (wireTimeUs(characters, baud) + 999) / 1000;
-    const qint64 total = wireMs + std::max(answerAllowanceMs, 0);
-    return static_cast<int>(std::min<qint64>(total, std::numeric_limits<int>::max()));
-}
-
-int quietPeriodMs(qint64 baud, int answerAllowanceMs)
-{
-    return replyTimeoutMs(0, LongestReplyCharacters, baud, answerAllowanceMs);
-}
-
 } // namespace LineTiming
