@@ -4,7 +4,7 @@
 #include "config_reader.h"
 #include "gateway_line.h"
 #include "module_instance.h"
-#include "press_memory.h"
+#include "press_gateway.h"
 
 #include "tool/tool_process.h"
 

@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 
 inline quint16 freeLoopbackPort()
 {
@@ -23,6 +24,15 @@ inline bool acceptsConnections(quint16 port)
     QTcpSocket socket;
     socket.connectToHost(QHostAddress::LocalHost, port);
     return socket.waitForConnected(200);
+}
+
+// A configuration file of `text` in `dir`; its name.
+inline QString writeConfig(const QTemporaryDir& dir, const QString& text)
+{
+    QFile file(dir.filePath(QStringLiteral("gateway.yaml")));
+    if (file.open(QIODevice::WriteOnly))
+        file.write(text.toUtf8());
+    return file.fileName();
 }
 
 // `tavrin gateway CONFIG` as a child process.

@@ -4,18 +4,12 @@
 // addresses (mbpoll -0); expected values are written out by hand from the
 // PLC memory each test sets, in mbpoll's own words.
 
-#include "gateway_process.h"
 #include "http_get.h"
-#include "press_memory.h"
-
-#include "tool/tool_process.h"
+#include "press_gateway.h"
 
 #include "support/qt_printers.h"
 
 #include <QHash>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -51,15 +45,12 @@ QHash<int, QString> readings(const QString& output)
     return values;
 }
 
-class ModbusFaceEndToEnd : public ::testing::Test {
+class ModbusFaceEndToEnd : public PressGateway {
 protected:
     void SetUp() override
     {
-        presetPressMemory(press.plc);
-        port = freeLoopbackPort();
-        httpPort = freeLoopbackPort();
-        writeConfig();
-        gateway.start(dir.filePath(QStringLiteral("gateway.yaml")));
+        PressGateway::SetUp();
+        startGateway(QString());
         ASSERT_TRUE(waitUntil([&] { return readings(mbpoll(QStringLiteral("-t 4 -r 100"))).value(100) == QLatin1String("42"); }, 30000))
             << gateway.log().toStdString();
     }
@@ -67,51 +58,7 @@ protected:
     // Every test ends with a clean stop, as a service manager's.
     void TearDown() override { EXPECT_EQ(gateway.stop(), 0) << gateway.log().toStdString(); }
 
-    QString mbpoll(const QString& arguments) { return runMbpoll(port, arguments); }
-
-    void writeConfig()
-    {
-        QFile file(dir.filePath(QStringLiteral("gateway.yaml")));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-#ifdef TAVRIN_GATEWAY_HTTP
-        file.write(QStringLiteral("http: {listen: 127.0.0.1:%1}\n").arg(httpPort).toUtf8());
-#endif
-        file.write(QStringLiteral(R"(modbus:
-  listen: 127.0.0.1:%1
-  unit: 1
-lines:
-  - name: press1
-    port: %2
-    baud: 115200
-    timeout_ms: 20
-    tags:
-      - { name: speed,    address: D100, holding: 100 }
-      - { name: flow,     address: D101, format: uint16, holding: 101 }
-      - { name: total,    address: D200, format: int32, input_register: 200 }
-      - { name: energy,   address: D210, format: uint32, writable: true, holding: 210 }
-      - { name: setpoint, address: D300, format: float, writable: true, holding: 300 }
-      - { name: mask,     address: D400, format: hex, writable: true, holding: 400 }
-      - { name: running,  address: M0, discrete_input: 0 }
-      - { name: lamp,     address: Y7, writable: true, coil: 7 }
-      - { name: inputs,   address: X0, count: 8, discrete_input: 10 }
-      - { name: batch,    address: 32CV200, input_register: 220 }
-      - { name: ready,    address: D10.3, discrete_input: 30 }
-      - { name: recipe,   address: D500, count: 3, writable: true, holding: 500 }
-      - { name: unmapped, address: D600, writable: true }
-)")
-                       .arg(port)
-                       .arg(press.port())
-                       .toUtf8());
-    }
-
-    QVector<quint32> words(int first, int count) { return plcWords(press.plc, first, count); }
-    quint64 writesReceived() { return plcWritesReceived(press.plc); }
-
-    QTemporaryDir dir;
-    ServedPlc press{ServedOn::Tcp, VirtualPlcOptions()};
-    quint16 port = 0;
-    quint16 httpPort = 0; // the metrics, in a build with the web face
-    GatewayProcess gateway;
+    QString mbpoll(const QString& arguments) { return runMbpoll(modbusPort, arguments); }
 };
 
 TEST_F(ModbusFaceEndToEnd, ReadsGivePlcMemoryForEveryFormat)
@@ -259,7 +206,7 @@ TEST_F(ModbusFaceEndToEnd, OddRequestsGetTheirStandardException)
     quint16 transaction = 0;
     for (const Row& row : rows) {
         QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, port);
+        socket.connectToHost(QHostAddress::LocalHost, modbusPort);
         ASSERT_TRUE(socket.waitForConnected(10000));
         ++transaction;
         const int length = int(row.pdu.size()) + 1 + row.lengthError;
@@ -296,15 +243,11 @@ TEST(ModbusFace, ListensOnAnIpv6Address)
     plc.plc.setValue(QStringLiteral("D"), 0, 7);
     QTemporaryDir dir;
     const quint16 port = freeLoopbackPort();
-    QFile file(dir.filePath(QStringLiteral("gateway.yaml")));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(QStringLiteral("modbus: {listen: \"[::1]:%1\"}\nlines:\n  - {name: a, port: \"%2\", tags: [{name: t, address: D0, holding: 0}]}\n")
-                   .arg(port)
-                   .arg(plc.port())
-                   .toUtf8());
-    file.close();
+    const QString file = writeConfig(dir, QStringLiteral("modbus: {listen: \"[::1]:%1\"}\nlines:\n  - {name: a, port: \"%2\", tags: [{name: t, address: D0, holding: 0}]}\n")
+                                              .arg(port)
+                                              .arg(plc.port()));
     GatewayProcess gateway;
-    gateway.start(file.fileName());
+    gateway.start(file);
     EXPECT_TRUE(waitUntil([&] { return readings(runMbpoll(port, QStringLiteral("-t 4 -r 0"), QStringLiteral("::1"))).value(0) == QLatin1String("7"); }, 30000))
         << gateway.log().toStdString();
 }

@@ -7,8 +7,6 @@
 
 #include "mqtt_parts.h"
 
-#include "tool/tool_process.h"
-
 #include <gtest/gtest.h>
 
 namespace {
@@ -35,21 +33,13 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(broker.start());
-        QFile file(dir.filePath(QStringLiteral("gateway.yaml")));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        QString tags;
-        for (int k = 0; k < Tags; ++k)
-            tags += QStringLiteral("      - { name: t%1, address: D%2, writable: true }\n").arg(k).arg(2 * k);
-        file.write(QStringLiteral("mqtt:\n  url: mqtt://127.0.0.1:%1\n  prefix: plant1\nlines:\n  - name: press\n"
-                                  "    port: %2\n    baud: 115200\n    tags:\n")
-                       .arg(broker.port)
-                       .arg(plc.port())
-                       .toUtf8()
-                   + tags.toUtf8());
-        file.close();
-        for (int k = 0; k < Tags; ++k)
+        QString text = QStringLiteral("mqtt: {url: \"mqtt://127.0.0.1:%1\", prefix: plant1}\nlines:\n  - name: press\n"
+                                      "    port: %2\n    baud: 115200\n    tags:\n").arg(broker.port).arg(plc.port());
+        for (int k = 0; k < Tags; ++k) {
+            text += QStringLiteral("      - { name: t%1, address: D%2, writable: true }\n").arg(k).arg(2 * k);
             plc.plc.setValue(QStringLiteral("D"), 2 * k, 1000 + k);
-        gateway.start(file.fileName());
+        }
+        gateway.start(writeConfig(dir, text));
         subscriber.start(broker.port, topic(QStringLiteral("#")));
     }
 

@@ -1,25 +1,17 @@
 // The gateway's web face as people and monitoring meet it: a virtual PLC
 // with known memory on loopback TCP, the built tool's gateway, Debian's
 // headless chromium on the live page, and plain HTTP requests for the API
-// and the metrics, checked by a small Prometheus text parser of the test's
-// own. A Qt 5 build has no web face, and these tests with it.
+// and the metrics. A Qt 5 build has no web face, and these tests with it.
 
 #ifdef TAVRIN_GATEWAY_HTTP
 
-#include "gateway_process.h"
 #include "headless_browser.h"
 #include "http_get.h"
-#include "press_memory.h"
-
-#include "tool/tool_process.h"
+#include "press_gateway.h"
 
 #include "support/qt_printers.h"
 
-#include <QJsonArray>
 #include <QRegularExpression>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -30,116 +22,28 @@ QJsonArray jsonArray(const QByteArray& body)
     return QJsonDocument::fromJson(body).array();
 }
 
-// The Prometheus text format, checked line by line: "# HELP name text",
-// "# TYPE name counter|gauge" before a family's samples, and samples
-// "name{label="value",...} number" of a family that has a type. Gives the
-// samples as "name{labels}" -> value, or an error.
-bool parsePrometheusText(const QByteArray& text, QHash<QString, double>* samples, QString* error)
-{
-    static const QRegularExpression help(QStringLiteral(R"(^# HELP ([a-zA-Z_:][a-zA-Z0-9_:]*) \S.*$)"));
-    static const QRegularExpression type(QStringLiteral(R"(^# TYPE ([a-zA-Z_:][a-zA-Z0-9_:]*) (counter|gauge)$)"));
-    static const QRegularExpression sample(QStringLiteral(
-        R"(^([a-zA-Z_:][a-zA-Z0-9_:]*)(\{[a-zA-Z_][a-zA-Z0-9_]*="(?:[^"\\\n]|\\.)*"(?:,[a-zA-Z_][a-zA-Z0-9_]*="(?:[^"\\\n]|\\.)*")*\})? (\S+)$)"));
-    QHash<QString, QString> types;
-    if (!text.endsWith('\n')) {
-        *error = QStringLiteral("the text does not end with a line feed");
-        return false;
-    }
-    for (const QByteArray& raw : text.split('\n')) {
-        const QString line = QString::fromUtf8(raw);
-        if (line.isEmpty() || help.match(line).hasMatch())
-            continue;
-        if (const auto match = type.match(line); match.hasMatch()) {
-            if (types.contains(match.captured(1))) {
-                *error = QStringLiteral("a second TYPE for %1").arg(match.captured(1));
-                return false;
-            }
-            types.insert(match.captured(1), match.captured(2));
-            continue;
-        }
-        const auto match = sample.match(line);
-        bool number = false;
-        const double value = match.captured(3).toDouble(&number);
-        if (!match.hasMatch() || !number) {
-            *error = QStringLiteral("not a sample: %1").arg(line);
-            return false;
-        }
-        const QString name = match.captured(1);
-        if (!types.contains(name)) {
-            *error = QStringLiteral("a sample before its TYPE: %1").arg(line);
-            return false;
-        }
-        if ((types.value(name) == QLatin1String("counter")) != name.endsWith(QLatin1String("_total"))) {
-            *error = QStringLiteral("a counter's name ends in _total, and only a counter's: %1").arg(name);
-            return false;
-        }
-        samples->insert(name + match.captured(2), value);
-    }
-    return true;
-}
-
-class WebFaceEndToEnd : public ::testing::Test {
+class WebFaceEndToEnd : public PressGateway {
 protected:
-    void SetUp() override { presetPressMemory(press.plc); }
-
-    // The gateway with `http` as its http: section; true once its tags are good.
-    bool startGateway(const QString& http)
+    // The gateway with the web face, with `token` when one is given; true once its tags are good.
+    bool startWeb(const QString& token = QString())
     {
-        port = freeLoopbackPort();
-        QFile file(dir.filePath(QStringLiteral("gateway.yaml")));
-        if (!file.open(QIODevice::WriteOnly))
-            return false;
-        file.write(QStringLiteral(R"(http:
-  listen: 127.0.0.1:%1
-%2
-lines:
-  - name: press1
-    port: %3
-    baud: 115200
-    timeout_ms: 20
-    tags:
-      - { name: speed,    address: D100 }
-      - { name: total,    address: D200, format: int32 }
-      - { name: setpoint, address: D300, format: float, writable: true }
-      - { name: mask,     address: D400, format: hex, writable: true }
-      - { name: lamp,     address: Y7, writable: true }
-      - { name: inputs,   address: X0, count: 4 }
-)")
-                       .arg(port)
-                       .arg(http, press.port())
-                       .toUtf8());
-        file.close();
-        gateway.start(file.fileName());
+        startGateway(QString(), QString(), token);
+        port = httpPort;
         return waitUntil([&] {
-            const HttpReply reply = httpRequest(port, "GET", "/api/tags", {"Authorization: Bearer " + QByteArray(kToken)});
-            const QJsonArray tags = jsonArray(reply.body);
+            const QJsonArray tags = jsonArray(httpRequest(port, "GET", "/api/tags", {"Authorization: Bearer " + QByteArray(kToken)}).body);
             return !tags.isEmpty() && std::all_of(tags.begin(), tags.end(), [](const QJsonValue& tag) {
                 return tag.toObject().value(QStringLiteral("quality")).toString() == QLatin1String("good");
             });
         }, 30000);
     }
 
-    QVector<quint32> words(int first, int count) { return plcWords(press.plc, first, count); }
-
-    // Paced as a line at the gateway's baud rate, so that the line's
-    // utilisation is a share of its time.
-    static ServerOptions pacedAt115200()
-    {
-        ServerOptions options;
-        options.pacing.baudRate = 115200;
-        return options;
-    }
-
-    QTemporaryDir dir;
-    ServedPlc press{ServedOn::Tcp, VirtualPlcOptions(), pacedAt115200()};
     quint16 port = 0;
-    GatewayProcess gateway;
 };
 
 // One browser for the whole story, so that chromium starts once.
 TEST_F(WebFaceEndToEnd, ThePageShowsPlcValuesFollowsChangesLiveAndWrites)
 {
-    ASSERT_TRUE(startGateway(QString())) << gateway.log().toStdString();
+    ASSERT_TRUE(startWeb()) << gateway.log().toStdString();
     HeadlessBrowser browser;
     QString error;
     ASSERT_TRUE(browser.open(QStringLiteral("http://127.0.0.1:%1/").arg(port), &error)) << error.toStdString();
@@ -153,7 +57,7 @@ TEST_F(WebFaceEndToEnd, ThePageShowsPlcValuesFollowsChangesLiveAndWrites)
     };
     const Row rows[] = {
         {"speed", "42"}, {"total", "-100000"}, {"setpoint", "3.25"}, {"mask", "0x00FF"},
-        {"lamp", "true"}, {"inputs", "[false,true,false,true]"},
+        {"lamp", "true"}, {"inputs", "[false,true,false,true,false,false,false,false]"},
     };
     for (const Row& row : rows)
         EXPECT_EQ(browser.waitFor(shown(row.tag, "value"), QLatin1String(row.value)), QJsonValue(QLatin1String(row.value))) << row.tag;
@@ -186,32 +90,17 @@ TEST_F(WebFaceEndToEnd, ThePageShowsPlcValuesFollowsChangesLiveAndWrites)
 
 TEST_F(WebFaceEndToEnd, TheApiGivesTagsAndLinesAsJson)
 {
-    ASSERT_TRUE(startGateway(QString())) << gateway.log().toStdString();
+    ASSERT_TRUE(startWeb()) << gateway.log().toStdString();
     const HttpReply tags = httpRequest(port, "GET", "/api/tags");
     EXPECT_EQ(tags.status, 200);
     EXPECT_TRUE(tags.headers.contains("Content-Type: application/json")) << tags.headers.toStdString();
     QJsonParseError parseError;
     const QJsonArray array = QJsonDocument::fromJson(tags.body, &parseError).array();
     ASSERT_EQ(parseError.error, QJsonParseError::NoError) << tags.body.toStdString();
-    struct Row {
-        const char* tag;
-        const char* address;
-        const char* format;
-        bool writable;
-        QJsonValue value;
-    };
-    const Row rows[] = {
-        {"speed", "D100", "int16", false, 42},
-        {"total", "D200", "int32", false, -100000},
-        {"setpoint", "D300", "float", true, 3.25},
-        {"mask", "D400", "hex", true, QStringLiteral("0x00FF")},
-        {"lamp", "Y7", "bit", true, true},
-        {"inputs", "X0", "bit", false, QJsonArray{false, true, false, true}},
-    };
-    ASSERT_EQ(array.size(), int(std::size(rows)));
+    ASSERT_EQ(array.size(), pressTags().size());
     for (int k = 0; k < array.size(); ++k) {
         const QJsonObject tag = array.at(k).toObject();
-        const Row& row = rows[k];
+        const PressTag& row = pressTags().at(k);
         EXPECT_EQ(tag.value(QStringLiteral("line")).toString(), QStringLiteral("press1"));
         EXPECT_EQ(tag.value(QStringLiteral("tag")).toString(), QLatin1String(row.tag));
         EXPECT_EQ(tag.value(QStringLiteral("address")).toString(), QLatin1String(row.address)) << row.tag;
@@ -235,14 +124,20 @@ TEST_F(WebFaceEndToEnd, TheApiGivesTagsAndLinesAsJson)
 
 TEST_F(WebFaceEndToEnd, MetricsParseAsPrometheusText)
 {
-    ASSERT_TRUE(startGateway(QString())) << gateway.log().toStdString();
+    ASSERT_TRUE(startWeb()) << gateway.log().toStdString();
     ASSERT_EQ(httpRequest(port, "POST", "/api/tags/press1/mask", {"Content-Type: application/json"}, "\"0x0F0F\"").status, 200);
     const HttpReply metrics = httpRequest(port, "GET", "/metrics");
     EXPECT_EQ(metrics.status, 200);
     EXPECT_TRUE(metrics.headers.contains("Content-Type: text/plain; version=0.0.4")) << metrics.headers.toStdString();
+    // Samples "name{label="value",...} number"; families and help as the text's own test has them.
+    static const QRegularExpression sample(QStringLiteral(R"(^([a-z_]+(?:\{[a-z_]+="[^"]*"(?:,[a-z_]+="[^"]*")*\})?) (\S+)$)"));
     QHash<QString, double> samples;
-    QString error;
-    ASSERT_TRUE(parsePrometheusText(metrics.body, &samples, &error)) << error.toStdString() << "\n" << metrics.body.toStdString();
+    ASSERT_TRUE(metrics.body.endsWith('\n'));
+    for (const QByteArray& line : metrics.body.trimmed().split('\n')) {
+        const auto match = sample.match(QString::fromUtf8(line));
+        EXPECT_TRUE(line.startsWith("# ") || match.hasMatch()) << line.toStdString();
+        samples.insert(match.captured(1), match.captured(2).toDouble());
+    }
     EXPECT_EQ(samples.value(QStringLiteral("tavrin_line_online{line=\"press1\"}"), -1), 1);
     for (const char* counter : {"frames_sent", "sent_bytes", "received_bytes", "good_replies"})
         EXPECT_GT(samples.value(QStringLiteral("tavrin_line_%1_total{line=\"press1\"}").arg(QLatin1String(counter)), -1), 0) << counter;
@@ -250,7 +145,7 @@ TEST_F(WebFaceEndToEnd, MetricsParseAsPrometheusText)
         EXPECT_EQ(samples.value(QStringLiteral("tavrin_line_%1_total{line=\"press1\"}").arg(QLatin1String(counter)), -1), 0) << counter;
     const double utilisation = samples.value(QStringLiteral("tavrin_line_utilisation_ratio{line=\"press1\"}"), -1);
     EXPECT_TRUE(utilisation > 0 && utilisation <= 1) << utilisation;
-    EXPECT_EQ(samples.value(QStringLiteral("tavrin_gateway_tags{quality=\"good\"}"), -1), 6);
+    EXPECT_EQ(samples.value(QStringLiteral("tavrin_gateway_tags{quality=\"good\"}"), -1), 13);
     EXPECT_EQ(samples.value(QStringLiteral("tavrin_gateway_tags{quality=\"bad\"}"), -1), 0);
     EXPECT_EQ(samples.value(QStringLiteral("tavrin_tag_good{line=\"press1\",tag=\"speed\"}"), -1), 1);
     EXPECT_EQ(samples.value(QStringLiteral("tavrin_gateway_writes_total{result=\"done\"}"), -1), 1);
@@ -260,7 +155,7 @@ TEST_F(WebFaceEndToEnd, MetricsParseAsPrometheusText)
 
 TEST_F(WebFaceEndToEnd, WritesThroughTheApiAreAnsweredOnceAcknowledgedOrRefused)
 {
-    ASSERT_TRUE(startGateway(QString())) << gateway.log().toStdString();
+    ASSERT_TRUE(startWeb()) << gateway.log().toStdString();
     const QByteArray json = "Content-Type: application/json";
     struct Row {
         const char* what;
@@ -295,7 +190,7 @@ TEST_F(WebFaceEndToEnd, WritesThroughTheApiAreAnsweredOnceAcknowledgedOrRefused)
 
 TEST_F(WebFaceEndToEnd, ATokenGuardsTheApiTheFeedAndTheMetricsButNotThePage)
 {
-    ASSERT_TRUE(startGateway(QStringLiteral("  token: %1").arg(QLatin1String(kToken)))) << gateway.log().toStdString();
+    ASSERT_TRUE(startWeb(QLatin1String(kToken))) << gateway.log().toStdString();
     const QByteArray bearer = "Authorization: Bearer " + QByteArray(kToken);
     struct Row {
         QByteArray method;
@@ -332,7 +227,7 @@ TEST_F(WebFaceEndToEnd, ATokenGuardsTheApiTheFeedAndTheMetricsButNotThePage)
         feed.sendTextMessage(QStringLiteral("{\"token\": \"%1\"}").arg(QLatin1String(token)));
         ASSERT_TRUE(waitWithEvents([&] { return !messages.isEmpty(); })) << token;
         if (QByteArray(token) == kToken) {
-            EXPECT_EQ(messages.first().value(QStringLiteral("tags")).toArray().size(), 6);
+            EXPECT_EQ(messages.first().value(QStringLiteral("tags")).toArray().size(), 13);
         } else {
             EXPECT_EQ(messages.first().value(QStringLiteral("error")).toString(), QStringLiteral("this gateway needs its access token"));
             EXPECT_TRUE(waitWithEvents([&] { return feed.state() == QAbstractSocket::UnconnectedState; }));
@@ -346,7 +241,7 @@ TEST_F(WebFaceEndToEnd, ATokenGuardsTheApiTheFeedAndTheMetricsButNotThePage)
 // memory it should not).
 TEST_F(WebFaceEndToEnd, OddRequestsGetAnAnswerOrAClosedConnectionAndTheServerGoesOn)
 {
-    ASSERT_TRUE(startGateway(QString())) << gateway.log().toStdString();
+    ASSERT_TRUE(startWeb()) << gateway.log().toStdString();
     const QByteArray host = "Host: 127.0.0.1\r\nConnection: close\r\n";
     const QByteArray json = "Content-Type: application/json\r\n";
     struct Row {

@@ -141,15 +141,6 @@ public:
     }
 
 private:
-    struct Killed {
-        void operator()(QProcess* process) const
-        {
-            process->kill();
-            process->waitForFinished();
-            delete process;
-        }
-    };
-
     QString startSim(const QString& commandLine)
     {
         static const QRegularExpression tcpOption(QStringLiteral("--tcp (\\d+)"));
@@ -159,8 +150,8 @@ private:
         QStringList words = toolWords(QString(commandLine).replace(option.capturedStart(1), option.capturedLength(1),
                                                                   QStringLiteral("0")));
         words.removeFirst();
-        std::unique_ptr<QProcess, Killed> sim(new QProcess);
-        sim->start(QStringLiteral(TAVRIN_TOOL_PATH), words);
+        auto sim = std::make_unique<SimProcess>(); // killed when the session ends
+        sim->QProcess::start(QStringLiteral(TAVRIN_TOOL_PATH), words);
         while (!sim->canReadLine() && sim->waitForReadyRead(10000)) {
         }
         const QString actual = QString::fromUtf8(sim->readLine()).section(QLatin1Char(':'), -1).trimmed();
@@ -184,7 +175,7 @@ private:
     }
 
     std::map<QString, QString> ports_;
-    std::vector<std::unique_ptr<QProcess, Killed>> sims_;
+    std::vector<std::unique_ptr<SimProcess>> sims_;
 };
 
 bool testExists(const QString& name)

@@ -126,6 +126,8 @@ TEST(CommandLayers, JsonAndCsvCarryEachVariableWithItsQuality)
     EXPECT_EQ(csvRow(two), QStringLiteral("D0@hex:2,D,0,hex,0x00FF 0x0000,good,"));
     EXPECT_EQ(csvRow(nan), QStringLiteral("2026-12-05T10:00:00.123Z,D10@float,D,10,float,nan,good,"));
     EXPECT_EQ(csvRow(bad), QStringLiteral("M5,M,5,bit,,bad,\"no reply within 20 ms, \"\"4\"\" tries\""));
+    const VariableReport quoted{planned(QStringLiteral("M5")), {}, QStringLiteral("\"4\" tries"), {}}; // no comma, still quoted
+    EXPECT_EQ(csvRow(quoted), QStringLiteral("M5,M,5,bit,,bad,\"\"\"4\"\" tries\""));
     EXPECT_EQ(textLines(two), QStringList({QStringLiteral("D0 = 0x00FF"), QStringLiteral("D1 = 0x0000")}));
 }
 
