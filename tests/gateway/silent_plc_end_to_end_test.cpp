@@ -1,6 +1,6 @@
-// A PLC that falls silent behind a TCP link that stays open, as a
-// powered-off PLC behind a serial device server looks: the built gateway, a
-// real mosquitto broker and mosquitto_sub. Every tag turns bad together, and
+// A PLC that falls silent behind a line that stays open (a TCP link, as a
+// powered-off PLC behind a serial device server looks, or a serial line):
+// the built gateway, a real mosquitto broker and mosquitto_sub. Every tag turns bad together, and
 // a write sent meanwhile ends once, with a result that agrees with PLC
 // memory, whether the device server drops what it is sent or keeps it and
 // delivers it when the PLC wakes.
@@ -26,6 +26,7 @@ QString quality(const QByteArray& payload)
 struct SilenceCase {
     const char* name;
     VirtualPlc::Freeze freeze;
+    ServedOn on;
 };
 
 class SilentPlc : public ::testing::TestWithParam<SilenceCase> {
@@ -54,7 +55,7 @@ protected:
 
     QTemporaryDir dir;
     Broker broker;
-    ServedPlc plc{ServedOn::Tcp, VirtualPlcOptions()};
+    ServedPlc plc{GetParam().on, VirtualPlcOptions()};
     GatewayProcess gateway;
     Subscriber subscriber;
 };
@@ -107,8 +108,9 @@ TEST_P(SilentPlc, AWriteCaughtByTheSilenceIsReportedAsItLanded)
 }
 
 const SilenceCase silenceCases[] = {
-    {"PlcPoweredOff", VirtualPlc::Freeze::Swallow},
-    {"DeviceServerKeepsTheBytes", VirtualPlc::Freeze::Hold},
+    {"PlcPoweredOff", VirtualPlc::Freeze::Swallow, ServedOn::Tcp},
+    {"DeviceServerKeepsTheBytes", VirtualPlc::Freeze::Hold, ServedOn::Tcp},
+    {"SerialPlcPoweredOff", VirtualPlc::Freeze::Swallow, ServedOn::Pty},
 };
 INSTANTIATE_TEST_SUITE_P(Lines, SilentPlc, ::testing::ValuesIn(silenceCases),
                          [](const auto& info) { return std::string(info.param.name); });
