@@ -342,8 +342,12 @@ void LineCore::scheduleReopen(qint64 nowUs)
 
 void LineCore::shutDown(qint64 nowUs)
 {
+    // What is given up because the runtime ends is not the line's doing:
+    // the line's figures stay as the line made them.
+    const LineStatistics lineFigures = statistics_;
     abandonTransaction();
     giveUpQueued(QStringLiteral("the runtime stopped"));
+    statistics_ = lineFigures;
     // Writes still unconfirmed end so: the line is gone before they could
     // be read back.
     QVector<RequestId> open;

@@ -254,3 +254,24 @@ INSTANTIATE_TEST_SUITE_P(Planners, RefusedBlock, ::testing::Values(ReadPlanning:
                          [](const auto& info) { return info.param == ReadPlanning::Cost ? "Cost" : "Module"; });
 
 } // namespace
+
+namespace {
+
+// Stopping gives up the block on the line and what waits, but that is not the
+// line's doing: a clean line's figures show no give-up.
+TEST(StopLine, GivesUpWhatWaitsWithoutCountingItAgainstTheLine)
+{
+    FakeLine line(settings9600());
+    line.core.setPolled({variable(QStringLiteral("D0"), 4)}, false, line.now);
+    line.runFor(1 * S);
+    const RequestId write = line.core.queueWrite(variable(QStringLiteral("D9")), QByteArray("\x01\x00", 2));
+    line.core.advance(line.now); // a frame on the line, the write waiting
+    line.core.shutDown(line.now);
+    EXPECT_EQ(line.core.statistics().giveUps, 0);
+    const std::optional<RequestOutcome> outcome = line.core.takeOutcome(write);
+    ASSERT_TRUE(outcome.has_value());
+    EXPECT_FALSE(outcome->good);
+    EXPECT_FALSE(outcome->unconfirmed); // never sent: not written, proven
+}
+
+} // namespace
