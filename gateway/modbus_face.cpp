@@ -2,6 +2,7 @@
 
 #include "gateway_log.h"
 
+#include <QHostAddress>
 #include <QModbusTcpServer>
 #include <QTcpSocket>
 
