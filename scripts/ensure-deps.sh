@@ -10,6 +10,7 @@ packages=(
   qtbase5-dev libqt5serialport5-dev libqt5serialbus5-dev
   libgtest-dev libbenchmark-dev libclang-rt-14-dev
   libyaml-cpp-dev libmosquitto-dev mosquitto mosquitto-clients
+  libsqlite3-dev libprotobuf-dev protobuf-compiler
 )
 if [ "${1:-}" = --tests ]; then
   packages+=(mbpoll chromium)

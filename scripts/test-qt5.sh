@@ -6,7 +6,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/ensure-deps.sh --tests
 scripts/build.sh build-qt5 -DTAVRIN_QT_VERSION=5 -DTAVRIN_BUILD_TESTS=ON "$@"
-if ! ldd build-qt5/driver/libtavrin.so | grep -q 'libQt5Core'; then
+# Into a variable first: grep -q stops reading early, and under pipefail the
+# writer's broken pipe would read as a failed check.
+libraries=$(ldd build-qt5/driver/libtavrin.so)
+if ! grep -q 'libQt5Core' <<<"$libraries"; then
   echo "test-qt5: build-qt5/driver/libtavrin.so is not linked against Qt 5" >&2
   exit 1
 fi

@@ -323,8 +323,9 @@ TEST(ConfigReader, EveryFileTheGatewayPageShowsIsGood)
 #else
         const bool hasHttp = text.contains(QStringLiteral("http:"));
         EXPECT_EQ(good, !hasHttp) << errors.join(QLatin1Char('\n')).toStdString();
-        if (hasHttp)
+        if (hasHttp) {
             EXPECT_EQ(errors.size(), 1) << errors.join(QLatin1Char('\n')).toStdString();
+        }
 #endif
     }
     EXPECT_GE(files, 2);

@@ -110,6 +110,8 @@ protected:
         QString text = sections + QStringLiteral("modbus: {listen: 127.0.0.1:%1, unit: 1}\n").arg(modbusPort);
 #ifdef TAVRIN_GATEWAY_HTTP
         text += QStringLiteral("http: {listen: 127.0.0.1:%1%2}\n").arg(httpPort).arg(token.isEmpty() ? token : QStringLiteral(", token: ") + token);
+#else
+        Q_UNUSED(token)
 #endif
         text += QStringLiteral("lines:\n  - name: press1\n    port: %1\n    baud: 115200\n    timeout_ms: 20\n").arg(press.port());
         configFile = writeConfig(dir, text + QLatin1String(kPressTags) + moreLines);
