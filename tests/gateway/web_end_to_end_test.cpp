@@ -74,8 +74,8 @@ TEST_F(WebFaceEndToEnd, ThePageShowsPlcValuesFollowsChangesLiveAndWrites)
 
     // A write from the page, as a person types it and clicks.
     browser.evaluate(QStringLiteral("(() => { const row = document.querySelector('[data-tag=\"press1/setpoint\"]');"
-                                    " row.querySelector('input').value = '12.5';"
-                                    " row.querySelector('button').click(); return true; })()"));
+                                    " row.querySelector('.write input').value = '12.5';"
+                                    " row.querySelector('.write button').click(); return true; })()"));
     EXPECT_EQ(browser.waitFor(shown("setpoint", "result"), QStringLiteral("written")), QJsonValue(QStringLiteral("written")));
     EXPECT_EQ(words(300, 2), (QVector<quint32>{0x0000, 0x4148})); // 12.5 = 0x41480000
     EXPECT_EQ(browser.waitFor(shown("setpoint", "value"), QStringLiteral("12.5")), QJsonValue(QStringLiteral("12.5")));
