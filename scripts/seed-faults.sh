@@ -50,6 +50,7 @@ while IFS='@' read -r name file text replacement; do
         caught=$(sed -nE 's/^[[:space:]]*[0-9]+ - (.*) \([A-Za-z ]+\)$/\1/p' "$build/seed-$name.log" | tr '\n' ' ')
     fi
     mv "$file.seed-orig" "$file"
+    touch "$file" # newer than the objects built with the fault
     echo "$name: ${caught:-NOT CAUGHT}"
     summary+="$name: $(wc -w <<<"$caught") tests"$'\n'
 done <<<"$faults"
