@@ -294,8 +294,10 @@ TEST_P(RefusedBlock, IsSplitUntilTheVariableAtFaultIsFound)
     options.byteLimit = 8;
     FakeLine line(settings, PlcPace(), true, options);
     line.plc.setValue(QStringLiteral("D"), 43, 4343);
+    const qint64 probes = line.core.statistics().probes;
     line.core.setPolled({variable(QStringLiteral("D40"), 4), variable(QStringLiteral("D50"), 5)}, false, line.now);
     line.runFor(5 * S);
+    EXPECT_EQ(line.core.statistics().probes, probes); // a NAK is the whole answer: the line stays in step
     EXPECT_EQ(line.core.quality(0).quality, Quality::Good);
     EXPECT_EQ(heldWord(line.core, variable(QStringLiteral("D40"), 4), 3), 4343);
     EXPECT_EQ(line.core.quality(1).quality, Quality::Bad);
