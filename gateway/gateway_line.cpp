@@ -55,9 +55,12 @@ void GatewayLine::start()
     }
     started_ = true;
     QList<VariableAddress> polled;
-    for (const TagConfig& tag : config_.tags)
+    QVector<int> everyMs;
+    for (const TagConfig& tag : config_.tags) {
         polled.append(tag.address);
-    const int blocks = runtime_->setPolledVariables(polled);
+        everyMs.append(tag.everyMs);
+    }
+    const int blocks = runtime_->setPolledVariables(polled, everyMs);
     logInfo(QStringLiteral("line %1: polling on %2, %3 tags in %4 read blocks")
                 .arg(config_.name, config_.portText)
                 .arg(config_.tags.size())
@@ -98,6 +101,7 @@ LineSnapshot GatewayLine::snapshot() const
         copy.tags = QVector<TagState>(snapshot_.tags.begin(), snapshot_.tags.end());
     }
     copy.statistics = runtime_->statistics();
+    copy.pollClasses = runtime_->pollClasses();
     copy.turnaroundUs = copy.statistics.goodReplies > 0 ? copy.statistics.turnaroundUs : -1;
     return copy;
 }
