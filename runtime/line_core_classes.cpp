@@ -122,8 +122,10 @@ void LineCore::flatBlockEnded(qint64 nowUs)
     if (settings_.planning == ReadPlanning::Module || frames == 0 || ++flatBlocksServed_ % frames != 0)
         return;
     ++flatPasses_;
-    if (flatLastEndUs_ >= 0)
-        flatAchievedUs_ = nowUs - flatLastEndUs_;
+    if (flatLastEndUs_ >= 0) {
+        const qint64 interval = nowUs - flatLastEndUs_;
+        flatAchievedUs_ = flatAchievedUs_ < 0 ? interval : (3 * flatAchievedUs_ + interval) / 4;
+    }
     flatLastEndUs_ = nowUs;
 }
 

@@ -121,8 +121,12 @@ void PollSchedule::served(const Pick& pick, qint64 nowUs)
         return;
     state.position = 0;
     ++state.passes;
-    if (state.lastEndUs >= 0)
-        state.achievedUs = nowUs - state.lastEndUs;
+    // Smoothed over about the last four passes: one pass that waited for a
+    // block shortens the next, and neither is the class's period.
+    if (state.lastEndUs >= 0) {
+        const qint64 interval = nowUs - state.lastEndUs;
+        state.achievedUs = state.achievedUs < 0 ? interval : (3 * state.achievedUs + interval) / 4;
+    }
     state.lastEndUs = nowUs;
     if (state.asked.periodUs > 0)
         state.releaseUs = std::max(state.releaseUs + stretchedUs(state), nowUs);

@@ -28,7 +28,7 @@ struct PollClassFigures {
     qint64 passUs = 0;            // line time of one pass over its blocks
     int blocks = 0;
     qint64 passes = 0;            // passes completed
-    qint64 achievedPeriodUs = -1; // between the ends of the last two passes; -1 before two passes
+    qint64 achievedPeriodUs = -1; // between passes' ends, smoothed over about four; -1 before two passes
 };
 
 class PollSchedule {
