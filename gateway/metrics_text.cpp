@@ -121,7 +121,7 @@ void writePollClasses(Writer& out, const GatewayConfig& config, const QVector<Li
         }
     };
     each("tavrin_line_poll_period_seconds",
-         "Time between the ends of a poll class's passes over its read blocks, smoothed over about four.",
+         "Mean time between the ends of a poll class's last passes over its read blocks (up to 8).",
          [](const PollClassFigures& f) { return f.achievedPeriodUs; });
     each("tavrin_line_poll_scheduled_period_seconds",
          "The period a poll class is scheduled at: its every:, stretched when the line cannot carry all classes.",

@@ -1213,7 +1213,7 @@ void LineCore::applyPlan(const PolledPlan& plan)
     plan_ = plan;
     ++statistics_.plans;
     flatBlocksServed_ = 0;
-    flatLastEndUs_ = -1;
+    flatClock_.restart();
     if (classesScheduled()) {
         schedule_.reset(scheduleClasses(plan_, plan_.turnaroundUs), nowUs_);
         noteOverbooked();

@@ -289,7 +289,5 @@ private:
     bool overbookedSaid_ = false;
     // One class read in the ring: its passes, for the same figures.
     qint64 flatBlocksServed_ = 0;
-    qint64 flatPasses_ = 0;
-    qint64 flatLastEndUs_ = -1;
-    qint64 flatAchievedUs_ = -1;
+    PassClock flatClock_;
 };

@@ -121,12 +121,7 @@ void LineCore::flatBlockEnded(qint64 nowUs)
     const int frames = plan_.plan.frames();
     if (settings_.planning == ReadPlanning::Module || frames == 0 || ++flatBlocksServed_ % frames != 0)
         return;
-    ++flatPasses_;
-    if (flatLastEndUs_ >= 0) {
-        const qint64 interval = nowUs - flatLastEndUs_;
-        flatAchievedUs_ = flatAchievedUs_ < 0 ? interval : (3 * flatAchievedUs_ + interval) / 4;
-    }
-    flatLastEndUs_ = nowUs;
+    flatClock_.ended(nowUs);
 }
 
 QVector<PollClassFigures> LineCore::pollClasses() const
@@ -140,7 +135,7 @@ QVector<PollClassFigures> LineCore::pollClasses() const
     for (const ReadBlock& block : plan_.plan.blocks)
         flat.passUs += LineTiming::wireTimeUs(blockReadCharacters(readBlockBytes(block)), settings_.baud)
                        + plan_.turnaroundUs;
-    flat.passes = flatPasses_;
-    flat.achievedPeriodUs = flatAchievedUs_;
+    flat.passes = flatClock_.passes();
+    flat.achievedPeriodUs = flatClock_.periodUs();
     return {flat};
 }

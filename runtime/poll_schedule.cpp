@@ -18,6 +18,19 @@ qint64 sum(const QVector<qint64>& values)
 
 } // namespace
 
+void PassClock::ended(qint64 nowUs)
+{
+    ++passes_;
+    if (ends_.size() == Kept)
+        ends_.removeFirst();
+    ends_.append(nowUs);
+}
+
+qint64 PassClock::periodUs() const
+{
+    return ends_.size() < 2 ? -1 : (ends_.last() - ends_.first()) / (ends_.size() - 1);
+}
+
 void PollSchedule::reset(const QVector<Class>& classes, qint64 nowUs)
 {
     classes_.clear();
@@ -120,14 +133,7 @@ void PollSchedule::served(const Pick& pick, qint64 nowUs)
     if (++state.position < state.asked.blockUs.size())
         return;
     state.position = 0;
-    ++state.passes;
-    // Smoothed over about the last four passes: one pass that waited for a
-    // block shortens the next, and neither is the class's period.
-    if (state.lastEndUs >= 0) {
-        const qint64 interval = nowUs - state.lastEndUs;
-        state.achievedUs = state.achievedUs < 0 ? interval : (3 * state.achievedUs + interval) / 4;
-    }
-    state.lastEndUs = nowUs;
+    state.clock.ended(nowUs);
     if (state.asked.periodUs > 0)
         state.releaseUs = std::max(state.releaseUs + stretchedUs(state), nowUs);
 }
@@ -141,8 +147,8 @@ QVector<PollClassFigures> PollSchedule::figures() const
         f.stretchedPeriodUs = state.asked.periodUs > 0 ? stretchedUs(state) : 0;
         f.passUs = state.passUs;
         f.blocks = static_cast<int>(state.asked.blockUs.size());
-        f.passes = state.passes;
-        f.achievedPeriodUs = state.achievedUs;
+        f.passes = state.clock.passes();
+        f.achievedPeriodUs = state.clock.periodUs();
         figures.append(f);
     }
     return figures;

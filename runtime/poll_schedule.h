@@ -28,7 +28,23 @@ struct PollClassFigures {
     qint64 passUs = 0;            // line time of one pass over its blocks
     int blocks = 0;
     qint64 passes = 0;            // passes completed
-    qint64 achievedPeriodUs = -1; // between passes' ends, smoothed over about four; -1 before two passes
+    qint64 achievedPeriodUs = -1; // mean time between the last passes' ends (up to 8); -1 before two passes
+};
+
+// The ends of a class's last passes: its achieved period is their mean
+// distance, over up to 8 passes, so that a pass that waited for a block and
+// the quicker one after it count as the period they make together.
+class PassClock {
+public:
+    void ended(qint64 nowUs);
+    qint64 periodUs() const;
+    qint64 passes() const { return passes_; }
+    void restart() { ends_.clear(); }
+
+private:
+    static constexpr int Kept = 9;
+    QVector<qint64> ends_;
+    qint64 passes_ = 0;
 };
 
 class PollSchedule {
@@ -76,9 +92,7 @@ private:
         qint64 passUs = 0;
         int position = 0;        // next block of the pass
         qint64 releaseUs = 0;    // the pass under way was released then
-        qint64 lastEndUs = -1;   // when the last pass ended
-        qint64 passes = 0;
-        qint64 achievedUs = -1;
+        PassClock clock;
         qint64 lastServedUs = 0; // the class without a period: its last block's end
     };
     qint64 stretchedUs(const State& state) const;
