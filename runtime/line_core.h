@@ -102,7 +102,8 @@ public:
     // --- The host's requests.
     // `everyMs`: each variable's poll period, 0 (or none given) as fast as
     // the line allows. With no period given the whole set is one class, read
-    // round and round as the module's ring does.
+    // round and round as the module's ring does; so it is with the module's
+    // own planning (ReadPlanning::Module), which knows no classes.
     int setPolled(const QList<VariableAddress>& variables, bool onePass, qint64 nowUs,
                   const QVector<int>& everyMs = {});
     const QList<VariableAddress>& polled() const { return polled_; }

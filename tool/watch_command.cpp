@@ -229,6 +229,9 @@ int runWatchCommand(const QStringList& arguments)
             return usageError(kCommand, error);
         periodGiven = periodGiven || everyMs.at(i) != options.everyMs;
     }
+    if (periodGiven && commandLine.settings.planning == ReadPlanning::Module)
+        return usageError(kCommand, QStringLiteral("poll periods (/EVERY, --every) need the planner's blocks: "
+                                                   "leave out --planner module"));
     if (periodGiven && options.intervalMs > 0)
         return usageError(kCommand, QStringLiteral("poll periods (/EVERY, --every) and --interval or --count exclude "
                                                    "each other: --interval reads every variable afresh each pass"));
