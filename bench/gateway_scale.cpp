@@ -15,10 +15,13 @@
 // the same), the other tags `every: SLOW_EVERY ms` when that is not 0. Half
 // the changes then go to fast tags; delays and the poll periods (from the
 // gateway's metrics) are given per class, and the target is a fast tag's p95
-// under 500 ms and a slow tag's longest delay under 10 s.
+// under 500 ms and every other class refreshed at least every 10 s. The fast
+// words are one run from D0 (20 words: one 95-character frame); with
+// --stride S the others lie S apart after them: gaps the blocks read too.
 //
 //   tavrin_gateway_scale [--lines 8] [--tags 300] [--baud 115200] [--answer-ms 5]
 //                        [--changes 400] [--rate 40] [--fast 0] [--fast-every 200] [--slow-every 0]
+//                        [--stride 1]
 
 #include "tcp_server.h"
 #include "virtual_plc.h"
@@ -62,7 +65,13 @@ struct Options {
     int fast = 0;        // data words of each line in the fast class
     int fastEvery = 200; // their every:, ms; 0: none
     int slowEvery = 0;   // every: of the other tags, ms; 0: none
+    int stride = 1;      // the data words after the fast ones lie this far apart
 };
+
+int dataWord(const Options& options, int t)
+{
+    return t < options.fast ? t : options.fast + (t - options.fast) * options.stride;
+}
 
 quint16 freePort()
 {
@@ -209,8 +218,9 @@ QString configText(const Options& options, quint16 brokerPort, quint16 httpPort,
                     .arg(options.answerMs + 20);
         const auto every = [](int ms) { return ms > 0 ? QStringLiteral(", every: %1ms").arg(ms) : QString(); };
         for (int t = 0; t < options.tags - RelaysPerLine; ++t)
-            text += QStringLiteral("      - { name: d%1, address: D%1%2 }\n")
+            text += QStringLiteral("      - { name: d%1, address: D%2%3 }\n")
                         .arg(t)
+                        .arg(dataWord(options, t))
                         .arg(every(t < options.fast ? options.fastEvery : options.slowEvery));
         for (int t = 0; t < RelaysPerLine; ++t)
             text += QStringLiteral("      - { name: m%1, address: M%1%2 }\n").arg(t).arg(every(options.slowEvery));
@@ -228,7 +238,7 @@ bool parseOptions(const QStringList& arguments, Options* options)
     const Option table[] = {{"lines", &options->lines}, {"tags", &options->tags}, {"baud", &options->baud},
                             {"answer-ms", &options->answerMs}, {"changes", &options->changes}, {"rate", &options->rate},
                             {"fast", &options->fast}, {"fast-every", &options->fastEvery},
-                            {"slow-every", &options->slowEvery}};
+                            {"slow-every", &options->slowEvery}, {"stride", &options->stride}};
     for (const Option& option : table)
         parser.addOption({QLatin1String(option.name), QLatin1String(option.name), QStringLiteral("N")});
     if (!parser.parse(arguments))
@@ -238,7 +248,8 @@ bool parseOptions(const QStringList& arguments, Options* options)
             *option.target = parser.value(QLatin1String(option.name)).toInt();
     }
     return options->lines > 0 && options->tags > RelaysPerLine && options->rate > 0 && options->fast >= 0
-           && options->fast < options->tags - RelaysPerLine;
+           && options->fast < options->tags - RelaysPerLine && options->stride >= 1
+           && (options->tags - RelaysPerLine) * options->stride <= 8000;
 }
 
 } // namespace
@@ -340,7 +351,7 @@ int main(int argc, char** argv)
         const int value = 1000 + c; // never a value the word held before
         const QString topic = QStringLiteral("bench/line%1/d%2").arg(line).arg(word);
         subscriber.await(topic, value, monotonic.nsecsElapsed(), fast);
-        plcs.at(size_t(line))->setValue(QStringLiteral("D"), word, quint32(value));
+        plcs.at(size_t(line))->setValue(QStringLiteral("D"), dataWord(options, word), quint32(value));
         QThread::usleep(static_cast<unsigned long>(1000000 / options.rate));
     }
     QElapsedTimer drain;
@@ -390,10 +401,18 @@ int main(int argc, char** argv)
                     percentile(fastDelays, 1));
         std::printf("  slow tags     every: %d ms (0: none), %zu changes: delay p50 %.1f  p95 %.1f  max %.1f ms\n",
                     options.slowEvery, delays.size(), percentile(delays, 0.5), p95, percentile(delays, 1));
-        for (const QString& period : periods)
+        // Every class but the fast one refreshed at least every 10 s; a pass's
+        // end moves with the blocks of other classes it waits for: 0.5 s of grace.
+        const QString fastLabel = QStringLiteral("every=\"%1ms\"").arg(options.fastEvery);
+        double slowestS = 0;
+        for (const QString& period : periods) {
             std::printf("  poll period   %s s\n", qPrintable(period));
-        met = fastP95 < 500 && percentile(delays, 1) < 10000;
-        std::printf("  target        fast p95 under 500 ms, slow max under 10 s: %s\n", met ? "met" : "NOT met");
+            if (options.fastEvery == 0 || !period.startsWith(fastLabel))
+                slowestS = std::max(slowestS, period.section(QLatin1Char(' '), -1).toDouble());
+        }
+        met = fastP95 < 500 && !periods.isEmpty() && slowestS <= 10.5;
+        std::printf("  target        fast p95 under 500 ms, the other classes refreshed within 10 s: %s\n",
+                    met ? "met" : "NOT met");
     } else {
         std::printf("  target        p95 under one poll pass + 50 ms = %.0f ms: %s\n", target, met ? "met" : "NOT met");
     }
