@@ -243,7 +243,7 @@ TEST(GatewayCommand, ABadConfigurationFileGivesAClearMessageAndStartsNothing)
         const char* message;
     } rows[] = {
         {"D0, writeable: true}]}\n", ":3:68: unknown key \"writeable\" in a tag; accepted are name, address, format, count, "
-                                     "writable, deadband, coil, discrete_input, input_register, holding\n"},
+                                     "writable, deadband, coil, discrete_input, input_register, holding, every\n"},
         {"Q0}]}\n", ":3:64: address "},
     };
     for (const auto& row : rows) {
