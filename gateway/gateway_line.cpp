@@ -1,6 +1,7 @@
 #include "gateway_line.h"
 
 #include "gateway_log.h"
+#include "poll_period.h"
 #include "tag_value.h"
 
 #include <algorithm>
@@ -61,10 +62,21 @@ void GatewayLine::start()
         everyMs.append(tag.everyMs);
     }
     const int blocks = runtime_->setPolledVariables(polled, everyMs);
-    logInfo(QStringLiteral("line %1: polling on %2, %3 tags in %4 read blocks")
+    // With poll classes, each class's blocks: "every 200ms 1, the others 16".
+    QStringList classes;
+    const QVector<PollClassFigures> figures = runtime_->pollClasses();
+    for (const PollClassFigures& pollClass : figures) {
+        if (figures.size() > 1 || pollClass.periodUs > 0)
+            classes << QStringLiteral("%1 %2")
+                           .arg(pollClass.periodUs > 0 ? QStringLiteral("every ") + pollPeriodText(int(pollClass.periodUs / 1000))
+                                                       : QStringLiteral("the others"))
+                           .arg(pollClass.blocks);
+    }
+    logInfo(QStringLiteral("line %1: polling on %2, %3 tags in %4 read blocks%5")
                 .arg(config_.name, config_.portText)
                 .arg(config_.tags.size())
-                .arg(blocks));
+                .arg(blocks)
+                .arg(classes.isEmpty() ? QString() : QStringLiteral(" (") + classes.join(QStringLiteral(", ")) + QLatin1Char(')')));
 }
 
 void GatewayLine::beginStop()

@@ -1227,8 +1227,11 @@ void LineCore::replanIfTurnaroundMoved(qint64 nowUs)
         return;
     lastReplanCheckUs_ = nowUs;
     const qint64 turnaroundUs = plannedTurnaroundUs();
-    if (!movedEnough(turnaroundUs, plan_.turnaroundUs))
+    if (!movedEnough(turnaroundUs, plan_.turnaroundUs)) {
+        if (classesScheduled())
+            noteOverbooked(); // not said before the line had answered
         return;
+    }
     PolledPlan replanned = planFor(plan_.variables, turnaroundUs, plan_.atFault);
     if (sameBlocks(replanned.plan, plan_.plan) && replanned.blockClass == plan_.blockClass) {
         plan_.turnaroundUs = turnaroundUs;

@@ -100,7 +100,9 @@ void LineCore::holdScheduledBlock(qint64 nowUs)
 
 void LineCore::noteOverbooked()
 {
-    if (overbookedSaid_ || schedule_.stretch() <= 1.0)
+    // Said once the price stands on a turnaround the line measured (or the
+    // user fixed), not on the 0 a line that has not answered yet gives.
+    if (overbookedSaid_ || schedule_.stretch() <= 1.0 || (settings_.turnaroundMs < 0 && !answeredSinceOpen_))
         return;
     overbookedSaid_ = true;
     const bool untimedKept = schedule_.capacity() < 1.0;
