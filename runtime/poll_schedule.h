@@ -7,9 +7,9 @@
 // Earliest deadline first: a pass of a timed class is released at its
 // period and is due one period later; of the released passes, the block of
 // the one due first goes next. The class without a period is always due,
-// a block's line time over a tenth of the line after its last block (so it
-// keeps at least a tenth of the line: never starved), and runs whenever no
-// timed pass is released. Writes and one-shot reads are not scheduled here:
+// a block's line time over a tenth of the line after its last block (a
+// 150 ms block 1.5 s after it: at least a tenth of the line, never
+// starved), and runs whenever no timed pass is released. Writes and one-shot reads are not scheduled here:
 // the module sends them ahead of any read block.
 //
 // When the classes ask for more line time than the line has (a timed class
