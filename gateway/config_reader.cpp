@@ -1,6 +1,7 @@
 #include "config_reader.h"
 
 #include "modbus_map.h"
+#include "poll_period.h"
 #include "topic_names.h"
 
 #include <yaml-cpp/yaml.h>
@@ -46,7 +47,7 @@ const KeyRule kLineKeys[] = {
 const KeyRule kTagKeys[] = {
     {"name", true},      {"address", true},        {"format", false},         {"count", false},
     {"writable", false}, {"deadband", false},      {"coil", false},           {"discrete_input", false},
-    {"input_register", false}, {"holding", false},
+    {"input_register", false}, {"holding", false},         {"every", false},
 };
 
 // A token travels in a header: visible ASCII, long enough not to be guessed.
@@ -105,6 +106,7 @@ private:
     bool readTag(const YAML::Node& node, int blockSize, TagConfig* tag);
     bool readTagAddress(const YAML::Node& node, TagConfig* tag);
     void readDeadband(const YAML::Node& node, TagConfig* tag);
+    void readEvery(const YAML::Node& node, TagConfig* tag);
 
     QString fileName_;
     QStringList* errors_;
@@ -471,6 +473,7 @@ bool Reader::readTag(const YAML::Node& node, int blockSize, TagConfig* tag)
     readName(node, QStringLiteral("tag"), &tag->name);
     readInt(node, "count", {1, MaxValuesPerTag}, &tag->count);
     readBool(node, "writable", &tag->writable);
+    readEvery(node, tag);
     if (readTagAddress(node, tag)) {
         readDeadband(node, tag);
         readModbusMapping(node, tag);
@@ -628,6 +631,15 @@ void Reader::readDeadband(const YAML::Node& node, TagConfig* tag)
         return;
     }
     tag->deadband = deadband;
+}
+
+void Reader::readEvery(const YAML::Node& node, TagConfig* tag)
+{
+    const auto text = scalar(node, "every");
+    QString error;
+    if (text && !parsePollPeriod(*text, &tag->everyMs, &error))
+        report(node["every"].Mark(), QStringLiteral("every %1; leave every: out to poll the tag as fast as the "
+                                                    "line allows").arg(error));
 }
 
 } // namespace

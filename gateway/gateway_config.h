@@ -41,6 +41,7 @@ struct TagConfig {
     int count = 1;             // values from the address on; more than 1 makes an array
     bool writable = false;     // read-only unless the file says otherwise
     double deadband = 0;       // a numeric value is published when it moves by more than this
+    int everyMs = 0;           // its poll class's period; 0: as fast as the line allows
     int line = 0;              // where the tag stands in the file, for messages
     ModbusMapping modbus;
 

@@ -1,6 +1,7 @@
 #include "gateway_line.h"
 
 #include "gateway_log.h"
+#include "poll_period.h"
 #include "tag_value.h"
 
 #include <algorithm>
@@ -55,13 +56,27 @@ void GatewayLine::start()
     }
     started_ = true;
     QList<VariableAddress> polled;
-    for (const TagConfig& tag : config_.tags)
+    QVector<int> everyMs;
+    for (const TagConfig& tag : config_.tags) {
         polled.append(tag.address);
-    const int blocks = runtime_->setPolledVariables(polled);
-    logInfo(QStringLiteral("line %1: polling on %2, %3 tags in %4 read blocks")
+        everyMs.append(tag.everyMs);
+    }
+    const int blocks = runtime_->setPolledVariables(polled, everyMs);
+    // With poll classes, each class's blocks: "every 200ms 1, the others 16".
+    QStringList classes;
+    const QVector<PollClassFigures> figures = runtime_->pollClasses();
+    for (const PollClassFigures& pollClass : figures) {
+        if (figures.size() > 1 || pollClass.periodUs > 0)
+            classes << QStringLiteral("%1 %2")
+                           .arg(pollClass.periodUs > 0 ? QStringLiteral("every ") + pollPeriodText(int(pollClass.periodUs / 1000))
+                                                       : QStringLiteral("the others"))
+                           .arg(pollClass.blocks);
+    }
+    logInfo(QStringLiteral("line %1: polling on %2, %3 tags in %4 read blocks%5")
                 .arg(config_.name, config_.portText)
                 .arg(config_.tags.size())
-                .arg(blocks));
+                .arg(blocks)
+                .arg(classes.isEmpty() ? QString() : QStringLiteral(" (") + classes.join(QStringLiteral(", ")) + QLatin1Char(')')));
 }
 
 void GatewayLine::beginStop()
@@ -98,6 +113,7 @@ LineSnapshot GatewayLine::snapshot() const
         copy.tags = QVector<TagState>(snapshot_.tags.begin(), snapshot_.tags.end());
     }
     copy.statistics = runtime_->statistics();
+    copy.pollClasses = runtime_->pollClasses();
     copy.turnaroundUs = copy.statistics.goodReplies > 0 ? copy.statistics.turnaroundUs : -1;
     return copy;
 }

@@ -6,6 +6,7 @@
 // nothing more.
 
 #include "line_statistics.h"
+#include "poll_schedule.h"
 #include "polled_quality.h"
 
 #include <QByteArray>
@@ -35,6 +36,7 @@ struct LineSnapshot {
     LineStatistics statistics;          // the runtime's counters at the line's last look
     qint64 turnaroundUs = -1;           // the runtime's smoothed turnaround; -1 while it has none
     QVector<TagState> tags;             // in the order of the configuration
+    QVector<PollClassFigures> pollClasses; // the runtime's poll classes, fastest first
 };
 
 // How a write ended. Only Failed may have reached the PLC without its

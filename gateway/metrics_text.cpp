@@ -1,6 +1,7 @@
 #include "metrics_text.h"
 
 #include "model_json.h"
+#include "poll_period.h"
 
 #include <QLocale>
 
@@ -94,6 +95,39 @@ void writeLines(Writer& out, const GatewayConfig& config, const QVector<LineSnap
     }
 }
 
+// One sample per poll class of each line, labelled with the class's every:
+// ("fastest" for the tags without one); a figure not known yet is left out.
+void writePollClasses(Writer& out, const GatewayConfig& config, const QVector<LineSnapshot>& lines)
+{
+    const int count = std::min(int(lines.size()), int(config.lines.size()));
+    const auto each = [&](const char* name, const char* help, qint64 (*figure)(const PollClassFigures&)) {
+        bool known = false;
+        for (int l = 0; l < count; ++l) {
+            for (const PollClassFigures& figures : lines.at(l).pollClasses)
+                known = known || figure(figures) > 0;
+        }
+        if (!known)
+            return;
+        out.family(name, "gauge", help);
+        for (int l = 0; l < count; ++l) {
+            for (const PollClassFigures& figures : lines.at(l).pollClasses) {
+                if (figure(figures) > 0)
+                    out.sample(name,
+                               {QStringLiteral("line"), config.lines.at(l).name, QStringLiteral("every"),
+                                figures.periodUs > 0 ? pollPeriodText(int(figures.periodUs / 1000))
+                                                     : QStringLiteral("fastest")},
+                               double(figure(figures)) / 1e6);
+            }
+        }
+    };
+    each("tavrin_line_poll_period_seconds",
+         "Mean time between the ends of a poll class's last passes over its read blocks (up to 8).",
+         [](const PollClassFigures& f) { return f.achievedPeriodUs; });
+    each("tavrin_line_poll_scheduled_period_seconds",
+         "The period a poll class is scheduled at: its every:, stretched when the line cannot carry all classes.",
+         [](const PollClassFigures& f) { return f.stretchedPeriodUs; });
+}
+
 void writeTags(Writer& out, const GatewayConfig& config, const QVector<LineSnapshot>& lines)
 {
     int byQuality[3] = {0, 0, 0}; // Waiting, Good, Bad
@@ -129,6 +163,7 @@ QByteArray metricsText(const GatewayConfig& config, const QVector<LineSnapshot>&
 {
     Writer out;
     writeLines(out, config, lines);
+    writePollClasses(out, config, lines);
     writeTags(out, config, lines);
     out.family("tavrin_gateway_mqtt_publishes_total", "counter", "MQTT messages handed to the broker's client.");
     out.sample("tavrin_gateway_mqtt_publishes_total", {}, double(counters.published));

@@ -234,10 +234,10 @@ void HostRuntime::deliver(const RuntimeEvents& events)
     }
 }
 
-int HostRuntime::setPolledVariables(const QList<VariableAddress>& variables)
+int HostRuntime::setPolledVariables(const QList<VariableAddress>& variables, const QVector<int>& everyMs)
 {
     std::unique_lock<std::mutex> lock(mutex_);
-    const int blocks = core_ ? core_->setPolled(variables, false, nowUs()) : 0;
+    const int blocks = core_ ? core_->setPolled(variables, false, nowUs(), everyMs) : 0;
     workQueued_ = true;
     changed_.notify_all();
     return blocks;
@@ -247,6 +247,7 @@ QVector<VariableQuality> HostRuntime::readPass(const QList<VariableAddress>& var
 {
     std::unique_lock<std::mutex> lock(mutex_);
     const QList<VariableAddress> before = core_->polled();
+    const QVector<int> everyBefore = core_->everyMs();
     // The core stops polling the pass's blocks as soon as every variable is
     // read or given up.
     core_->setPolled(variables, true, nowUs());
@@ -257,7 +258,7 @@ QVector<VariableQuality> HostRuntime::readPass(const QList<VariableAddress>& var
     QVector<VariableQuality> qualities(variables.size());
     for (int i = 0; i < variables.size(); ++i)
         qualities[i] = core_->quality(i);
-    core_->setPolled(before, false, nowUs());
+    core_->setPolled(before, false, nowUs(), everyBefore);
     return qualities;
 }
 
@@ -326,6 +327,12 @@ QVector<LineEvent> HostRuntime::takeLineEvents()
     QVector<LineEvent> events;
     events.swap(lineEvents_);
     return events;
+}
+
+QVector<PollClassFigures> HostRuntime::pollClasses() const
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    return core_ ? core_->pollClasses() : QVector<PollClassFigures>();
 }
 
 bool HostRuntime::scanComplete() const

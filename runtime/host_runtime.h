@@ -61,8 +61,9 @@ public:
 
     // Replaces the polled set; returns the number of read blocks planned for
     // it (by the settings' ReadPlanning). Variables out of the port's reach
-    // are left out and marked bad.
-    int setPolledVariables(const QList<VariableAddress>& variables);
+    // are left out and marked bad. `everyMs`: each variable's poll period in
+    // ms, 0 (or none given) as fast as the line allows (line_core.h).
+    int setPolledVariables(const QList<VariableAddress>& variables, const QVector<int>& everyMs = {});
     // Reads the variables once through planned blocks, as polling does, and
     // gives each one's quality once all were read or given up (Waiting for
     // those `timeoutMs` left unread); the values are then in the image. The
@@ -92,6 +93,8 @@ public:
     int allowanceMs() const;
     // The line's events since the last call, oldest first.
     QVector<LineEvent> takeLineEvents();
+    // Each poll class's asked and achieved period (LineCore::pollClasses).
+    QVector<PollClassFigures> pollClasses() const;
     // ComInfo ScanComplete: a whole pass over the polled set ended well.
     bool scanComplete() const;
     const LineSettings& settings() const { return settings_; }

@@ -398,13 +398,19 @@ qint64 LineCore::deadlineUs() const
     case Phase::InStep:
         break;
     }
-    return Never; // in step: new work or the driver's idle wait moves it
+    // In step: new work, the driver's idle wait or a poll class's next pass moves it.
+    if (classesScheduled()) {
+        const qint64 releaseUs = schedule_.nextReleaseUs();
+        return releaseUs > nowUs_ ? releaseUs : Never;
+    }
+    return Never;
 }
 
 void LineCore::received(qint64 nowUs, const QByteArray& bytes)
 {
     if (bytes.isEmpty())
         return;
+    nowUs_ = nowUs;
     statistics_.bytesReceived += bytes.size();
     statistics_.wireTimeUs += LineTiming::wireTimeUs(bytes.size(), settings_.baud);
     switch (phase_) {
@@ -440,6 +446,7 @@ void LineCore::received(qint64 nowUs, const QByteArray& bytes)
 
 void LineCore::advance(qint64 nowUs)
 {
+    nowUs_ = nowUs;
     if (phase_ == Phase::Awaiting && nowUs >= flight_.deadlineUs)
         replyEnded(nowUs, collector_->reply());
     if (phase_ == Phase::OutOfStep) {
@@ -465,6 +472,8 @@ void LineCore::put(const QByteArray& frame, bool probe)
 void LineCore::sendNext(qint64 nowUs)
 {
     settleUnconfirmed();
+    if (classesScheduled() && !transactionOpen_)
+        holdScheduledBlock(nowUs);
     const RequestFrame* frame = module_->ComCommunication();
     if (!frame) {
         // With nothing polled, the module answers null once after five
@@ -490,6 +499,8 @@ void LineCore::sendNext(qint64 nowUs)
     {
         flight_.block = blockSpan(frame->Item.RegName, frame->Item.Addr, frame->Item.Count);
         flight_.item = ReadBlock{frame->Item.RegName, frame->Item.Addr, frame->Item.Count, {}};
+        if (classesScheduled())
+            flight_.pick = held_;
     }
     flight_.sentUs = nowUs;
     flight_.deadlineUs = nowUs + pace_.timeoutUs(static_cast<int>(flight_.request.size()), flight_.replyLength);
@@ -506,6 +517,7 @@ void LineCore::sendNext(qint64 nowUs)
 
 void LineCore::replyEnded(qint64 nowUs, QByteArray reply)
 {
+    nowUs_ = nowUs;
     const InFlight flight = flight_;
     collector_.reset();
     notices_.clear();
@@ -570,6 +582,12 @@ void LineCore::dataComEnded(const InFlight& flight, qint32 result, const QString
         ignoreOpenTransaction_ = false;
     transactionOpen_ = !transactionEnds;
     const bool split = block && refused && transactionEnds;
+    if (block && transactionEnds) {
+        if (flight.pick)
+            schedule_.served(*flight.pick, nowUs_);
+        else if (!classesScheduled())
+            flatBlockEnded(nowUs_);
+    }
     if (block && !split && (result == ReplyAccepted || givenUp)) {
         quality_.blockEnded(*block, result == ReplyAccepted, failure);
         changed(*block);
@@ -1140,7 +1158,10 @@ LineCore::PolledPlan LineCore::planFor(const QList<VariableAddress>& variables, 
     ReadCostModel model;
     model.baud = settings_.baud;
     model.turnaroundUs = static_cast<qint32>(std::min<qint64>(turnaroundUs, std::numeric_limits<qint32>::max()));
-    polled.plan = planReads(polled.spans, model, atFault);
+    if (!onePass_ && std::any_of(everyMs_.cbegin(), everyMs_.cend(), [](int ms) { return ms > 0; }))
+        planClasses(polled, model);
+    else
+        polled.plan = planReads(polled.spans, model, atFault);
     return polled;
 }
 
@@ -1151,10 +1172,15 @@ qint64 LineCore::plannedTurnaroundUs() const
     return std::max<qint64>(0, pace_.turnaroundUs());
 }
 
-int LineCore::setPolled(const QList<VariableAddress>& variables, bool onePass, qint64 nowUs)
+int LineCore::setPolled(const QList<VariableAddress>& variables, bool onePass, qint64 nowUs,
+                        const QVector<int>& everyMs)
 {
     polled_ = variables;
     onePass_ = onePass;
+    nowUs_ = nowUs;
+    everyMs_ = everyMs;
+    everyMs_.resize(variables.size()); // a variable without a period: as fast as the line allows
+    overbookedSaid_ = false;
     quality_.reset(variables);
     for (int i = 0; i < variables.size(); ++i) {
         const QString reach = portReachError(variables.at(i));
@@ -1177,13 +1203,21 @@ void LineCore::applyPlan(const PolledPlan& plan)
             module_->AddListReadVar(readItem(block, settings_.station));
         moduleBlocks_ += static_cast<int>(plan.splitBlocks.size());
     } else {
+        // Poll classes: the cyclic list holds the one block due next (holdScheduledBlock).
         module_->ReCreatReadVarList({});
-        for (const ReadBlock& block : plan.plan.blocks)
-            module_->AddListReadVar(readItem(block, settings_.station));
+        held_.reset();
+        for (int b = 0; b < plan.plan.blocks.size() && plan.blockClass.isEmpty(); ++b)
+            module_->AddListReadVar(readItem(plan.plan.blocks.at(b), settings_.station));
     }
     ignoreOpenTransaction_ = transactionOpen_;
     plan_ = plan;
     ++statistics_.plans;
+    flatBlocksServed_ = 0;
+    flatClock_.restart();
+    if (classesScheduled()) {
+        schedule_.reset(scheduleClasses(plan_, plan_.turnaroundUs), nowUs_);
+        noteOverbooked();
+    }
 }
 
 void LineCore::replanIfTurnaroundMoved(qint64 nowUs)
@@ -1193,11 +1227,18 @@ void LineCore::replanIfTurnaroundMoved(qint64 nowUs)
         return;
     lastReplanCheckUs_ = nowUs;
     const qint64 turnaroundUs = plannedTurnaroundUs();
-    if (!movedEnough(turnaroundUs, plan_.turnaroundUs))
+    if (!movedEnough(turnaroundUs, plan_.turnaroundUs)) {
+        if (classesScheduled())
+            noteOverbooked(); // not said before the line had answered
         return;
+    }
     PolledPlan replanned = planFor(plan_.variables, turnaroundUs, plan_.atFault);
-    if (sameBlocks(replanned.plan, plan_.plan)) {
+    if (sameBlocks(replanned.plan, plan_.plan) && replanned.blockClass == plan_.blockClass) {
         plan_.turnaroundUs = turnaroundUs;
+        if (classesScheduled()) {
+            schedule_.reprice(scheduleClasses(plan_, turnaroundUs));
+            noteOverbooked();
+        }
         return;
     }
     TAVRIN_DEBUG(hostLog).noquote() << "turnaround" << turnaroundUs / 1000.0 << "ms: read blocks planned again";
@@ -1221,8 +1262,11 @@ void LineCore::isolateRefusal(const PolledSpan& refused, const ReadBlock& item)
             at = i;
     }
     ReadBlock block;
+    int pollClass = -1;
     if (at >= 0) {
         block = blocks.takeAt(at);
+        if (!next.blockClass.isEmpty())
+            pollClass = next.blockClass.takeAt(at);
     } else if (moduleRule) {
         // One of the module's own blocks: its variables are read apart from now on.
         block = item;
@@ -1243,8 +1287,11 @@ void LineCore::isolateRefusal(const PolledSpan& refused, const ReadBlock& item)
         return;
     }
     const QVector<ReadBlock> halves = splitRefusedBlock(block, plan_.spans);
-    for (int k = 0; k < halves.size(); ++k)
+    for (int k = 0; k < halves.size(); ++k) {
         blocks.insert(at + k, halves.at(k));
+        if (pollClass >= 0)
+            next.blockClass.insert(at + k, pollClass);
+    }
     if (halves.isEmpty()) {
         for (const int variable : block.variables) {
             next.atFault.insert(variable);

@@ -21,6 +21,8 @@
 // - read blocks planned by cost (read_planner.h) from the measured
 //   turnaround, and a block the PLC refuses split until the variable at
 //   fault is found;
+// - poll classes: variables polled every so often, each class's blocks
+//   planned by cost and sent earliest deadline first (poll_schedule.h);
 // - quality per polled variable (polled_quality.h), plain-word reasons for
 //   every failure, and the port's reach (port_reach.h).
 //
@@ -30,6 +32,7 @@
 #include "line_settings.h"
 #include "line_statistics.h"
 #include "module_instance.h"
+#include "poll_schedule.h"
 #include "polled_quality.h"
 #include "read_planner.h"
 #include "reply_collector.h"
@@ -97,8 +100,14 @@ public:
     RuntimeEvents takeEvents();
 
     // --- The host's requests.
-    int setPolled(const QList<VariableAddress>& variables, bool onePass, qint64 nowUs);
+    // `everyMs`: each variable's poll period, 0 (or none given) as fast as
+    // the line allows. With no period given the whole set is one class, read
+    // round and round as the module's ring does; so it is with the module's
+    // own planning (ReadPlanning::Module), which knows no classes.
+    int setPolled(const QList<VariableAddress>& variables, bool onePass, qint64 nowUs,
+                  const QVector<int>& everyMs = {});
     const QList<VariableAddress>& polled() const { return polled_; }
+    const QVector<int>& everyMs() const { return everyMs_; }
     VariableQuality quality(int index) const;
     bool allSettled() const;
     void endOnePass() { onePass_ = false; }
@@ -115,6 +124,9 @@ public:
     LineHealth health() const { return health_; }
     const LinePace& pace() const { return pace_; }
     bool scanComplete() const;
+    // Each poll class, fastest first (the class without a period last); the
+    // whole set as one class without a period when no period was given.
+    QVector<PollClassFigures> pollClasses() const;
     const LineSettings& settings() const { return settings_; }
 
 private:
@@ -133,6 +145,7 @@ private:
         qint32 hostSubId = 0;
         std::optional<PolledSpan> block; // a cyclic block's registers
         ReadBlock item;                  // and the block as the module holds it
+        std::optional<PollSchedule::Pick> pick; // its poll class's block, when classes are scheduled
         AnswerShape shape;
     };
     // A write or one-shot read the host queued.
@@ -158,6 +171,10 @@ private:
         QVector<PolledSpan> spans;
         QList<HostVarDef> definitions; // the module's rule: its input
         ReadPlan plan;                 // the planner's blocks
+        // Poll classes: each block's class (an index in classPeriodsUs,
+        // fastest first); empty when the set is one class read in the ring.
+        QVector<int> blockClass;
+        QVector<qint64> classPeriodsUs;
         QSet<int> atFault;             // variables the PLC refused
         qint64 turnaroundUs = 0;       // what the plan was priced with
         bool split = false;            // blocks split after a refusal: kept as they are
@@ -213,6 +230,12 @@ private:
     void applyPlan(const PolledPlan& plan);
     void replanIfTurnaroundMoved(qint64 nowUs);
     void isolateRefusal(const PolledSpan& block, const ReadBlock& item);
+    bool classesScheduled() const { return !plan_.blockClass.isEmpty(); }
+    void planClasses(PolledPlan& polled, const ReadCostModel& model) const;
+    QVector<PollSchedule::Class> scheduleClasses(const PolledPlan& plan, qint64 turnaroundUs) const;
+    void noteOverbooked();
+    void holdScheduledBlock(qint64 nowUs);
+    void flatBlockEnded(qint64 nowUs);
 
     LineSettings settings_;
     std::shared_ptr<ModuleInstance> module_;
@@ -260,4 +283,12 @@ private:
     QList<VariableAddress> polled_;
     PolledPlan plan_;
     bool onePass_ = false;
+    QVector<int> everyMs_;           // per polled variable, as given
+    qint64 nowUs_ = 0;               // the time last fed: when a block's read ended
+    PollSchedule schedule_;
+    std::optional<PollSchedule::Pick> held_; // the block the module's cyclic list holds
+    bool overbookedSaid_ = false;
+    // One class read in the ring: its passes, for the same figures.
+    qint64 flatBlocksServed_ = 0;
+    PassClock flatClock_;
 };

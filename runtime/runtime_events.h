@@ -37,7 +37,7 @@ struct LineHealth {
 
 // What happened to the line, once, as it happened: for a log or a watch.
 struct LineEvent {
-    enum class Kind { Lost, Back, NotAnswering, Answering, LateReply };
+    enum class Kind { Lost, Back, NotAnswering, Answering, LateReply, Overbooked };
     Kind kind;
     QDateTime at; // UTC
     QString text; // "line lost: tcp:192.0.2.10:4001: the remote host closed the connection; reconnecting"

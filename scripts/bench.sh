@@ -42,6 +42,9 @@ echo
 echo "== The gateway: 8 lines x 300 tags to MQTT"
 run "$dir/bench/tavrin_gateway_scale"
 echo
+echo "== Poll classes: one 9600-baud line, 20 of its 300 tags every 200 ms"
+run "$dir/bench/tavrin_gateway_scale" --lines 1 --baud 9600 --fast 20 --stride 2 --fast-every 200 --changes 160 --rate 4
+echo
 echo "== The line at 115200 baud with the host's and the PLC's threads on any core (for comparison, not judged)"
 "$dir/bench/tavrin_line_efficiency" --bauds 115200 --count-sizes 16 --answer-delays "" --spread | sed -n '/Measured/,/^$/p'
 exit $status

@@ -1,5 +1,7 @@
 #include "statistics_report.h"
 
+#include "poll_period.h"
+
 #include <algorithm>
 
 double lineBusyShare(const LineStatistics& stats, bool* faster)
@@ -38,5 +40,25 @@ QStringList statisticsLines(const LineStatistics& stats, qint32 baud, const Writ
                                 "elapsed time)")
                      .arg(100.0 * busy, 0, 'f', 1)
                      .arg(baud);
+    return lines;
+}
+
+QStringList pollClassLines(const QVector<PollClassFigures>& classes)
+{
+    QStringList lines;
+    for (const PollClassFigures& c : classes) {
+        QString line = QStringLiteral("  %1: %2 block%3, %4 passes")
+                           .arg(c.periodUs > 0 ? QStringLiteral("every ") + pollPeriodText(int(c.periodUs / 1000))
+                                               : QStringLiteral("as fast as the line allows"))
+                           .arg(c.blocks)
+                           .arg(c.blocks == 1 ? QString() : QStringLiteral("s"))
+                           .arg(c.passes);
+        if (c.achievedPeriodUs > 0)
+            line += QStringLiteral(", one each %1 s").arg(double(c.achievedPeriodUs) / 1e6, 0, 'f', 3);
+        if (c.stretchedPeriodUs > c.periodUs)
+            line += QStringLiteral(" (scheduled every %1 s: the line cannot carry more)")
+                        .arg(double(c.stretchedPeriodUs) / 1e6, 0, 'f', 3);
+        lines << line;
+    }
     return lines;
 }

@@ -4,6 +4,7 @@
 // characters each way, retries, give-ups, line utilisation.
 
 #include "line_statistics.h"
+#include "poll_schedule.h"
 
 #include <QStringList>
 
@@ -21,3 +22,6 @@ double lineBusyShare(const LineStatistics& stats, bool* faster = nullptr);
 // "Summary after 5.0 s at 9600 baud (7E1):" and a line per figure; the
 // writes line only when `writes` is given.
 QStringList statisticsLines(const LineStatistics& stats, qint32 baud, const WriteTally* writes = nullptr);
+
+// A line per poll class: "  every 200ms: 1 block, 310 passes, one each 0.201 s".
+QStringList pollClassLines(const QVector<PollClassFigures>& classes);

@@ -6,6 +6,7 @@
 #include "command_line.h"
 #include "commands.h"
 #include "interrupts.h"
+#include "poll_period.h"
 #include "port_options.h"
 #include "read_command.h"
 #include "statistics_report.h"
@@ -36,7 +37,24 @@ struct WatchOptions {
     int seconds = 0;       // 0: until Ctrl-C (or --count)
     int intervalMs = 0;    // > 0: a pass every so often, printing every value
     int passes = 0;        // > 0: stop after so many passes
+    int everyMs = 0;       // --every: the poll period of variables without /EVERY; 0: as fast as the line allows
 };
+
+// Cuts a variable's "/EVERY" poll period off its text: "D0:20/200ms".
+bool cutEvery(QString* text, int fallbackMs, int* everyMs, QString* error)
+{
+    *everyMs = fallbackMs;
+    const int slash = int(text->lastIndexOf(QLatin1Char('/')));
+    if (slash < 0)
+        return true;
+    QString why;
+    if (!parsePollPeriod(text->mid(slash + 1), everyMs, &why)) {
+        *error = QStringLiteral("\"%1\": poll period %2").arg(*text, why);
+        return false;
+    }
+    text->truncate(slash);
+    return true;
+}
 
 bool watchOptionsFrom(const QCommandLineParser& parser, WatchOptions* options, QString* error)
 {
@@ -46,6 +64,11 @@ bool watchOptionsFrom(const QCommandLineParser& parser, WatchOptions* options, Q
     if (parser.isSet(QStringLiteral("count"))
         && !boundedOption(parser, QStringLiteral("count"), 1, 1000000, &options->passes, error)) {
         *error += QStringLiteral("; leave --count out to watch until Ctrl-C or --seconds");
+        return false;
+    }
+    if (parser.isSet(QStringLiteral("every"))
+        && !parsePollPeriod(parser.value(QStringLiteral("every")), &options->everyMs, error)) {
+        *error = QStringLiteral("--every ") + *error;
         return false;
     }
     if (parser.isSet(QStringLiteral("interval"))) {
@@ -167,17 +190,25 @@ int runWatchCommand(const QStringList& arguments)
                        "reported once as its own error. With --interval or --count it prints every value on "
                        "every pass instead, as a poll loop does. A lost line is reopened and said so. Runs "
                        "until Ctrl-C, --seconds or --count; exits with 1 when the line, the PLC or a variable "
-                       "is in trouble at the end.\n"
-                       "Example: tavrin watch D0 X0:8 T0 D200@float --port tcp:192.0.2.20:4001"));
+                       "is in trouble at the end. A variable's /EVERY (or --every for all without one) polls it "
+                       "that often instead of as fast as the line allows, so that a few fast variables stay "
+                       "fresh beside many slow ones; a line that cannot carry the periods asked is said so once, "
+                       "and every period is stretched alike.\n"
+                       "Example: tavrin watch D0:20/200ms D100:200/10s X0:8 D200@float --port tcp:192.0.2.20:4001"));
     parser.addPositionalArgument(QStringLiteral("watch"), QStringLiteral("The command."), QStringLiteral("watch"));
-    parser.addPositionalArgument(QStringLiteral("ADDR[@FORMAT][:COUNT]"), QStringLiteral("Variables to poll."),
-                                 QStringLiteral("ADDR[@FORMAT][:COUNT]..."));
+    parser.addPositionalArgument(QStringLiteral("ADDR[@FORMAT][:COUNT][/EVERY]"),
+                                 QStringLiteral("Variables to poll; /EVERY is a poll period such as /200ms or /10s."),
+                                 QStringLiteral("ADDR[@FORMAT][:COUNT][/EVERY]..."));
     parser.addOption({QStringLiteral("seconds"), QStringLiteral("Stop after this many seconds. Default: 0, until Ctrl-C."),
                       QStringLiteral("S"), QStringLiteral("0")});
     parser.addOption({QStringLiteral("interval"),
                       QStringLiteral("Read every variable afresh this often and print all values. "
                                      "Default with --count: 1000."),
                       QStringLiteral("MS")});
+    parser.addOption({QStringLiteral("every"),
+                      QStringLiteral("Poll period of the variables without /EVERY, such as 500ms or 10s, from 10ms "
+                                     "to 3600s. Default: as fast as the line allows."),
+                      QStringLiteral("PERIOD")});
     parser.addOption({QStringLiteral("count"),
                       QStringLiteral("Stop after this many passes, 1 or more (with --interval). Default: none, "
                                      "until Ctrl-C or --seconds."),
@@ -186,11 +217,24 @@ int runWatchCommand(const QStringList& arguments)
     ValueCommandLine commandLine;
     const int parsed = parseValueCommandLine(
         parser, kCommand, arguments, ValueOutput::Styles,
-        QStringLiteral("no variable given: expected ADDR[@FORMAT][:COUNT]..."), &commandLine,
+        QStringLiteral("no variable given: expected ADDR[@FORMAT][:COUNT][/EVERY]..."), &commandLine,
         [&options](const QCommandLineParser& own, QString* error) { return watchOptionsFrom(own, &options, error); });
     if (parsed >= 0)
         return parsed;
     QString error;
+    QVector<int> everyMs(commandLine.texts.size());
+    bool periodGiven = options.everyMs > 0;
+    for (int i = 0; i < commandLine.texts.size(); ++i) {
+        if (!cutEvery(&commandLine.texts[i], options.everyMs, &everyMs[i], &error))
+            return usageError(kCommand, error);
+        periodGiven = periodGiven || everyMs.at(i) != options.everyMs;
+    }
+    if (periodGiven && commandLine.settings.planning == ReadPlanning::Module)
+        return usageError(kCommand, QStringLiteral("poll periods (/EVERY, --every) need the planner's blocks: "
+                                                   "leave out --planner module"));
+    if (periodGiven && options.intervalMs > 0)
+        return usageError(kCommand, QStringLiteral("poll periods (/EVERY, --every) and --interval or --count exclude "
+                                                   "each other: --interval reads every variable afresh each pass"));
     QList<ValueVariable> variables;
     if (!planVariables(commandLine.texts, commandLine.format, &variables, &error))
         return usageError(kCommand, error);
@@ -203,7 +247,7 @@ int runWatchCommand(const QStringList& arguments)
         QList<VariableAddress> addresses;
         for (const ValueVariable& variable : variables)
             addresses.append(variable.address);
-        runtime->setPolledVariables(addresses);
+        runtime->setPolledVariables(addresses, everyMs);
     }
     if (commandLine.style == OutputStyle::Csv)
         standardOutput() << csvHeader(true) << "\n";
@@ -226,7 +270,9 @@ int runWatchCommand(const QStringList& arguments)
     }
     runtime->stop();
     if (commandLine.stats)
-        standardError() << statisticsLines(runtime->statistics(), commandLine.settings.baud).join(QLatin1Char('\n'))
+        standardError() << (statisticsLines(runtime->statistics(), commandLine.settings.baud)
+                            + pollClassLines(runtime->pollClasses()))
+                               .join(QLatin1Char('\n'))
                         << "\n" << Qt::flush;
     return allGood && !outputFailed() ? ExitOk : ExitFailed;
 }

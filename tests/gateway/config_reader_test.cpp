@@ -190,7 +190,7 @@ const MistakeRow kMistakes[] = {
     {"NoTags", "mqtt: {prefix: p}\nlines:\n  - {name: a, port: /dev/ttyS0, tags: []}\n",
       "plant.yaml:3:39: tags: expected a list of tags, each \"- { name: ..., address: ... }\""},
     {"UnknownTagKey", ONE_TAG("address: D0, register: 5"),
-      "plant.yaml:3:63: unknown key \"register\" in a tag; accepted are name, address, format, count, writable, deadband, coil, discrete_input, input_register, holding"},
+      "plant.yaml:3:63: unknown key \"register\" in a tag; accepted are name, address, format, count, writable, deadband, coil, discrete_input, input_register, holding, every"},
     {"TagKeyTwice", "mqtt: {prefix: p}\nlines:\n  - name: a\n    port: /dev/ttyS0\n    tags:\n      - name: t\n        address: D0\n        address: D1\n",
       "plant.yaml:8:9: \"address\" is given twice in a tag (first on line 7)"},
     {"ReservedTagName", "mqtt: {prefix: p}\nlines:\n  - {name: a, port: /dev/ttyS0, tags: [{name: status, address: D0}]}\n",

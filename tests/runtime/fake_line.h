@@ -110,6 +110,7 @@ public:
     bool reachable = true; // false: the line cannot be opened again
     qint64 now = 0;
     QVector<QByteArray> sent; // what the core put on the line, one output at a time
+    QVector<qint64> sentAt;   // and when
 
 private:
     PlcPace pace_;
@@ -126,6 +127,7 @@ private:
         if (out.isEmpty())
             return;
         sent.append(out);
+        sentAt.append(now);
         const qint64 heardAt = now + LineTiming::wireTimeUs(out.size(), baud_);
         if (frozen(heardAt)) {
             if (pace_.holdWhileFrozen)
