@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <QHash>
+#include <QStringList>
 
 #include <algorithm>
 
@@ -287,6 +288,18 @@ qint64 HistoryStore::usedBytes() const
     return pages * single(writer_, "PRAGMA page_size");
 }
 
+QString HistoryStore::integrity() const
+{
+    std::lock_guard<std::mutex> lock(reading_);
+    if (!reader_)
+        return QStringLiteral("not open");
+    Statement check(reader_, "PRAGMA integrity_check");
+    QStringList problems;
+    while (check.step())
+        problems << QString::fromUtf8(check.text(0));
+    return problems.join(QLatin1Char('\n'));
+}
+
 qint64 HistoryStore::cursor(const QString& consumer) const
 {
     std::lock_guard<std::mutex> lock(reading_);
@@ -294,7 +307,7 @@ qint64 HistoryStore::cursor(const QString& consumer) const
         return 0;
     Statement query(reader_, "SELECT id FROM cursors WHERE consumer = ?");
     query.bind(1, consumer.toUtf8());
-    return query.step() ? query.integer(0) : 0;
+    return query.step() ? query.integer(0) : -1;
 }
 
 bool HistoryStore::setCursor(const QString& consumer, qint64 id)

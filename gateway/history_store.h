@@ -74,8 +74,10 @@ public:
     qint64 lastId() const;          // 0 when empty
     qint64 rowCount() const;
     qint64 usedBytes() const;       // pages in use, without the free ones the file keeps for reuse
+    // SQLite's integrity check of the whole file: "ok", or what is wrong.
+    QString integrity() const;
 
-    // A consumer's cursor: every row up to it was taken. 0 when never set.
+    // A consumer's cursor: every row up to it was taken; -1 when never set.
     qint64 cursor(const QString& consumer) const;
     bool setCursor(const QString& consumer, qint64 id);
 
