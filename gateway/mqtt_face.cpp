@@ -12,6 +12,8 @@
 #include <QHash>
 #include <QThread>
 
+#include <algorithm>
+
 namespace {
 
 // Reconnecting to a broker that went away: after 1 s, doubling to 30 s.
@@ -81,16 +83,18 @@ bool MqttFace::start(QString* error)
     }
     forwarder_ = std::thread([this] { forwardLoop(); });
     logInfo(QStringLiteral("broker %1: connecting as %2").arg(brokerName(), config_.clientId));
-    const int code = mosquitto_connect_async(client_, config_.host.toUtf8().constData(), config_.port,
-                                             config_.keepAliveS);
-    // A broker that is not up yet is reached later by the client's own loop.
-    if (code != MOSQ_ERR_SUCCESS)
-        logWarning(QStringLiteral("broker %1: %2; trying again").arg(brokerName(), mosquittoError(code)));
+    // The client's thread first: started after a connection that failed at
+    // once (no broker yet), libmosquitto's loop would never try again.
     const int loop = mosquitto_loop_start(client_);
     if (loop != MOSQ_ERR_SUCCESS) {
         *error = QStringLiteral("cannot start the MQTT client's thread: %1").arg(mosquittoError(loop));
         return false;
     }
+    const int code = mosquitto_connect_async(client_, config_.host.toUtf8().constData(), config_.port,
+                                             config_.keepAliveS);
+    // A broker that is not up yet is reached later by the client's own loop.
+    if (code != MOSQ_ERR_SUCCESS)
+        logWarning(QStringLiteral("broker %1: %2; trying again").arg(brokerName(), mosquittoError(code)));
     return true;
 }
 
@@ -200,9 +204,11 @@ void MqttFace::onDisconnect(mosquitto*, void* face, int code)
     auto* self = static_cast<MqttFace*>(face);
     QMutexLocker lock(&self->mutex_);
     self->connected_ = false;
-    // A window cut off goes again from the cursor.
+    // A window cut off goes again from the cursor, and live changes not
+    // acknowledged are forwarded with the missed ones.
     self->inFlight_.clear();
     self->windowEnd_ = self->cursor_;
+    self->lostUnacknowledged();
     if (code != 0 && !self->stopping_)
         logWarning(QStringLiteral("broker %1: connection lost (%2); reconnecting")
                        .arg(self->brokerName(), mosquittoError(code)));
@@ -261,29 +267,59 @@ void MqttFace::answer(const QString& line, const QString& tag, const TagWriteRes
 void MqttFace::tagChanged(int line, int tag, const TagState& state)
 {
     const LineConfig& config = gateway_.config().lines.at(line);
-    const QByteArray payload = tagPayload(state);
+    HistoryChange change;
+    change.line = config.name;
+    change.tag = config.tags.at(tag).name;
+    change.tsMs = state.at.toMSecsSinceEpoch();
+    change.payload = tagPayload(state);
     QMutexLocker lock(&mutex_);
     // The id and whether the broker takes it live, in one order for all lines.
-    lastId_ = history_ ? history_->record(line, tag, state) : lastId_ + 1;
-    if (publish(tagTopic(config_.prefix, config.name, config.tags.at(tag).name), payload, true)) {
+    change.id = lastId_ = history_ ? history_->record(line, tag, state) : lastId_ + 1;
+    int messageId = 0;
+    if (publish(tagTopic(config_.prefix, change.line, change.tag), change.payload, true, -1, &messageId)) {
+        // Taken by the client, not yet by the broker: a connection lost
+        // before its acknowledgement turns it into a missed change.
+        if (config_.qos > 0) {
+            liveIds_.insert(messageId, change.id);
+            unacked_.emplace(change.id, history_ ? HistoryChange() : change);
+        }
         if (missedUpTo_ <= cursor_)
-            cursor_ = lastId_; // nothing missed: the broker has every change so far
+            cursor_ = liveCursor();
         return;
     }
-    missedUpTo_ = lastId_;
+    missedUpTo_ = change.id;
+}
+
+// Nothing missed: the broker has every change up to the first not acknowledged.
+qint64 MqttFace::liveCursor() const
+{
+    return unacked_.empty() ? lastId_ : unacked_.begin()->first - 1;
+}
+
+void MqttFace::keep(const HistoryChange& change)
+{
     if (history_)
-        return;
+        return; // the store has it
     if (kept_.size() >= size_t(MaxKeptInMemory)) {
         kept_.pop_front();
         ++gateway_.historyCounters().queueDropped;
     }
-    HistoryChange change;
-    change.id = lastId_;
-    change.line = config.name;
-    change.tag = config.tags.at(tag).name;
-    change.tsMs = state.at.toMSecsSinceEpoch();
-    change.payload = payload;
-    kept_.push_back(change);
+    const auto at = std::upper_bound(kept_.begin(), kept_.end(), change.id,
+                                     [](qint64 id, const HistoryChange& kept) { return id < kept.id; });
+    kept_.insert(at, change);
+}
+
+void MqttFace::lostUnacknowledged()
+{
+    if (unacked_.empty())
+        return;
+    missedUpTo_ = std::max(missedUpTo_, unacked_.rbegin()->first);
+    for (const auto& lost : unacked_) {
+        if (!history_)
+            keep(lost.second);
+    }
+    unacked_.clear();
+    liveIds_.clear();
 }
 
 void MqttFace::lineChanged(int line, const LineStatus& status)
@@ -377,7 +413,7 @@ void MqttFace::forwardWindow()
             return;
         if (missedUpTo_ <= cursor_) {
             // Every change after the missed ones went out live.
-            cursor_ = lastId_;
+            cursor_ = std::max(cursor_, liveCursor());
             if (forwarded_)
                 publishEverything();
             forwarded_ = false;
@@ -399,6 +435,14 @@ void MqttFace::forwardWindow()
 
 void MqttFace::acknowledged(int messageId)
 {
+    const auto live = liveIds_.find(messageId);
+    if (live != liveIds_.end()) {
+        unacked_.erase(live.value());
+        liveIds_.erase(live);
+        if (missedUpTo_ <= cursor_)
+            cursor_ = liveCursor();
+        return;
+    }
     if (inFlight_.remove(messageId) == 0)
         return;
     ++gateway_.historyCounters().forwarded;

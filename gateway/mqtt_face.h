@@ -20,7 +20,9 @@
 // then the current values are published again, so the last retained
 // message is the newest. The history store keeps the "mqtt" cursor, the
 // last change the broker had, so a restart loses nothing that was stored.
-// A change may come twice (a window cut by a lost connection), never not.
+// A live change the broker did not acknowledge before the connection was
+// lost counts as missed. A change may come twice (a window or an
+// acknowledgement cut off by a lost connection), never not.
 
 #include "gateway.h"
 #include "gateway_config.h"
@@ -33,6 +35,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <map>
 #include <thread>
 
 struct mosquitto;
@@ -75,6 +78,9 @@ private:
     void acknowledged(int messageId);
     void showBacklog();
     QVector<HistoryChange> missedChanges(int limit);
+    qint64 liveCursor() const;          // caller holds mutex_, as for the three below
+    void keep(const HistoryChange& change);
+    void lostUnacknowledged();
     bool setUp(QString* error);
     QString brokerName() const;
 
@@ -95,6 +101,8 @@ private:
     qint64 missedUpTo_ = 0; // the last change it did not get live; forwarded while above the cursor
     qint64 savedCursor_ = 0;
     std::deque<HistoryChange> kept_; // without a history store: the missed changes
+    std::map<qint64, HistoryChange> unacked_; // published live, not acknowledged yet (QoS 1, 2)
+    QHash<int, qint64> liveIds_;     // their message ids
     QHash<int, qint64> inFlight_;    // a window's message ids, and their changes
     qint64 windowEnd_ = 0;
     bool forwarded_ = false;         // a backlog went out: publish the current values after it
