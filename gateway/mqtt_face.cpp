@@ -288,6 +288,7 @@ void MqttFace::tagChanged(int line, int tag, const TagState& state)
         return;
     }
     missedUpTo_ = change.id;
+    keep(change);
 }
 
 // Nothing missed: the broker has every change up to the first not acknowledged.
@@ -313,6 +314,7 @@ void MqttFace::lostUnacknowledged()
 {
     if (unacked_.empty())
         return;
+    cursor_ = std::min(cursor_, unacked_.begin()->first - 1);
     missedUpTo_ = std::max(missedUpTo_, unacked_.rbegin()->first);
     for (const auto& lost : unacked_) {
         if (!history_)
