@@ -49,6 +49,7 @@ bool HistoryRecorder::start(QString* error)
     {
         std::lock_guard<std::mutex> lock(mutex_);
         lastId_ = store_.lastId();
+        openedAtId_ = lastId_;
         settledId_ = lastId_;
         stopping_ = false;
     }
@@ -97,6 +98,12 @@ qint64 HistoryRecorder::settledId() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
     return settledId_;
+}
+
+qint64 HistoryRecorder::openedAtId() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return openedAtId_;
 }
 
 void HistoryRecorder::run()

@@ -39,6 +39,8 @@ public:
     qint64 record(int line, int tag, const TagState& state);
     // Every change up to this id is written, or lost and counted.
     qint64 settledId() const;
+    // The last id in the file when it was opened: changes of an earlier run.
+    qint64 openedAtId() const;
 
     void tagChanged(int line, int tag, const TagState& state) override { record(line, tag, state); }
     void lineChanged(int, const LineStatus&) override {}
@@ -67,6 +69,7 @@ private:
     std::condition_variable wake_;
     QVector<HistoryChange> queue_;
     qint64 lastId_ = 0;
+    qint64 openedAtId_ = 0;
     qint64 settledId_ = 0;
     bool stopping_ = false;
 };

@@ -73,13 +73,15 @@ bool MqttFace::start(QString* error)
         return false;
     gateway_.historyCounters().forwarding = true;
     if (history_) {
-        // What the store holds past the cursor was not forwarded before a restart.
-        const HistoryStore& store = history_->store();
-        lastId_ = history_->settledId();
-        const qint64 saved = store.cursor(QLatin1String(kCursorName));
-        cursor_ = saved >= 0 ? saved : lastId_;
+        // What the store held past the cursor when it opened was not
+        // forwarded before a restart; a store new to forwarding has nothing to forward.
+        const qint64 saved = history_->store().cursor(QLatin1String(kCursorName));
+        const qint64 before = history_->openedAtId();
+        QMutexLocker lock(&mutex_); // the lines may have started
+        lastId_ = std::max(lastId_, before);
+        missedUpTo_ = std::max(missedUpTo_, before);
+        cursor_ = saved >= 0 ? saved : before;
         savedCursor_ = saved;
-        missedUpTo_ = lastId_;
     }
     forwarder_ = std::thread([this] { forwardLoop(); });
     logInfo(QStringLiteral("broker %1: connecting as %2").arg(brokerName(), config_.clientId));
