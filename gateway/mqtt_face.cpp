@@ -174,10 +174,7 @@ void MqttFace::stop()
     }
     mosquitto_disconnect(client_);
     mosquitto_loop_stop(client_, false);
-    if (history_) {
-        QMutexLocker lock(&mutex_);
-        history_->store().setCursor(QLatin1String(kCursorName), cursor_);
-    }
+    saveCursor();
     logInfo(QStringLiteral("broker %1: disconnected").arg(brokerName()));
 }
 
@@ -372,9 +369,27 @@ void MqttFace::forwardLoop()
         lock.unlock();
         forwardWindow();
         showBacklog();
+        saveCursor();
         lock.relock();
-        if (history_ && cursor_ != savedCursor_ && history_->store().setCursor(QLatin1String(kCursorName), cursor_))
-            savedCursor_ = cursor_;
+    }
+}
+
+// The cursor into the store when it moved, outside the lock: a line never
+// waits for the file, which may be busy with a batch.
+void MqttFace::saveCursor()
+{
+    if (!history_)
+        return;
+    qint64 cursor = 0;
+    {
+        QMutexLocker lock(&mutex_);
+        if (cursor_ == savedCursor_)
+            return;
+        cursor = cursor_;
+    }
+    if (history_->store().setCursor(QLatin1String(kCursorName), cursor)) {
+        QMutexLocker lock(&mutex_);
+        savedCursor_ = cursor;
     }
 }
 

@@ -77,6 +77,7 @@ private:
     void forwardWindow();
     void acknowledged(int messageId);
     void showBacklog();
+    void saveCursor();
     QVector<HistoryChange> missedChanges(int limit);
     qint64 liveCursor() const;          // caller holds mutex_, as for the three below
     void keep(const HistoryChange& change);
