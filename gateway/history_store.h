@@ -63,7 +63,8 @@ public:
     // (the newest ones when `newest`, still oldest first), -1 for all.
     QVector<HistoryChange> range(const QString& line, const QString& tag, qint64 fromMs, qint64 toMs,
                                  int limit, bool newest = false) const;
-    // The same, each row handed to `take` as it is read, without keeping them.
+    // The same, each row handed to `take` as it is read, without keeping them
+    // and without its payload.
     void scan(const QString& line, const QString& tag, qint64 fromMs, qint64 toMs,
               const std::function<void(const HistoryChange&)>& take) const;
     // The tag's last change before `fromMs`.

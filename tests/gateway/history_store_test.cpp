@@ -108,6 +108,40 @@ TEST(HistoryStore, PastMaxMbTheOldestRowsGoAndIdsAreNeverGivenTwice)
     EXPECT_EQ(store.lastId(), 40000);
 }
 
+TEST(HistoryStore, EveryPayloadComesBackAsPublished)
+{
+    // A good number keeps no JSON, the others keep theirs without the time.
+    const struct {
+        std::optional<double> number;
+        const char* payload;
+    } rows[] = {
+        {42, R"({"quality":"good","ts":"2026-12-07T00:00:00.001Z","value":42})"},
+        {-100000, R"({"quality":"good","ts":"2026-12-07T00:00:00.002Z","value":-100000})"},
+        {3000000000.0, R"({"quality":"good","ts":"2026-12-07T00:00:00.003Z","value":3000000000})"},
+        {3.25, R"({"quality":"good","ts":"2026-12-07T00:00:00.004Z","value":3.25})"},
+        {0.10000000149011612, R"({"quality":"good","ts":"2026-12-07T00:00:00.005Z","value":0.10000000149011612})"},
+        {1, R"({"quality":"good","ts":"2026-12-07T00:00:00.006Z","value":true})"},
+        {std::nullopt, R"({"quality":"good","ts":"2026-12-07T00:00:00.007Z","value":"0x00FF"})"},
+        {std::nullopt, R"({"quality":"good","ts":"2026-12-07T00:00:00.008Z","value":[1,2,3]})"},
+        {std::nullopt, R"({"quality":"good","ts":"2026-12-07T00:00:00.009Z","value":"NaN"})"},
+        {std::nullopt, R"({"error":"line lost","quality":"bad","ts":"2026-12-07T00:00:00.010Z","value":null})"},
+    };
+    QTemporaryDir dir;
+    HistoryStore store;
+    QString error;
+    ASSERT_TRUE(store.open(dir.filePath(QStringLiteral("h.db")), &error));
+    QVector<HistoryChange> batch;
+    for (const auto& row : rows)
+        batch.append(HistoryChange{batch.size() + 1, QStringLiteral("press1"), QStringLiteral("speed"),
+                                   1796601600000 + batch.size() + 1, !QByteArray(row.payload).contains("bad"),
+                                   row.number, row.payload});
+    ASSERT_TRUE(store.append(batch, &error)) << error.toStdString();
+    const QVector<HistoryChange> kept = store.after(0, 100, -1);
+    ASSERT_EQ(kept.size(), batch.size());
+    for (int k = 0; k < kept.size(); ++k)
+        EXPECT_EQ(kept.at(k).payload, QByteArray(rows[k].payload));
+}
+
 // A writer process appends batches of 100 rows and says after each commit
 // how far it got; killed with SIGKILL in its stride, the file must open
 // whole and hold every row up to the last commit it reported, without a gap.

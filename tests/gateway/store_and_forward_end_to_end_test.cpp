@@ -68,7 +68,7 @@ protected:
                 return false;
             for (const HistoryChange& kept : store.range(QStringLiteral("press1"), QStringLiteral("speed"), 0, INT64_MAX, -1)) {
                 if (kept.number == double(value))
-                    ts = jsonObject(kept.payload).value(QStringLiteral("ts")).toString();
+                    ts = QDateTime::fromMSecsSinceEpoch(kept.tsMs, Qt::UTC).toString(Qt::ISODateWithMs);
             }
             return !ts.isEmpty();
         }, 20000);
