@@ -5,8 +5,8 @@
 // queue; a writer thread of its own writes the queue in one transaction
 // every 250 ms (sooner past 5000 changes), and once a minute removes what
 // keep_days and max_mb no longer allow. 8 lines of 300 tags changing at
-// every scan are a few thousand rows a second: batches keep that to a few
-// percent of a core (docs/performance.md).
+// every 200 ms scan are 12000 rows a second: in batches, about 15 % of one
+// core (docs/performance.md); a transaction per row could not keep up.
 //
 // The queue holds at most 200000 changes (a minute of such a plant); a
 // change past that is lost and counted, as is a batch the disk refused.
