@@ -4,7 +4,7 @@
 // they go on the line. The module builds its requests from them; a host that
 // owns the line needs them too: a reply is complete at ReplyLength bytes or
 // at a lone NAK (a refused request), and ENQ asks whether a PLC is there (a
-// PLC answers ACK). Constants only: no Qt, nothing to link.
+// PLC answers ACK); the frame sizes follow from them. Constants only: no Qt, nothing to link.
 
 namespace TavrinPort {
 constexpr char STX = 0x02; // opens a request or a data reply
@@ -17,4 +17,10 @@ constexpr char CommandRead = '0';     // block read of device memory
 constexpr char CommandWrite = '1';    // block write of device memory
 constexpr char CommandForceOn = '7';  // force one bit ON
 constexpr char CommandForceOff = '8'; // force one bit OFF
+
+constexpr int ReadRequestLength = 11;    // STX, command, 4 address, 2 count, ETX, 2 sum
+constexpr int ForceRequestLength = 9;    // STX, command, 4 bit address, ETX, 2 sum
+constexpr int WriteRequestOverhead = 11; // a block write of n bytes takes 2n + 11
+constexpr int DataReplyOverhead = 4;     // a data reply of n bytes: STX, 2n characters, ETX, 2 sum
+constexpr int MaxBlockBytes = 255;       // the count field's reach
 } // namespace TavrinPort

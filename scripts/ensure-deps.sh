@@ -16,17 +16,4 @@ if [ "${1:-}" = --tests ]; then
   packages+=(mbpoll chromium)
 fi
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
-if [ "$(id -u)" -ne 0 ]; then
-  echo "Missing Debian packages: ${missing[*]}" >&2
-  echo "Install them as root: apt-get install ${missing[*]}" >&2
-  exit 1
-fi
-echo "Installing: ${missing[*]}"
-apt-get update -qq
-DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+exec "$(dirname "$0")/ensure-packages.sh" --with-recommends "${packages[@]}"

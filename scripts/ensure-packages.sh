@@ -1,8 +1,15 @@
 #!/usr/bin/env bash
 # Installs the given Debian packages when they are missing (checked with
 # dpkg-query; apt-get update runs only then). A package named with :i386
-# adds the i386 architecture to dpkg first (multiarch).
+# adds the i386 architecture to dpkg first (multiarch). With
+# --with-recommends first, the packages' recommendations come too.
 set -euo pipefail
+
+recommends=--no-install-recommends
+if [ "${1:-}" = --with-recommends ]; then
+  recommends=--install-recommends
+  shift
+fi
 
 missing=()
 for p in "$@"; do
@@ -26,4 +33,4 @@ for p in "${missing[@]}"; do
 done
 echo "Installing: ${missing[*]}"
 apt-get update -qq
-DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$recommends" "${missing[@]}" >/dev/null

@@ -41,7 +41,7 @@ void putTail(QByteArray& frame, char* etx)
 
 QByteArray encodeBlockRead(qint64 byteAddress, qint64 byteCount)
 {
-    QByteArray frame(Fx::ReadFrameLength, Qt::Uninitialized);
+    QByteArray frame(Fx::ReadRequestLength, Qt::Uninitialized);
     char* etx = putHead(frame.data(), Fx::CommandRead, byteAddress, byteCount);
     putTail(frame, etx);
     return frame;
@@ -52,7 +52,7 @@ QByteArray encodeBlockWrite(qint64 byteAddress, qint64 byteCount, const QByteArr
 {
     if (dataBytes < 0)
         dataBytes = 0;
-    QByteArray frame(2 * dataBytes + Fx::WriteFrameOverhead, Qt::Uninitialized);
+    QByteArray frame(2 * dataBytes + Fx::WriteRequestOverhead, Qt::Uninitialized);
     char* out = putHead(frame.data(), Fx::CommandWrite, byteAddress, byteCount);
     const int available = qMin(dataBytes, static_cast<int>(data.size()));
     for (int i = 0; i < dataBytes; ++i, out += 2)
@@ -64,7 +64,7 @@ QByteArray encodeBlockWrite(qint64 byteAddress, qint64 byteCount, const QByteArr
 QByteArray encodeForce(bool on, qint64 bitAddress)
 {
     const auto address = static_cast<quint16>(bitAddress & 0xFFFF);
-    QByteArray frame(Fx::ForceFrameLength, Qt::Uninitialized);
+    QByteArray frame(Fx::ForceRequestLength, Qt::Uninitialized);
     char* out = frame.data();
     out[0] = Fx::STX;
     out[1] = on ? Fx::CommandForceOn : Fx::CommandForceOff;

@@ -92,12 +92,6 @@ TEST_F(ModbusFaceEndToEnd, ReadsGivePlcMemoryForEveryFormat)
     }
 }
 
-TEST_F(ModbusFaceEndToEnd, AChangeInPlcMemoryIsRead)
-{
-    press.plc.setValue(QStringLiteral("D"), 100, 43);
-    EXPECT_TRUE(waitUntil([&] { return readings(mbpoll(QStringLiteral("-t 4 -r 100"))).value(100) == QLatin1String("43"); }));
-}
-
 TEST_F(ModbusFaceEndToEnd, WritesChangePlcMemoryOnceAcknowledged)
 {
     struct Row {

@@ -101,18 +101,6 @@ TEST(SetPayloads, ATooLargePayloadIsRefusedUnread)
     EXPECT_EQ(error, QStringLiteral("the payload has 70000 bytes; a write takes at most 65536"));
 }
 
-TEST(TopicNames, TheLayoutUnderThePrefix)
-{
-    const QString p = QStringLiteral("site/plant1");
-    EXPECT_EQ(gatewayStatusTopic(p), QStringLiteral("site/plant1/gateway/status"));
-    EXPECT_EQ(lineStatusTopic(p, QStringLiteral("press1")), QStringLiteral("site/plant1/press1/status"));
-    EXPECT_EQ(tagTopic(p, QStringLiteral("press1"), QStringLiteral("speed")), QStringLiteral("site/plant1/press1/speed"));
-    EXPECT_EQ(setTopic(p, QStringLiteral("press1"), QStringLiteral("speed")), QStringLiteral("site/plant1/press1/speed/set"));
-    EXPECT_EQ(setResultTopic(p, QStringLiteral("press1"), QStringLiteral("speed")),
-              QStringLiteral("site/plant1/press1/speed/set/result"));
-    EXPECT_EQ(setSubscription(p), QStringLiteral("site/plant1/+/+/set"));
-}
-
 struct SetTopicRow {
     const char* topic;
     const char* line; // empty: not a set topic

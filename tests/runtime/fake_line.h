@@ -67,8 +67,10 @@ public:
                 arrivals_.clear();
                 core.closed(now);
             }
-            if (core.wantsOpen(now))
+            if (core.wantsOpen(now) && reachable)
                 core.opened(now, QStringLiteral("the fake line"));
+            else if (core.wantsOpen(now))
+                core.openFailed(now, QStringLiteral("connection refused"));
             pump();
             if ((done && done()) || now >= end)
                 return;
@@ -96,7 +98,16 @@ public:
         return outcome.value_or(RequestOutcome());
     }
 
+    // The line itself fails (a device server gone): what it carried goes with it.
+    void lose(const QString& reason)
+    {
+        held_.clear();
+        arrivals_.clear();
+        core.lost(now, reason);
+    }
+
     VirtualPlc plc;
+    bool reachable = true; // false: the line cannot be opened again
     qint64 now = 0;
     QVector<QByteArray> sent; // what the core put on the line, one output at a time
 

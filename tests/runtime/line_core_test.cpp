@@ -4,6 +4,7 @@
 // PLC's delay, jitter, loss or freeze.
 
 #include "fake_line.h"
+#include "request_decoder.h"
 
 #include <QtEndian>
 
@@ -174,21 +175,72 @@ const WriteCase writeCases[] = {
 INSTANTIATE_TEST_SUITE_P(Lines, WriteOutcome, ::testing::ValuesIn(writeCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(WriteParts, AWriteLongerThanABlockGoesInOrderAndEndsOnce)
+// Five words with a block size of three go in two block writes, D20-D22
+// then D23-D24; D25 is past them. Lost or late replies are retried through;
+// when the PLC refuses the first block the write ends there, failed, and the
+// second never goes: sent, it would leave half a recipe reported as failed.
+struct PartsCase {
+    const char* name;
+    int byteLimit; // the PLC refuses larger blocks
+    FaultKind fault;
+    int faultEvery; // 0: none
+    bool good;
+    int blockWrites; // acknowledged; -1 where resends after lost or late ACKs add some
+};
+
+class WriteParts : public ::testing::TestWithParam<PartsCase> {};
+
+TEST_P(WriteParts, GoInOrderAndEndAtTheFirstFailure)
 {
     LineSettings settings = settings9600();
-    settings.blockSize = 16;
-    FakeLine line(settings);
-    QByteArray values;
-    for (int k = 0; k < 40; ++k)
-        values += QByteArray(1, char(k + 1)) + QByteArray(1, '\0');
-    const RequestId id = line.core.queueWrite(variable(QStringLiteral("D100"), 40), values);
-    const RequestOutcome outcome = line.outcome(id);
-    EXPECT_TRUE(outcome.good) << outcome.error.toStdString();
-    for (int k = 0; k < 40; ++k)
-        EXPECT_EQ(line.plc.value(QStringLiteral("D"), 100 + k), quint32(k + 1)) << k;
-    EXPECT_EQ(line.plc.value(QStringLiteral("D"), 140), 0u);
-    EXPECT_EQ(line.plc.counters().writes, 3u); // 16 + 16 + 8 words
+    settings.blockSize = 3;
+    settings.retries = 10;
+    VirtualPlcOptions options;
+    options.byteLimit = GetParam().byteLimit;
+    options.faults.rule(GetParam().fault).every = GetParam().faultEvery;
+    options.faults.delayUs = 600 * Ms; // past the timeout
+    FakeLine line(settings, PlcPace(), true, options);
+    for (int k = 20; k < 26; ++k)
+        line.plc.setValue(QStringLiteral("D"), k, 0x5A00 + k);
+    const RequestOutcome outcome = line.outcome(line.core.queueWrite(variable(QStringLiteral("D20"), 5),
+                                                                     QByteArray::fromHex("0a0014001e0028003200")));
+    EXPECT_EQ(outcome.good, GetParam().good) << outcome.error.toStdString();
+    line.runFor(10 * S); // nothing lands later
+    for (int k = 20; k < 26; ++k)
+        EXPECT_EQ(line.plc.value(QStringLiteral("D"), k), GetParam().good && k < 25 ? 10u * (k - 19) : 0x5A00u + k) << k;
+    if (GetParam().blockWrites >= 0) {
+        EXPECT_EQ(line.plc.counters().writes, quint64(GetParam().blockWrites));
+    }
+}
+
+const PartsCase partsCases[] = {
+    {"GoodLine", 64, FaultKind::Drop, 0, true, 2},
+    {"EveryThirdReplyLost", 64, FaultKind::Drop, 3, true, -1},
+    {"EveryFourthReplyLate", 64, FaultKind::Delay, 4, true, -1},
+    {"FirstBlockRefused", 4, FaultKind::Drop, 0, false, 0},
+};
+INSTANTIATE_TEST_SUITE_P(Lines, WriteParts, ::testing::ValuesIn(partsCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A PLC that answers past the timeout and refuses the 4-byte writes of
+// 32-bit counters: a refused write never borrows the late ACK of the write
+// before it, and each outcome agrees with PLC memory.
+TEST(LateReplies, ARefusedWriteNeverBorrowsTheLateAckBeforeIt)
+{
+    VirtualPlcOptions options;
+    options.byteLimit = 2;
+    PlcPace late;
+    late.delayUs = [](int) { return 600 * Ms; };
+    FakeLine line(settings9600(), late, true, options);
+    const char* const names[] = {"D20", "32CV201", "D21", "32CV202", "D22"};
+    for (int k = 0; k < 5; ++k) {
+        const bool counter = k % 2;
+        const RequestOutcome outcome = line.outcome(line.core.queueWrite(
+            variable(QLatin1String(names[k])), QByteArray(1, char(k + 1)) + QByteArray(counter ? 3 : 1, '\0')));
+        const quint32 held = line.plc.value(counter ? QStringLiteral("32CV") : QStringLiteral("D"), counter ? k / 2 + 1 : 20 + k / 2).value_or(0);
+        EXPECT_EQ(outcome.good, !counter) << names[k] << ": " << outcome.error.toStdString();
+        EXPECT_EQ(held == quint32(k + 1), !counter) << names[k];
+    }
 }
 
 struct StartCase {
@@ -242,8 +294,10 @@ TEST_P(RefusedBlock, IsSplitUntilTheVariableAtFaultIsFound)
     options.byteLimit = 8;
     FakeLine line(settings, PlcPace(), true, options);
     line.plc.setValue(QStringLiteral("D"), 43, 4343);
+    const qint64 probes = line.core.statistics().probes;
     line.core.setPolled({variable(QStringLiteral("D40"), 4), variable(QStringLiteral("D50"), 5)}, false, line.now);
     line.runFor(5 * S);
+    EXPECT_EQ(line.core.statistics().probes, probes); // a NAK is the whole answer: the line stays in step
     EXPECT_EQ(line.core.quality(0).quality, Quality::Good);
     EXPECT_EQ(heldWord(line.core, variable(QStringLiteral("D40"), 4), 3), 4343);
     EXPECT_EQ(line.core.quality(1).quality, Quality::Bad);
@@ -273,5 +327,55 @@ TEST(StopLine, GivesUpWhatWaitsWithoutCountingItAgainstTheLine)
     EXPECT_FALSE(outcome->good);
     EXPECT_FALSE(outcome->unconfirmed); // never sent: not written, proven
 }
+
+} // namespace
+
+namespace {
+
+// D0 and D20: the 19 words between them cost 76 characters; a frame of its
+// own costs 15 and one turnaround. At 115200 baud a character takes 87 us:
+// 2 ms of answer delay is 23 characters (two blocks), 10 ms is 115 (one).
+// The plan follows the turnaround the core measures, or the one the user fixed.
+struct PlanCase {
+    const char* name;
+    qint32 baud;
+    qint64 delayUs;   // the PLC's answer delay
+    int turnaroundMs; // fixed by the user; < 0: measured
+    ReadPlanning planning;
+    int blocksAtStart;
+    int firstReadBytes; // once the plan settled: 42 is D0 to D20
+};
+
+class Planning : public ::testing::TestWithParam<PlanCase> {};
+
+TEST_P(Planning, FollowsTheTurnaroundOnTheLineOrTheUsersChoice)
+{
+    LineSettings settings;
+    settings.baud = GetParam().baud;
+    settings.probe = false; // a probe would measure the turnaround before the first plan
+    settings.turnaroundMs = GetParam().turnaroundMs;
+    settings.planning = GetParam().planning;
+    PlcPace pace;
+    pace.delayUs = [d = GetParam().delayUs](int) { return d; };
+    FakeLine line(settings, pace);
+    EXPECT_EQ(line.core.setPolled({variable(QStringLiteral("D0")), variable(QStringLiteral("D20"))}, false, line.now),
+              GetParam().blocksAtStart);
+    line.runFor(30 * S);
+    EXPECT_GE(line.core.statistics().turnaroundUs, GetParam().delayUs * 9 / 10);
+    const int from = line.sent.size();
+    line.runFor(1 * S);
+    ASSERT_GT(line.sent.size(), from);
+    EXPECT_EQ(decodeRequest(line.sent.at(from)).byteCount, GetParam().firstReadBytes);
+}
+
+const PlanCase planCases[] = {
+    {"APromptPlcKeepsTwoBlocks", 115200, 2000, -1, ReadPlanning::Cost, 2, 2},
+    {"AMeasuredTurnaroundOf10msJoinsThem", 115200, 10000, -1, ReadPlanning::Cost, 2, 42},
+    {"AFixedTurnaroundJoinsThemFromTheStart", 9600, 2000, 100, ReadPlanning::Cost, 1, 42},
+    // D0 to D20 is 21 words, more than a block of 16: two blocks.
+    {"TheModulesRule", 115200, 10000, -1, ReadPlanning::Module, 2, 2},
+};
+INSTANTIATE_TEST_SUITE_P(Lines, Planning, ::testing::ValuesIn(planCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -8,7 +8,6 @@
 
 #include "fake_line.h"
 #include "request_decoder.h"
-#include "tool/tool_process.h"
 
 #include "support/qt_printers.h"
 
@@ -19,16 +18,6 @@
 namespace {
 
 constexpr qint64 S = 1000000;
-
-TEST(PortReach, TheToolRefusesMPastM1535AndSendsNothing)
-{
-    ServedPlc served(ServedOn::Tcp, VirtualPlcOptions());
-    const QString run = tavrin(QStringLiteral("write M1536=1 M1826=1 --port ") + served.port());
-    EXPECT_TRUE(run.contains(QStringLiteral("\"M1536\": out of the programming port's reach (M0 to M1535)")));
-    EXPECT_TRUE(run.endsWith(QStringLiteral("exit 2"))) << run.toStdString();
-    EXPECT_EQ(served.plc.counters().bytesReceived, 0u);
-    EXPECT_EQ(served.plc.readBytes(0x01C0, 0x40), QByteArray(0x40, '\0'));
-}
 
 // Byte ranges that block reads and writes reach and bit ranges that forces
 // reach, per device, from the port's own map.

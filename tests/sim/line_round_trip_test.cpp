@@ -1,8 +1,7 @@
-// One round trip over each real line: a pseudo-terminal that the test opens
-// as a host opens its serial port, and a TCP connection on loopback, both
-// paced at 38400 baud. Waits are bounded and generous; nothing asserts on time.
+// A round trip over a TCP connection on loopback, paced at 38400 baud, to the
+// newest host. The pseudo-terminal line carries every serial test of the tool
+// and the runtime. Waits are bounded and generous; nothing asserts on time.
 
-#include "pty_server.h"
 #include "support/qt_printers.h"
 #include "tcp_server.h"
 #include "virtual_plc.h"
@@ -10,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -36,18 +34,6 @@ QByteArray exchangeAndClose(int fd, const QByteArray& request, int count)
     }
     ::close(fd);
     return got;
-}
-
-TEST(PtyServer, AnswersAHostThatOpensItAsASerialPort)
-{
-    VirtualPlc plc;
-    plc.setWord(0x10C8, 0x1234);
-    PtyServer line(plc, kPacedAt38400);
-    QString error;
-    ASSERT_TRUE(line.open(&error)) << error.toStdString();
-    const int fd = ::open(line.devicePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
-    ASSERT_GE(fd, 0); // no termios set-up: the sim keeps the port raw for its host
-    EXPECT_EQ(exchangeAndClose(fd, kReadD100 + fromHexBytes("05"), 9), kReplyD100 + fromHexBytes("06"));
 }
 
 int connectTo(quint16 port)

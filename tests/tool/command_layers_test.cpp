@@ -31,9 +31,7 @@ const struct {
     {"X7:2", "X7 .. X10, bit, 2"},
     {"32cv201@float", "32CV201 .. 32CV201, float, 1"},
     {"D0:0", "\"D0:0\": count \"0\": expected a whole number from 1 to 8000"},
-    {"D0@int8", "\"D0@int8\": unknown value format \"int8\": accepted are bit, int16, uint16, int32, uint32, float, hex"},
     {"M0@int16", "\"M0@int16\": format int16 does not suit M0; accepted are bit"},
-    {"D7990:20", "\"D7990\": 20 registers from D7990 run to D8009, past the last one, D7999 (20 int16 values take 20 registers)"},
 };
 
 TEST(CommandLayers, VariablesAreTakenAsTypedWithTheirOwnFormats)
@@ -60,15 +58,11 @@ const struct {
     {"D100=0xFFFF", false, "-1"},
     {"D100@uint16=0b1010", false, "10"},
     {"D200@float=1e-3", false, "0.001"},
-    {"D200@float=inf", false, "\"D200@float=inf\": inf is not a finite number; --allow-nan writes NaN and infinity"},
     {"D200@float=-inf", true, "-inf"},
     {"D200@float=1e-40", false, "9.99995e-41"}, // the nearest denormal float
-    {"D200@float=-1e-50", false, "\"D200@float=-1e-50\": float value \"-1e-50\": too small for a 32-bit float, whose "
-                                 "smallest is about 1.4e-45; write 0 for zero"},
     {"D200@float=1e39", false, "\"D200@float=1e39\": float value \"1e39\": expected a number from -3.4e38 to 3.4e38, "
                                "such as 3.25 or -1e-3"},
     {"Y7=on", false, "1"},
-    {"X0=1", false, "\"X0=1\": the inputs X are driven by the hardware and cannot be written"},
     {"D100", false, "\"D100\": expected ADDR=VALUE, such as D100=42"},
     {"D100:2=1", false, "\"D100:2\": a count is not accepted here"},
 };

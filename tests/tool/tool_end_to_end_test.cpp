@@ -66,7 +66,6 @@ const struct {
     {"write M100=1 D100=4660 --trace", 0,
      "-> 02 31 31 30 43 38 30 32 33 34 31 32 03 33 43 <STX>110C8023412<ETX>3C write 2 bytes at 0x10C8 (D100): 3412\n"},
     {"demo --seconds 2 --baud 115200", 0, "writes          3 confirmed, 0 failed\n"}, // D200, D300, Y7 at 1 s
-    {"check D_bit 10.3", 0, "D_bit 10.3: valid, register index 163\n"},
     // The gap D1..D6 costs 24 characters, a frame of its own 15: two blocks;
     // the module's rule reads the span within its block size; a turnaround
     // of 100 ms makes a frame dearer than any gap.
@@ -76,48 +75,18 @@ const struct {
     {"read D0 --planner fast", 2, "--planner \"fast\": accepted are cost and module"},
     {"read --help", 0, "Usage: tavrin [options] read ADDR[@FORMAT][:COUNT]..."},
     {"check M 5 --word --lang zh", 1, "M 5: 寄存器和地址类型不匹配!\n"},
-    {"check M 1600", 0, "M 1600: valid, register index 1600\n  but out of the programming port's reach (M0 to M1535): "
-                        "a request for M1600 would act on C64 instead; read, watch and write refuse it\n"},
-    {"copy D_bit 7999.14 2 1", 0, "7999.15\t127999\n7999.15\t128000\nCopy has exceeded the maximum limit"},
-    {"read D0 --port /dev/tavrin-no-such-port", 1, "cannot open serial port /dev/tavrin-no-such-port: No such file or directory"},
-    {"read D0 --port tcp:127.0.0.1:1", 1, "cannot connect to tcp:127.0.0.1:1"},
-    {"read D0 --port tcp:localhost", 2, "expected tcp:HOST:PORT"},
-    {"read X18", 2, "\"X18\": expected X0 to X377 (octal)"},
-    {"read D0 --format double", 2, "--format \"double\": accepted are bit, int16, uint16, int32, uint32, float, hex"},
     {"read D0 --format bit", 2, "\"D0\": format bit does not suit D0; accepted are int16, uint16,"},
     {"read D0 --bogus", 2, "Unknown option 'bogus'"},
-    {"read D0 --block-size 18", 2, "--block-size \"18\": expected a whole number from 2 to 17"},
-    {"write D0=70000", 2, "\"D0=70000\": int16 value \"70000\": expected a whole number from -32768 to 32767"},
-    {"write X0=1", 2, "\"X0=1\": the inputs X are driven by the hardware"},
     {"frobnicate", 2, "unknown command \"frobnicate\""},
-    {"read D0 --no-probe --retries 2 SILENT", 1, "tavrin read: D0: PLC not answering: no reply within 72 ms\n"},
-    {"read D0 SILENT", 1, ": no reply to a read of D0"},
     {"write D300=7 --no-probe --retries 0 SILENT", 1, "D300 = 7: failed, PLC not answering: no reply within 72 ms\n"},
     // SMALL takes requests of 2 bytes at most: D20:2 is refused, D0 is read.
     {"read D0 D20:2 SMALL", 1, "D0 = 0\ntavrin read: D20: the PLC refused the request (NAK)\n"},
-    {"watch D20:2 D0 --seconds 1 --retries 0 SMALL", 1, " D20: the PLC refused the request (NAK)\n"},
-    {"watch D20:2 D0 --seconds 1 --retries 0 SMALL", 1, " D0 = 0\n"},
-    {"read D0 --port=", 2, "--port: empty port \"\": expected a serial device such as /dev/ttyUSB0 or tcp:HOST:PORT"},
-    {"write M1826=1", 2, "\"M1826\": out of the programming port's reach (M0 to M1535): a request for M1826 would "
-                         "act on M8034 instead"},
     {"watch M1600 --seconds 1", 2, "\"M1600\": out of the programming port's reach (M0 to M1535)"},
     // A suffix given twice is no variable the tool understands.
-    {"read D0:2:3", 2, "tavrin read: \"D0:2:3\": a second count \":3\" after \"D0:2\": expected ADDR[@FORMAT][:COUNT], "
-                       "each suffix once, nothing after them\n"},
-    {"read D0@float@int32", 2, "\"D0@float@int32\": a second format \"@int32\" after \"D0@float\": expected"},
-    {"watch D0:2@hex:2 --seconds 1", 2, "\"D0:2@hex:2\": a second count \":2\" after \"D0:2@hex\""},
     {"write D0@int16@hex=1", 2, "\"D0@int16@hex\": a second format \"@hex\" after \"D0@int16\""},
-    {"watch D0 --count 0", 2, "--count \"0\": expected a whole number from 1 to 1000000; leave --count out to watch "
-                              "until Ctrl-C or --seconds"},
     // Output that cannot be written fails the run, on either stream, in every command.
-    {"--help >/dev/full", 1, "tavrin: cannot write the output (a closed pipe or a full disk)\n"},
-    {"--version >/dev/full", 1, "tavrin: cannot write the output"},
-    {"read D0 >/dev/full", 1, "tavrin read: cannot write the output"},
-    {"read --help >/dev/full", 1, "tavrin read: cannot write the output"},
     {"read D0 --stats 2>/dev/full", 1, "D0 = 0\n"},
-    {"read X18 2>/dev/full", 2, ""},
     {"watch D0 --count 1 >/dev/full", 1, "tavrin watch: cannot write the output"},
-    {"watch D0 --count 1 --json --stats 2>/dev/full", 1, "\"quality\":\"good\""},
     {"write D0=1 >/dev/full", 1, "tavrin write: cannot write the output"},
     {"demo --seconds 1 >/dev/full", 1, "tavrin demo: cannot write the output"},
     {"check D 0 >/dev/full", 1, "tavrin check: cannot write the output"},

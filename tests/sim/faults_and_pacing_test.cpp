@@ -1,7 +1,11 @@
-// Fault injection: exact on an `every` schedule, reproducible from a seed,
-// and each fault shaped as a line or PLC fault looks to a host.
+// The virtual PLC's line as the tests shape it: fault injection exact on an
+// `every` schedule, reproducible from a seed, each fault shaped as a line or
+// PLC fault looks to a host; and line timing as arithmetic, ten bits a
+// character, with the half-duplex schedule of the paced line adapters.
 
 #include "fault_injector.h"
+#include "line_pacing.h"
+#include "reply_schedule.h"
 #include "support/qt_printers.h"
 #include "virtual_plc.h"
 
@@ -71,5 +75,35 @@ TEST_P(FaultShape, ChangesTheReplyAsALineFaultWould)
 
 INSTANTIATE_TEST_SUITE_P(FaultInjector, FaultShape, ::testing::ValuesIn(kShapes),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST(LinePacing, TenBitsACharacterRoundedToTheNearestNanosecond)
+{
+    LinePacing pacing;
+    EXPECT_EQ(pacing.transmitTimeNs(1000), 0); // unpaced
+    pacing.baudRate = 9600;
+    // A 64-byte read: 11 + 132 characters x 10 bits / 9600 baud = 148958333.3 ns.
+    EXPECT_EQ(pacing.transmitTimeNs(11 + 132), 148958333);
+    EXPECT_EQ(pacing.transmitTimeNs(1), 1041667); // 1041666.7 ns
+}
+
+TEST(ReplySchedule, RepliesLeaveOneAfterTheOtherWhenDue)
+{
+    LinePacing pacing;
+    pacing.baudRate = 10000;       // 1 ms a character
+    pacing.responseDelayUs = 1000; // 1 ms answer delay
+    ReplySchedule schedule(pacing);
+    const QByteArray ack("\x06", 1);
+    // Arrived together at t = 0: a read of 11 characters whose reply is dropped
+    // with a 3 ms fault delay, and two forces of 9. The dropped reply sends
+    // nothing but holds the line 11 + 1 + 3 = 15 ms; each ACK is due
+    // 9 + 1 + 1 = 11 ms after the line is free: at 26 ms, then at 37 ms.
+    schedule.add({PlcReply{QByteArray(), 11, 3000}, PlcReply{ack, 9, 0}, PlcReply{ack, 9, 0}}, 0);
+    EXPECT_EQ(schedule.nextDueNs(-1), 26000000);
+    EXPECT_TRUE(schedule.takeDue(25999999).isEmpty());
+    EXPECT_EQ(schedule.takeDue(26000000), ack);
+    EXPECT_EQ(schedule.nextDueNs(-1), 37000000);
+    EXPECT_EQ(schedule.takeDue(40000000), ack);
+    EXPECT_TRUE(schedule.isEmpty());
+}
 
 } // namespace
