@@ -31,14 +31,15 @@ struct KeyRule {
     bool required;
 };
 
-const KeyRule kTopKeys[] = {{"mqtt", false}, {"modbus", false}, {"http", false}, {"lines", true}};
+const KeyRule kTopKeys[] = {{"mqtt", false}, {"modbus", false}, {"http", false}, {"history", false}, {"lines", true}};
 const KeyRule kMqttKeys[] = {
     {"url", false},      {"prefix", true},    {"client_id", false}, {"username", false},
     {"password", false}, {"ca_file", false},  {"cert_file", false}, {"key_file", false},
-    {"qos", false},      {"keepalive_s", false},
+    {"qos", false},      {"keepalive_s", false}, {"forward_rate", false},
 };
 const KeyRule kModbusKeys[] = {{"listen", false}, {"unit", false}};
 const KeyRule kHttpKeys[] = {{"listen", false}, {"token", false}};
+const KeyRule kHistoryKeys[] = {{"path", true}, {"keep_days", false}, {"max_mb", false}};
 const KeyRule kLineKeys[] = {
     {"name", true},       {"port", true},    {"baud", false},  {"timeout_ms", false}, {"retries", false},
     {"block_size", false}, {"station", false}, {"probe", false}, {"tags", true},
@@ -92,6 +93,7 @@ private:
     void readMqtt(const YAML::Node& node, MqttConfig* mqtt);
     void readModbus(const YAML::Node& node, ModbusConfig* modbus);
     void readHttp(const YAML::Node& node, HttpConfig* http);
+    void readHistory(const YAML::Node& node, HistoryConfig* history);
     void readListen(const YAML::Node& map, ListenAddress* out);
 #ifdef TAVRIN_GATEWAY_HTTP
     void readToken(const YAML::Node& map, QString* out);
@@ -237,6 +239,8 @@ void Reader::read(const YAML::Node& root, GatewayConfig* config)
         readModbus(root["modbus"], &config->modbus);
     if (root["http"].IsDefined())
         readHttp(root["http"], &config->http);
+    if (root["history"].IsDefined())
+        readHistory(root["history"], &config->history);
     if (root["lines"].IsDefined())
         readLines(root["lines"], &config->lines);
     checkModbusMappings(root, *config);
@@ -272,6 +276,22 @@ void Reader::readMqtt(const YAML::Node& node, MqttConfig* mqtt)
         report(node.Mark(), QStringLiteral("ca_file, cert_file and key_file need an mqtts:// url"));
     readInt(node, "qos", {0, 2}, &mqtt->qos);
     readInt(node, "keepalive_s", {5, 3600}, &mqtt->keepAliveS);
+    readInt(node, "forward_rate", {1, 100000}, &mqtt->forwardRate);
+}
+
+void Reader::readHistory(const YAML::Node& node, HistoryConfig* history)
+{
+    if (!isMap(node, QStringLiteral("the history store's settings under history:")))
+        return;
+    history->enabled = true;
+    checkKeys(node, kHistoryKeys, QStringLiteral("history:"));
+    readText(node, "path", &history->path);
+    const QFileInfo file(history->path);
+    if (!history->path.isEmpty() && !QFileInfo(file.absolutePath()).isDir())
+        report(node["path"].Mark(), QStringLiteral("path \"%1\": no folder %2 for the history file")
+                                        .arg(history->path, file.absolutePath()));
+    readInt(node, "keep_days", {1, 3650}, &history->keepDays);
+    readInt(node, "max_mb", {1, 1000000}, &history->maxMb);
 }
 
 void Reader::readModbus(const YAML::Node& node, ModbusConfig* modbus)

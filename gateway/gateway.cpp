@@ -122,6 +122,7 @@ GatewayCounters Gateway::counters() const
     counters.published = published_;
     for (size_t k = 0; k < writes_.size(); ++k)
         counters.writes.at(k) = writes_.at(k);
+    counters.history = history_.figures();
     return counters;
 }
 

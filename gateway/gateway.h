@@ -8,6 +8,7 @@
 #include "gateway_config.h"
 #include "gateway_line.h"
 #include "gateway_model.h"
+#include "history_counters.h"
 
 #include <array>
 #include <atomic>
@@ -18,6 +19,7 @@
 struct GatewayCounters {
     qint64 published = 0;                          // MQTT messages handed to the broker's client
     std::array<qint64, WriteOutcomeCount> writes{}; // by WriteOutcome, from every face
+    HistoryFigures history;                        // the history store and forwarding
 };
 
 // Starts a write with `start` and waits for its end, for a face that answers
@@ -66,6 +68,8 @@ public:
     // with the refusals the lines give.
     void countRefusal() { ++writes_.at(size_t(WriteOutcome::Refused)); }
     GatewayCounters counters() const;
+    // The history store's and the forwarding's counts, kept by them.
+    HistoryCounters& historyCounters() { return history_; }
 
 private:
     WriteDone counted(const WriteDone& done);
@@ -76,4 +80,5 @@ private:
     std::atomic<bool> started_{false}; // the lines run: writes go to them
     std::atomic<qint64> published_{0};
     std::array<std::atomic<qint64>, WriteOutcomeCount> writes_{};
+    HistoryCounters history_;
 };

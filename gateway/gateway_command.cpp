@@ -7,6 +7,7 @@
 #include "config_reader.h"
 #include "gateway.h"
 #include "gateway_log.h"
+#include "history_recorder.h"
 #include "log_categories.h"
 #ifdef TAVRIN_GATEWAY_HTTP
 #include "http_face.h"
@@ -60,6 +61,8 @@ QString faceSummary(const GatewayConfig& config)
         faces << QStringLiteral("modbus %1 unit %2").arg(config.modbus.listen.text()).arg(config.modbus.unit);
     if (config.http.enabled)
         faces << QStringLiteral("http://%1/").arg(config.http.listen.text());
+    if (config.history.enabled)
+        faces << QStringLiteral("history %1").arg(config.history.path);
     return faces.join(QStringLiteral(", "));
 }
 
@@ -88,6 +91,7 @@ bool loadConfig(const QString& fileName, GatewayConfig* config)
 // The faces the file names. Each stops after the lines, so that the writes
 // under way are answered through it.
 struct Faces {
+    std::unique_ptr<HistoryRecorder> history; // what the MQTT face forwards and the web face shows
     std::unique_ptr<MqttFace> mqtt;
     std::unique_ptr<ModbusFace> modbus;
 #ifdef TAVRIN_GATEWAY_HTTP
@@ -96,15 +100,23 @@ struct Faces {
 
     Faces(const GatewayConfig& config, Gateway& gateway)
     {
+        if (config.history.enabled)
+            history = std::make_unique<HistoryRecorder>(gateway.config(), gateway.historyCounters());
 #ifdef TAVRIN_GATEWAY_HTTP
         if (config.http.enabled) {
             http = std::make_unique<HttpFace>(config.http, gateway);
+            http->setHistory(history ? &history->store() : nullptr);
             gateway.addListener(http.get());
         }
 #endif
         if (config.mqtt.enabled) {
             mqtt = std::make_unique<MqttFace>(config.mqtt, gateway);
+            // The MQTT face records each change itself, in the order it
+            // publishes or misses them (mqtt_face.h).
+            mqtt->setHistory(history.get());
             gateway.addListener(mqtt.get());
+        } else if (history) {
+            gateway.addListener(history.get());
         }
         if (config.modbus.enabled)
             modbus = std::make_unique<ModbusFace>(config.modbus, gateway);
@@ -114,6 +126,8 @@ struct Faces {
     // that names the one that cannot be taken.
     bool listen(QString* error)
     {
+        if (history && !history->start(error))
+            return false;
         if (modbus && !modbus->start(error))
             return false;
 #ifdef TAVRIN_GATEWAY_HTTP
@@ -136,6 +150,8 @@ struct Faces {
             modbus->stop();
         if (mqtt)
             mqtt->stop();
+        if (history)
+            history->stop();
     }
 };
 

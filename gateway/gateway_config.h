@@ -84,6 +84,7 @@ struct MqttConfig {
     QString keyFile;
     int qos = 1;
     int keepAliveS = 30;
+    int forwardRate = 500;     // messages a second when sending what the broker missed
 };
 
 struct ModbusConfig {
@@ -98,11 +99,21 @@ struct HttpConfig {
     QString token;             // when set, the API, the live feed, writes and metrics need it
 };
 
+// The history store (history_store.h): every published change, kept for
+// the history API and for forwarding what the broker missed.
+struct HistoryConfig {
+    bool enabled = false;      // the file has a history: section
+    QString path;              // the SQLite file
+    int keepDays = 7;
+    int maxMb = 256;
+};
+
 struct GatewayConfig {
     QString fileName;
     MqttConfig mqtt;
     ModbusConfig modbus;
     HttpConfig http;
+    HistoryConfig history;
     QVector<LineConfig> lines;
 
     int lineIndex(const QString& lineName) const;

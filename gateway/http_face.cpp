@@ -1,6 +1,7 @@
 #include "http_face.h"
 
 #include "gateway_log.h"
+#include "history_query.h"
 #include "metrics_text.h"
 #include "model_json.h"
 #include "mqtt_payloads.h"
@@ -70,7 +71,7 @@ QByteArray bearerToken(const QByteArray& authorization)
 // method is answered 405 with it, one for no such path 404.
 QByteArray allowedMethod(const QString& path)
 {
-    static const char* const gets[] = {"/", "/live", "/api/lines", "/api/tags", "/metrics"};
+    static const char* const gets[] = {"/", "/live", "/api/lines", "/api/tags", "/api/history", "/metrics"};
     for (const char* get : gets) {
         if (path == QLatin1String(get))
             return QByteArrayLiteral("GET");
@@ -212,6 +213,13 @@ void HttpServer::addRoutes()
     http_.route(QStringLiteral("/api/tags"), Method::Get, [this](const QHttpServerRequest& request) {
         return guarded(request, [this] { return QHttpServerResponse(tagsJson(gateway_.config(), gateway_.snapshot())); });
     });
+    http_.route(QStringLiteral("/api/history"), Method::Get, [this](const QHttpServerRequest& request) {
+        return guarded(request, [&] {
+            const HistoryReply reply = historyReply(gateway_.config(), face_.history(), QUrlQuery(request.url()),
+                                                    QDateTime::currentMSecsSinceEpoch());
+            return QHttpServerResponse(reply.body, Status(reply.status));
+        });
+    });
     http_.route(QStringLiteral("/api/tags/<arg>/<arg>"), Method::Post,
                 [this](const QString& line, const QString& tag, const QHttpServerRequest& request) {
                     if (!authorised(request))
@@ -239,7 +247,7 @@ void HttpServer::addRoutes()
             return;
         }
         responder.write(body(QStringLiteral("no %1 here; the gateway serves GET /, /api/lines, /api/tags, "
-                                            "/metrics and POST /api/tags/LINE/TAG")
+                                            "/api/history, /metrics and POST /api/tags/LINE/TAG")
                                  .arg(shownPath(path))),
                         json, Status::NotFound);
     });

@@ -7,6 +7,8 @@
 //   GET  /api/lines, /api/tags    every line, every tag, as JSON
 //   POST /api/tags/LINE/TAG       a write, as on MQTT: 42, or {"value": 42, "id": ...};
 //                                 answered once the PLC acknowledged it
+//   GET  /api/history?line=L&tag=T&from=&to=&points=
+//                                 one tag's history as trend points (history_query.h)
 //   GET  /metrics                 Prometheus text (metrics_text.h)
 //
 // With a token in the file, everything but the page itself needs it:
@@ -20,6 +22,7 @@
 
 #include "face_thread.h"
 #include "gateway.h"
+#include "history_store.h"
 
 #include <QMutex>
 #include <QPair>
@@ -37,6 +40,9 @@ public:
     // Listens. False with a message when the address cannot be taken.
     bool start(QString* error);
     void stop();
+    // Before start(): the history store the API answers from; none, it answers 503.
+    void setHistory(const HistoryStore* history) { history_ = history; }
+    const HistoryStore* history() const { return history_; }
 
     void tagChanged(int line, int tag, const TagState& state) override;
     void lineChanged(int line, const LineStatus& status) override;
@@ -51,6 +57,7 @@ public:
 private:
     const HttpConfig config_;
     Gateway& gateway_;
+    const HistoryStore* history_ = nullptr;
     HttpServer* server_ = nullptr; // made, used and deleted on thread_
     FaceThread thread_;
 

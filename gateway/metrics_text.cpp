@@ -147,6 +147,38 @@ void writeTags(Writer& out, const GatewayConfig& config, const QVector<LineSnaps
         out.sample("tavrin_gateway_tags", {QStringLiteral("quality"), qualityName(quality)}, byQuality[int(quality)]);
 }
 
+// Only for the parts the file has: no history: section, no history figures.
+void writeHistory(Writer& out, const HistoryFigures& history)
+{
+    if (history.stored) {
+        out.family("tavrin_gateway_history_rows_total", "counter", "Changes written to the history store.");
+        out.sample("tavrin_gateway_history_rows_total", {}, double(history.rows));
+        out.family("tavrin_gateway_history_removed_rows_total", "counter",
+                   "Oldest rows removed from the history store, by the limit that removed them.");
+        out.sample("tavrin_gateway_history_removed_rows_total", {QStringLiteral("reason"), QStringLiteral("keep_days")},
+                   double(history.removedByAge));
+        out.sample("tavrin_gateway_history_removed_rows_total", {QStringLiteral("reason"), QStringLiteral("max_mb")},
+                   double(history.removedBySize));
+        out.family("tavrin_gateway_history_lost_total", "counter",
+                   "Changes never written to the history store: its queue was full, or the file refused a batch.");
+        out.sample("tavrin_gateway_history_lost_total", {}, double(history.lost));
+    }
+    if (!history.forwarding)
+        return;
+    out.family("tavrin_gateway_mqtt_backlog_messages", "gauge", "Changes the broker has not had yet, to be forwarded.");
+    out.sample("tavrin_gateway_mqtt_backlog_messages", {}, double(history.backlog));
+    out.family("tavrin_gateway_mqtt_backlog_age_seconds", "gauge", "Age of the oldest change not forwarded yet; 0 without one.");
+    out.sample("tavrin_gateway_mqtt_backlog_age_seconds", {}, double(history.backlogAgeMs) / 1000);
+    out.family("tavrin_gateway_mqtt_forwarded_total", "counter",
+               "Missed changes published on their history topic and acknowledged by the broker.");
+    out.sample("tavrin_gateway_mqtt_forwarded_total", {}, double(history.forwarded));
+    if (history.stored)
+        return;
+    out.family("tavrin_gateway_mqtt_backlog_dropped_total", "counter",
+               "Missed changes the full memory queue let go (no history: section).");
+    out.sample("tavrin_gateway_mqtt_backlog_dropped_total", {}, double(history.queueDropped));
+}
+
 } // namespace
 
 QString metricLabelValue(const QString& value)
@@ -171,5 +203,6 @@ QByteArray metricsText(const GatewayConfig& config, const QVector<LineSnapshot>&
     for (int k = 0; k < WriteOutcomeCount; ++k)
         out.sample("tavrin_gateway_writes_total", {QStringLiteral("result"), QLatin1String(kOutcomeNames[k])},
                    double(counters.writes.at(size_t(k))));
+    writeHistory(out, counters.history);
     return out.bytes();
 }

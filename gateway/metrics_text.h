@@ -20,6 +20,13 @@
 //   tavrin_tag_good{line,tag}                 1 while the tag's value is good, else 0
 //   tavrin_gateway_mqtt_publishes_total       messages handed to the broker's client
 //   tavrin_gateway_writes_total{result}       writes from every face: done, refused, unavailable, failed
+//   tavrin_gateway_history_rows_total         with history: changes written to the store
+//   tavrin_gateway_history_removed_rows_total{reason}  oldest rows removed: keep_days, max_mb
+//   tavrin_gateway_history_lost_total         changes never written (full queue, refused batch)
+//   tavrin_gateway_mqtt_backlog_messages      with mqtt: changes the broker has not had yet
+//   tavrin_gateway_mqtt_backlog_age_seconds   age of the oldest of them
+//   tavrin_gateway_mqtt_forwarded_total       of them, forwarded on .../history and acknowledged
+//   tavrin_gateway_mqtt_backlog_dropped_total without history: changes the full memory queue let go
 
 #include "gateway.h"
 

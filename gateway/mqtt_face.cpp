@@ -7,8 +7,12 @@
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
 
+#include <QDateTime>
 #include <QDeadlineTimer>
+#include <QHash>
 #include <QThread>
+
+#include <algorithm>
 
 namespace {
 
@@ -17,6 +21,12 @@ constexpr unsigned FirstReconnectDelayS = 1;
 constexpr unsigned LastReconnectDelayS = 30;
 // How long stop() waits for the broker to take what was published.
 constexpr int DeliveryWaitMs = 5000;
+// Forwarding what the broker missed: a window every tick, of a tenth of the
+// rate; a change kept in memory waits in a queue of at most this many.
+constexpr int ForwardTickMs = 100;
+constexpr int MaxKeptInMemory = 100000;
+const char* const kCursorName = "mqtt";
+
 // The client keeps its own certificate store unless a CA file is given.
 const char* const SystemCaPath = "/etc/ssl/certs";
 
@@ -52,21 +62,41 @@ QString MqttFace::brokerName() const
         .arg(config_.port);
 }
 
+void MqttFace::setHistory(HistoryRecorder* history)
+{
+    history_ = history;
+}
+
 bool MqttFace::start(QString* error)
 {
     if (!setUp(error))
         return false;
+    gateway_.historyCounters().forwarding = true;
+    if (history_) {
+        // What the store held past the cursor when it opened was not
+        // forwarded before a restart; a store new to forwarding has nothing to forward.
+        const qint64 saved = history_->store().cursor(QLatin1String(kCursorName));
+        const qint64 before = history_->openedAtId();
+        QMutexLocker lock(&mutex_); // the lines may have started
+        lastId_ = std::max(lastId_, before);
+        missedUpTo_ = std::max(missedUpTo_, before);
+        cursor_ = saved >= 0 ? saved : before;
+        savedCursor_ = saved;
+    }
+    forwarder_ = std::thread([this] { forwardLoop(); });
     logInfo(QStringLiteral("broker %1: connecting as %2").arg(brokerName(), config_.clientId));
-    const int code = mosquitto_connect_async(client_, config_.host.toUtf8().constData(), config_.port,
-                                             config_.keepAliveS);
-    // A broker that is not up yet is reached later by the client's own loop.
-    if (code != MOSQ_ERR_SUCCESS)
-        logWarning(QStringLiteral("broker %1: %2; trying again").arg(brokerName(), mosquittoError(code)));
+    // The client's thread first: started after a connection that failed at
+    // once (no broker yet), libmosquitto's loop would never try again.
     const int loop = mosquitto_loop_start(client_);
     if (loop != MOSQ_ERR_SUCCESS) {
         *error = QStringLiteral("cannot start the MQTT client's thread: %1").arg(mosquittoError(loop));
         return false;
     }
+    const int code = mosquitto_connect_async(client_, config_.host.toUtf8().constData(), config_.port,
+                                             config_.keepAliveS);
+    // A broker that is not up yet is reached later by the client's own loop.
+    if (code != MOSQ_ERR_SUCCESS)
+        logWarning(QStringLiteral("broker %1: %2; trying again").arg(brokerName(), mosquittoError(code)));
     return true;
 }
 
@@ -126,6 +156,13 @@ void MqttFace::stop()
         publish(gatewayStatusTopic(config_.prefix), QByteArray("offline"), true);
         stopping_ = true;
     }
+    {
+        QMutexLocker lock(&mutex_);
+        quitting_ = true;
+    }
+    tick_.notify_all();
+    if (forwarder_.joinable())
+        forwarder_.join();
     QDeadlineTimer deadline(DeliveryWaitMs);
     for (;;) {
         {
@@ -137,6 +174,7 @@ void MqttFace::stop()
     }
     mosquitto_disconnect(client_);
     mosquitto_loop_stop(client_, false);
+    saveCursor();
     logInfo(QStringLiteral("broker %1: disconnected").arg(brokerName()));
 }
 
@@ -165,16 +203,22 @@ void MqttFace::onDisconnect(mosquitto*, void* face, int code)
     auto* self = static_cast<MqttFace*>(face);
     QMutexLocker lock(&self->mutex_);
     self->connected_ = false;
+    // A window cut off goes again from the cursor, and live changes not
+    // acknowledged are forwarded with the missed ones.
+    self->inFlight_.clear();
+    self->windowEnd_ = self->cursor_;
+    self->lostUnacknowledged();
     if (code != 0 && !self->stopping_)
         logWarning(QStringLiteral("broker %1: connection lost (%2); reconnecting")
                        .arg(self->brokerName(), mosquittoError(code)));
 }
 
-void MqttFace::onPublish(mosquitto*, void* face, int)
+void MqttFace::onPublish(mosquitto*, void* face, int messageId)
 {
     auto* self = static_cast<MqttFace*>(face);
     QMutexLocker lock(&self->mutex_);
     ++self->delivered_;
+    self->acknowledged(messageId);
 }
 
 void MqttFace::onMessage(mosquitto*, void* face, const mosquitto_message* message)
@@ -222,9 +266,61 @@ void MqttFace::answer(const QString& line, const QString& tag, const TagWriteRes
 void MqttFace::tagChanged(int line, int tag, const TagState& state)
 {
     const LineConfig& config = gateway_.config().lines.at(line);
-    const QByteArray payload = tagPayload(state);
+    HistoryChange change;
+    change.line = config.name;
+    change.tag = config.tags.at(tag).name;
+    change.tsMs = state.at.toMSecsSinceEpoch();
+    change.payload = tagPayload(state);
     QMutexLocker lock(&mutex_);
-    publish(tagTopic(config_.prefix, config.name, config.tags.at(tag).name), payload, true);
+    // The id and whether the broker takes it live, in one order for all lines.
+    change.id = lastId_ = history_ ? history_->record(line, tag, state) : lastId_ + 1;
+    int messageId = 0;
+    if (publish(tagTopic(config_.prefix, change.line, change.tag), change.payload, true, -1, &messageId)) {
+        // Taken by the client, not yet by the broker: a connection lost
+        // before its acknowledgement turns it into a missed change.
+        if (config_.qos > 0) {
+            liveIds_.insert(messageId, change.id);
+            unacked_.emplace(change.id, history_ ? HistoryChange() : change);
+        }
+        if (missedUpTo_ <= cursor_)
+            cursor_ = liveCursor();
+        return;
+    }
+    missedUpTo_ = change.id;
+    keep(change);
+}
+
+// Nothing missed: the broker has every change up to the first not acknowledged.
+qint64 MqttFace::liveCursor() const
+{
+    return unacked_.empty() ? lastId_ : unacked_.begin()->first - 1;
+}
+
+void MqttFace::keep(const HistoryChange& change)
+{
+    if (history_)
+        return; // the store has it
+    if (kept_.size() >= size_t(MaxKeptInMemory)) {
+        kept_.pop_front();
+        ++gateway_.historyCounters().queueDropped;
+    }
+    const auto at = std::upper_bound(kept_.begin(), kept_.end(), change.id,
+                                     [](qint64 id, const HistoryChange& kept) { return id < kept.id; });
+    kept_.insert(at, change);
+}
+
+void MqttFace::lostUnacknowledged()
+{
+    if (unacked_.empty())
+        return;
+    cursor_ = std::min(cursor_, unacked_.begin()->first - 1);
+    missedUpTo_ = std::max(missedUpTo_, unacked_.rbegin()->first);
+    for (const auto& lost : unacked_) {
+        if (!history_)
+            keep(lost.second);
+    }
+    unacked_.clear();
+    liveIds_.clear();
 }
 
 void MqttFace::lineChanged(int line, const LineStatus& status)
@@ -249,17 +345,153 @@ void MqttFace::publishEverything()
     }
 }
 
-void MqttFace::publish(const QString& topic, const QByteArray& payload, bool retain)
+bool MqttFace::publish(const QString& topic, const QByteArray& payload, bool retain, int qos, int* messageId)
 {
-    // Nothing is queued while the broker is away: everything is published
-    // again on the next connection.
+    // While the broker is away, values are published again on the next
+    // connection, and tag changes are kept for it (tagChanged).
     if (!connected_ || stopping_)
-        return;
+        return false;
     const QByteArray name = topicBytes(topic);
-    const int code = mosquitto_publish(client_, nullptr, name.constData(), payload.size(), payload.constData(),
-                                       config_.qos, retain);
-    if (code == MOSQ_ERR_SUCCESS) {
-        ++published_;
-        gateway_.countPublished();
+    const int code = mosquitto_publish(client_, messageId, name.constData(), payload.size(), payload.constData(),
+                                       qos < 0 ? config_.qos : qos, retain);
+    if (code != MOSQ_ERR_SUCCESS)
+        return false;
+    ++published_;
+    gateway_.countPublished();
+    return true;
+}
+
+void MqttFace::forwardLoop()
+{
+    QMutexLocker lock(&mutex_);
+    while (!quitting_) {
+        tick_.wait_for(mutex_, std::chrono::milliseconds(ForwardTickMs));
+        lock.unlock();
+        forwardWindow();
+        showBacklog();
+        saveCursor();
+        lock.relock();
     }
+}
+
+// The cursor into the store when it moved, outside the lock: a line never
+// waits for the file, which may be busy with a batch.
+void MqttFace::saveCursor()
+{
+    if (!history_)
+        return;
+    qint64 cursor = 0;
+    {
+        QMutexLocker lock(&mutex_);
+        if (cursor_ == savedCursor_)
+            return;
+        cursor = cursor_;
+    }
+    if (history_->store().setCursor(QLatin1String(kCursorName), cursor)) {
+        QMutexLocker lock(&mutex_);
+        savedCursor_ = cursor;
+    }
+}
+
+// Up to `limit` missed changes past the cursor, oldest first.
+QVector<HistoryChange> MqttFace::missedChanges(int limit)
+{
+    qint64 from = 0;
+    qint64 upTo = 0;
+    {
+        QMutexLocker lock(&mutex_);
+        from = cursor_;
+        upTo = missedUpTo_;
+        if (!history_) {
+            if (kept_.empty())
+                cursor_ = std::max(cursor_, missedUpTo_); // what was missed went out, or was let go
+            QVector<HistoryChange> changes;
+            for (auto it = kept_.begin(); it != kept_.end() && changes.size() < limit; ++it)
+                changes.append(*it);
+            return changes;
+        }
+    }
+    // Rows still on their way to the file are waited for; rows that retention
+    // removed or that were lost are past.
+    const qint64 settled = history_->settledId();
+    QVector<HistoryChange> changes = history_->store().after(from, std::min(upTo, settled), limit);
+    if (changes.isEmpty() && settled >= upTo) {
+        QMutexLocker lock(&mutex_);
+        if (cursor_ == from)
+            cursor_ = std::max(cursor_, upTo);
+    }
+    return changes;
+}
+
+// One window of missed changes, once the last one was acknowledged.
+void MqttFace::forwardWindow()
+{
+    {
+        QMutexLocker lock(&mutex_);
+        if (!connected_ || stopping_ || !inFlight_.isEmpty())
+            return;
+        if (missedUpTo_ <= cursor_) {
+            // Every change after the missed ones went out live.
+            cursor_ = std::max(cursor_, liveCursor());
+            if (forwarded_)
+                publishEverything();
+            forwarded_ = false;
+            return;
+        }
+    }
+    const int window = std::max(1, config_.forwardRate * ForwardTickMs / 1000);
+    const QVector<HistoryChange> changes = missedChanges(window);
+    QMutexLocker lock(&mutex_);
+    for (const HistoryChange& change : changes) {
+        int messageId = 0;
+        if (!publish(historyTopic(config_.prefix, change.line, change.tag), change.payload, false, 1, &messageId))
+            break;
+        inFlight_.insert(messageId, change.id);
+        windowEnd_ = change.id;
+        forwarded_ = true;
+    }
+}
+
+void MqttFace::acknowledged(int messageId)
+{
+    const auto live = liveIds_.find(messageId);
+    if (live != liveIds_.end()) {
+        unacked_.erase(live.value());
+        liveIds_.erase(live);
+        if (missedUpTo_ <= cursor_)
+            cursor_ = liveCursor();
+        return;
+    }
+    if (inFlight_.remove(messageId) == 0)
+        return;
+    ++gateway_.historyCounters().forwarded;
+    if (!inFlight_.isEmpty())
+        return;
+    cursor_ = std::max(cursor_, windowEnd_);
+    while (!kept_.empty() && kept_.front().id <= cursor_)
+        kept_.pop_front();
+}
+
+void MqttFace::showBacklog()
+{
+    qint64 backlog = 0;
+    qint64 oldestMs = 0;
+    {
+        QMutexLocker lock(&mutex_);
+        backlog = history_ ? std::max<qint64>(0, missedUpTo_ - cursor_) : qint64(kept_.size());
+        if (!history_ && !kept_.empty())
+            oldestMs = kept_.front().tsMs;
+    }
+    if (history_ && backlog > 0) {
+        QMutexLocker lock(&mutex_);
+        const qint64 from = cursor_;
+        const qint64 upTo = missedUpTo_;
+        lock.unlock();
+        const QVector<HistoryChange> oldest = history_->store().after(from, upTo, 1);
+        if (!oldest.isEmpty())
+            oldestMs = oldest.first().tsMs;
+    }
+    HistoryCounters& counters = gateway_.historyCounters();
+    counters.backlog = backlog;
+    counters.backlogAgeMs = backlog > 0 && oldestMs > 0 ? std::max<qint64>(0, QDateTime::currentMSecsSinceEpoch() - oldestMs) : 0;
 }

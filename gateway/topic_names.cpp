@@ -81,6 +81,11 @@ QString setResultTopic(const QString& prefix, const QString& line, const QString
     return setTopic(prefix, line, tag) + QStringLiteral("/result");
 }
 
+QString historyTopic(const QString& prefix, const QString& line, const QString& tag)
+{
+    return tagTopic(prefix, line, tag) + QStringLiteral("/history");
+}
+
 QString setSubscription(const QString& prefix)
 {
     return setTopic(prefix, QStringLiteral("+"), QStringLiteral("+"));

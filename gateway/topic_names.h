@@ -8,6 +8,7 @@
 //   PREFIX/LINE/TAG                the tag's value, quality and time
 //   PREFIX/LINE/TAG/set            a write to the tag
 //   PREFIX/LINE/TAG/set/result     how the write ended
+//   PREFIX/LINE/TAG/history        a change the broker missed, forwarded later
 //
 // "gateway" is no line name and "status" no tag name: their topics are taken.
 
@@ -24,6 +25,7 @@ QString lineStatusTopic(const QString& prefix, const QString& line);
 QString tagTopic(const QString& prefix, const QString& line, const QString& tag);
 QString setTopic(const QString& prefix, const QString& line, const QString& tag);
 QString setResultTopic(const QString& prefix, const QString& line, const QString& tag);
+QString historyTopic(const QString& prefix, const QString& line, const QString& tag);
 // What the gateway subscribes to: every tag's set topic.
 QString setSubscription(const QString& prefix);
 

@@ -25,15 +25,16 @@ struct Broker {
 
     ~Broker() { stop(); }
 
-    // On `at`, or on a free port when 0. True once it accepts connections.
-    bool start(quint16 at = 0)
+    // On `at`, or on a free port when 0, with `more` configuration lines.
+    // True once it accepts connections.
+    bool start(quint16 at = 0, const QString& more = QString())
     {
         port = at ? at : freeLoopbackPort();
         const QString config = dir.filePath(QStringLiteral("mosquitto.conf"));
         QFile file(config);
         if (!file.open(QIODevice::WriteOnly))
             return false;
-        file.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\npersistence false\n").arg(port).toUtf8());
+        file.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\npersistence false\n%2").arg(port).arg(more).toUtf8());
         file.close();
         process.setProcessChannelMode(QProcess::MergedChannels);
         process.start(QStringLiteral("mosquitto"), {QStringLiteral("-c"), config});
@@ -62,11 +63,13 @@ struct Subscriber {
         process.waitForFinished();
     }
 
-    void start(quint16 port, const QString& filter)
+    // `more`: mosquitto_sub's other options, such as a kept session.
+    void start(quint16 port, const QString& filter, const QStringList& more = {})
     {
         process.start(QStringLiteral("mosquitto_sub"),
-                      {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"), QString::number(port),
-                       QStringLiteral("-q"), QStringLiteral("1"), QStringLiteral("-v"), QStringLiteral("-t"), filter});
+                      QStringList{QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"), QString::number(port),
+                                  QStringLiteral("-q"), QStringLiteral("1"), QStringLiteral("-v"), QStringLiteral("-t"), filter}
+                          + more);
         process.waitForStarted();
     }
 
