@@ -14,6 +14,7 @@
 #include "modbus_face.h"
 #include "module_instance.h"
 #include "mqtt_face.h"
+#include "sparkplug_face.h"
 
 #include <QCommandLineParser>
 #include <QThread>
@@ -52,7 +53,9 @@ void printError(const QString& text)
 QString faceSummary(const GatewayConfig& config)
 {
     QStringList faces;
-    if (config.mqtt.enabled)
+    if (config.sparkplug.enabled)
+        faces << QStringLiteral("Sparkplug B %1/%2").arg(config.sparkplug.groupId, config.sparkplug.edgeNodeId);
+    if (config.mqtt.enabled && config.mqtt.json)
         faces << QStringLiteral("%1://%2:%3")
                      .arg(config.mqtt.tls ? QStringLiteral("mqtts") : QStringLiteral("mqtt"), config.mqtt.host)
                      .arg(config.mqtt.port);
@@ -89,6 +92,7 @@ bool loadConfig(const QString& fileName, GatewayConfig* config)
 // under way are answered through it.
 struct Faces {
     std::unique_ptr<MqttFace> mqtt;
+    std::unique_ptr<SparkplugFace> sparkplug;
     std::unique_ptr<ModbusFace> modbus;
 #ifdef TAVRIN_GATEWAY_HTTP
     std::unique_ptr<HttpFace> http;
@@ -102,9 +106,13 @@ struct Faces {
             gateway.addListener(http.get());
         }
 #endif
-        if (config.mqtt.enabled) {
+        if (config.mqtt.enabled && config.mqtt.json) {
             mqtt = std::make_unique<MqttFace>(config.mqtt, gateway);
             gateway.addListener(mqtt.get());
+        }
+        if (config.sparkplug.enabled) {
+            sparkplug = std::make_unique<SparkplugFace>(config.mqtt, config.sparkplug, gateway);
+            gateway.addListener(sparkplug.get());
         }
         if (config.modbus.enabled)
             modbus = std::make_unique<ModbusFace>(config.modbus, gateway);
@@ -123,8 +131,11 @@ struct Faces {
         return true;
     }
 
-    // The face that connects out: the broker.
-    bool connect(QString* error) { return !mqtt || mqtt->start(error); }
+    // The faces that connect out: the broker, for JSON and for Sparkplug B.
+    bool connect(QString* error)
+    {
+        return (!mqtt || mqtt->start(error)) && (!sparkplug || sparkplug->start(error));
+    }
 
     void stop()
     {
@@ -136,6 +147,8 @@ struct Faces {
             modbus->stop();
         if (mqtt)
             mqtt->stop();
+        if (sparkplug)
+            sparkplug->stop();
     }
 };
 

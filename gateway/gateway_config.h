@@ -83,6 +83,17 @@ struct MqttConfig {
     QString keyFile;
     int qos = 1;
     int keepAliveS = 30;
+    bool json = true;          // the JSON topics; false for a gateway that speaks Sparkplug B only
+};
+
+// The gateway as a Sparkplug B edge node (sparkplug_face.h), on the mqtt:
+// section's broker with a session of its own.
+struct SparkplugConfig {
+    bool enabled = false;      // the file has a sparkplug: section
+    QString groupId;
+    QString edgeNodeId;
+    QString primaryHostId;     // empty: births do not wait for a primary host
+    QString bdSeqFile;         // where bdSeq is kept across restarts; empty: starts at 0
 };
 
 struct ModbusConfig {
@@ -100,6 +111,7 @@ struct HttpConfig {
 struct GatewayConfig {
     QString fileName;
     MqttConfig mqtt;
+    SparkplugConfig sparkplug;
     ModbusConfig modbus;
     HttpConfig http;
     QVector<LineConfig> lines;
