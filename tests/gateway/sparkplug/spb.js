@@ -24,10 +24,10 @@ function decodeLines() {
     const device = [levels[1], levels[3], levels[4] || ''].join('/');
     const raw = Payload.decode(bytes);
     if (levels[2].endsWith('BIRTH')) {
-      types.set(device, new Map(raw.metrics.filter((m) => m.alias != null).map((m) => [plain(m.alias), m.datatype])));
+      types.set(device, new Map(raw.metrics.filter((m) => Object.prototype.hasOwnProperty.call(m, 'alias')).map((m) => [plain(m.alias), m.datatype])));
     }
     for (const m of raw.metrics) {
-      if (m.datatype == null && m.alias != null) m.datatype = (types.get(device) || new Map()).get(plain(m.alias));
+      if (!Object.prototype.hasOwnProperty.call(m, 'datatype') && m.alias != null) m.datatype = (types.get(device) || new Map()).get(plain(m.alias));
     }
     const decoded = payloads.decodePayload(Payload.encode(raw).finish());
     const message = { topic, type: levels[2], device: levels[4] || null, seq: plain(decoded.seq),
