@@ -112,6 +112,9 @@ tavrin_gateway_tags{quality="waiting"} 1
 # HELP tavrin_gateway_mqtt_publishes_total MQTT messages handed to the broker's client.
 # TYPE tavrin_gateway_mqtt_publishes_total counter
 tavrin_gateway_mqtt_publishes_total 17
+# HELP tavrin_gateway_sparkplug_dropped_total Changes kept for an offline Sparkplug primary host and dropped for want of room.
+# TYPE tavrin_gateway_sparkplug_dropped_total counter
+tavrin_gateway_sparkplug_dropped_total 0
 # HELP tavrin_gateway_writes_total Writes from every face, by how they ended.
 # TYPE tavrin_gateway_writes_total counter
 tavrin_gateway_writes_total{result="done"} 5

@@ -207,4 +207,74 @@ TEST_F(SparkplugEdgeNode, LivesItsWholeLifeCycleAsTheStandardSays)
     }
 }
 
+// With a primary host: births only once its STATE says online; while it is
+// offline the changes are kept and come after the DBIRTH as history, oldest
+// first, before live data; a host going offline ends the session.
+TEST_F(SparkplugEdgeNode, WaitsForItsPrimaryHostAndSendsWhatItMissedAsHistory)
+{
+    startGateway(QStringLiteral(", prefix: plant1"), QStringLiteral(", primary_host_id: scada"));
+    Subscriber json;
+    json.start(broker.port, QStringLiteral("plant1/press/speed"));
+    const auto seeSpeed = [&](int value) {
+        EXPECT_FALSE(json.waitFor(QStringLiteral("plant1/press/speed"), [&](const QByteArray& payload) {
+                               return jsonObject(payload).value(QStringLiteral("value")) == value;
+                           }).isEmpty()) << gateway.log().toStdString();
+    };
+    const auto state = [&](bool online, qint64 timestamp) {
+        ASSERT_TRUE(publish(broker.port, QStringLiteral("spBv1.0/STATE/scada"),
+                            QStringLiteral("{\"online\":%1,\"timestamp\":%2}")
+                                .arg(online ? QStringLiteral("true") : QStringLiteral("false"))
+                                .arg(timestamp)
+                                .toUtf8(),
+                            true));
+    };
+    // The host has not come yet: the gateway polls, keeps, publishes no birth.
+    for (const int speed : {1, 2}) {
+        plc.plc.setValue(QStringLiteral("D"), 0, quint32(speed));
+        seeSpeed(speed);
+    }
+    host.take();
+    EXPECT_EQ(host.messages.size(), 0);
+
+    const auto historyAfterBirth = [&](int bdSeq, const QVector<double>& endsWith) {
+        const int nbirth = host.waitForType(QStringLiteral("NBIRTH"));
+        ASSERT_GE(nbirth, 0);
+        EXPECT_EQ(metricNamed(host.messages.at(nbirth), QStringLiteral("bdSeq")).value(QStringLiteral("value")), bdSeq);
+        const int dbirth = host.waitForType(QStringLiteral("DBIRTH"), nbirth);
+        ASSERT_GE(dbirth, 0);
+        const quint64 speed = aliasOf(host.messages.at(dbirth), QStringLiteral("speed"));
+        const int first = host.waitForType(QStringLiteral("DDATA"), dbirth);
+        ASSERT_GE(first, 0);
+        QVector<double> history;
+        double last = 0;
+        // Historical DDATA, oldest first, until live data resumes.
+        for (int i = first; i < host.messages.size() && type(host.messages.at(i)) == QLatin1String("DDATA"); ++i) {
+            const QJsonArray metrics = host.messages.at(i).value(QStringLiteral("metrics")).toArray();
+            if (!metrics.at(0).toObject().value(QStringLiteral("historical")).toBool())
+                break;
+            for (const QJsonValue& m : metrics) {
+                const QJsonObject metric = m.toObject();
+                EXPECT_TRUE(metric.value(QStringLiteral("historical")).toBool());
+                EXPECT_GE(metric.value(QStringLiteral("timestamp")).toDouble(), last);
+                last = metric.value(QStringLiteral("timestamp")).toDouble();
+                if (quint64(metric.value(QStringLiteral("alias")).toDouble()) == speed)
+                    history.append(metric.value(QStringLiteral("value")).toDouble());
+            }
+        }
+        ASSERT_GE(history.size(), endsWith.size());
+        EXPECT_EQ(history.mid(history.size() - endsWith.size()), endsWith);
+    };
+    state(true, 1000);
+    historyAfterBirth(0, {1, 2});
+
+    // The host goes: NDEATH; the next session waits for it again.
+    int from = host.messages.size();
+    state(false, 1001);
+    EXPECT_GE(host.waitForType(QStringLiteral("NDEATH"), from), 0);
+    plc.plc.setValue(QStringLiteral("D"), 0, 3);
+    seeSpeed(3);
+    host.messages.clear();
+    state(true, 1002);
+    historyAfterBirth(1, {3});
+}
 }
