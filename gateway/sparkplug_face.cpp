@@ -347,6 +347,9 @@ SparkplugFace::Payload SparkplugFace::ndeath() const
 
 void SparkplugFace::birth()
 {
+    // What the model told so far is kept or known first: the births carry
+    // the latest values, and everything older goes before them as history.
+    handleEvents();
     seq_ = 0;
     Payload payload = ndeath();
     payload.set_seq(nextSeq());
