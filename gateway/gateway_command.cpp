@@ -185,7 +185,7 @@ int runGatewayCommand(const QStringList& arguments)
     parser.setApplicationDescription(
         QStringLiteral("Polls the PLC lines of a configuration file and serves their tags through the faces the file "
                        "names: an MQTT broker (mqtt:; retained values with quality and time, writes through "
-                       "PREFIX/LINE/TAG/set), a Modbus TCP server (modbus:; tags mapped to coils, discrete inputs, "
+                       "PREFIX/LINE/TAG/set), a Sparkplug B edge node (sparkplug:; each line a device, each tag a metric), a Modbus TCP server (modbus:; tags mapped to coils, discrete inputs, "
                        "input and holding registers) and %1. Runs until SIGINT or SIGTERM. The whole file is checked "
                        "before anything connects. See docs/gateway.md.\n")
             .arg(QLatin1String(kHttpFace))
