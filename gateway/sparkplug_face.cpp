@@ -555,6 +555,7 @@ void SparkplugFace::endSession()
     if (session_ == Session::Down || session_ == Session::Connecting)
         return;
     publish(sparkplugNodeTopic(config_.groupId, QStringLiteral("NDEATH"), config_.edgeNodeId), ndeath(), 1);
+    session_ = Session::Down; // a disconnection asked for, not lost
     mosquitto_disconnect(client_);
     for (int k = 0; k < EndingLoops && mosquitto_loop(client_, LoopTimeoutMs, 1) == MOSQ_ERR_SUCCESS; ++k) {
     }
