@@ -153,6 +153,7 @@ void SparkplugFace::run()
             connect();
         if (session_ != Session::Down) {
             const int code = mosquitto_loop(client_, LoopTimeoutMs, 1);
+            handleIncoming();
             if (code != MOSQ_ERR_SUCCESS)
                 lost(mosquittoError(code), retryDelayMs_);
         }
@@ -184,7 +185,23 @@ void SparkplugFace::connect()
 
 void SparkplugFace::onConnect(mosquitto*, void* face, int code)
 {
-    static_cast<SparkplugFace*>(face)->connected(code);
+    static_cast<SparkplugFace*>(face)->incoming_.push_back(Incoming{Incoming::Kind::Connected, code, {}, {}});
+}
+
+void SparkplugFace::handleIncoming()
+{
+    while (!incoming_.empty()) {
+        std::vector<Incoming> incoming;
+        incoming.swap(incoming_); // what handling them makes the client call back comes next round
+        for (const Incoming& in : incoming) {
+            if (in.kind == Incoming::Kind::Connected)
+                connected(in.code);
+            else if (in.kind == Incoming::Kind::Disconnected)
+                lost(in.code == 0 ? QStringLiteral("disconnected") : mosquittoError(in.code), in.code == 0 ? 0 : FirstRetryMs);
+            else
+                received(in.topic, in.payload);
+        }
+    }
 }
 
 void SparkplugFace::connected(int code)
@@ -193,6 +210,8 @@ void SparkplugFace::connected(int code)
         logWarning(QStringLiteral("%1 refused the connection: %2").arg(brokerName(), QString::fromUtf8(mosquitto_connack_string(code))));
         return; // the loop reports the closed connection
     }
+    if (session_ != Session::Connecting)
+        return; // heard after the session it belonged to ended
     lastBdSeq_ = bdSeq_;
     bdSeqSpent_ = true;
     keepBdSeq();
@@ -214,8 +233,7 @@ void SparkplugFace::connected(int code)
 
 void SparkplugFace::onDisconnect(mosquitto*, void* face, int code)
 {
-    static_cast<SparkplugFace*>(face)->lost(code == 0 ? QStringLiteral("disconnected") : mosquittoError(code),
-                                            code == 0 ? 0 : FirstRetryMs);
+    static_cast<SparkplugFace*>(face)->incoming_.push_back(Incoming{Incoming::Kind::Disconnected, code, {}, {}});
 }
 
 // The session ended: every device is unborn until the next births.
@@ -434,7 +452,7 @@ void SparkplugFace::onMessage(mosquitto*, void* face, const mosquitto_message* m
 {
     const QString topic = QString::fromUtf8(message->topic);
     const QByteArray payload(static_cast<const char*>(message->payload), message->payloadlen);
-    static_cast<SparkplugFace*>(face)->received(topic, payload);
+    static_cast<SparkplugFace*>(face)->incoming_.push_back(Incoming{Incoming::Kind::Message, 0, topic, payload});
 }
 
 void SparkplugFace::received(const QString& topic, const QByteArray& payload)

@@ -41,6 +41,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 struct mosquitto;
 struct mosquitto_message;
@@ -81,6 +82,15 @@ private:
         bool online = false;
         bool born = false;
     };
+    // What the client's callbacks heard: handled after the client's loop
+    // returns, never inside a callback, so that no call into the client
+    // nests in the locks it holds while calling back.
+    struct Incoming {
+        enum class Kind { Connected, Disconnected, Message } kind;
+        int code = 0;
+        QString topic;
+        QByteArray payload;
+    };
     using Payload = org::eclipse::tahu::protobuf::Payload;
 
     static void onConnect(mosquitto* client, void* face, int code);
@@ -88,6 +98,7 @@ private:
     static void onMessage(mosquitto* client, void* face, const mosquitto_message* message);
 
     void run();
+    void handleIncoming();
     void connect();
     void connected(int code);
     void lost(const QString& why, qint64 retryInMs);
@@ -126,6 +137,7 @@ private:
 
     // The session's thread only, from here on.
     QVector<Device> devices_;
+    std::vector<Incoming> incoming_;
     Session session_ = Session::Down;
     int bdSeq_ = 0;
     int lastBdSeq_ = -1;     // of the last session that was established

@@ -238,7 +238,7 @@ TEST_F(SparkplugEdgeNode, WaitsForItsPrimaryHostAndSendsWhatItMissedAsHistory)
 
     const auto historyAfterBirth = [&](int bdSeq, const QVector<double>& endsWith) {
         const int nbirth = host.waitForType(QStringLiteral("NBIRTH"));
-        ASSERT_GE(nbirth, 0);
+        ASSERT_GE(nbirth, 0) << gateway.log().toStdString();
         EXPECT_EQ(metricNamed(host.messages.at(nbirth), QStringLiteral("bdSeq")).value(QStringLiteral("value")), bdSeq);
         const int dbirth = host.waitForType(QStringLiteral("DBIRTH"), nbirth);
         ASSERT_GE(dbirth, 0);
