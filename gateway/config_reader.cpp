@@ -7,6 +7,7 @@
 #include <yaml-cpp/yaml.h>
 
 #include <QFile>
+#include <QDir>
 #include <QFileInfo>
 #include <QHash>
 #include <QHostAddress>
@@ -31,11 +32,14 @@ struct KeyRule {
     bool required;
 };
 
-const KeyRule kTopKeys[] = {{"mqtt", false}, {"modbus", false}, {"http", false}, {"history", false}, {"lines", true}};
+const KeyRule kTopKeys[] = {{"mqtt", false}, {"sparkplug", false}, {"modbus", false}, {"http", false}, {"history", false}, {"lines", true}};
 const KeyRule kMqttKeys[] = {
-    {"url", false},      {"prefix", true},    {"client_id", false}, {"username", false},
+    {"url", false},      {"prefix", false},   {"client_id", false}, {"username", false},
     {"password", false}, {"ca_file", false},  {"cert_file", false}, {"key_file", false},
-    {"qos", false},      {"keepalive_s", false}, {"forward_rate", false},
+    {"qos", false},      {"keepalive_s", false}, {"forward_rate", false}, {"json", false},
+};
+const KeyRule kSparkplugKeys[] = {
+    {"group_id", true}, {"edge_node_id", true}, {"primary_host_id", false}, {"bdseq_file", false},
 };
 const KeyRule kModbusKeys[] = {{"listen", false}, {"unit", false}};
 const KeyRule kHttpKeys[] = {{"listen", false}, {"token", false}};
@@ -91,6 +95,8 @@ private:
     void readName(const YAML::Node& map, const QString& what, QString* out);
 
     void readMqtt(const YAML::Node& node, MqttConfig* mqtt);
+    void readSparkplug(const YAML::Node& root, SparkplugConfig* sparkplug);
+    void readSparkplugId(const YAML::Node& map, const char* key, QString* out);
     void readModbus(const YAML::Node& node, ModbusConfig* modbus);
     void readHttp(const YAML::Node& node, HttpConfig* http);
     void readHistory(const YAML::Node& node, HistoryConfig* history);
@@ -235,6 +241,11 @@ void Reader::read(const YAML::Node& root, GatewayConfig* config)
         report(root.Mark(), QStringLiteral("the file serves the lines nowhere: expected at least one of mqtt:, modbus:, http:"));
     if (root["mqtt"].IsDefined())
         readMqtt(root["mqtt"], &config->mqtt);
+    if (root["sparkplug"].IsDefined())
+        readSparkplug(root, &config->sparkplug);
+    if (config->mqtt.enabled && !config->mqtt.json && !config->sparkplug.enabled)
+        report(root["mqtt"].Mark(), QStringLiteral("mqtt: json: false and no sparkplug: section: nothing would be "
+                                                   "published to the broker"));
     if (root["modbus"].IsDefined())
         readModbus(root["modbus"], &config->modbus);
     if (root["http"].IsDefined())
@@ -277,6 +288,46 @@ void Reader::readMqtt(const YAML::Node& node, MqttConfig* mqtt)
     readInt(node, "qos", {0, 2}, &mqtt->qos);
     readInt(node, "keepalive_s", {5, 3600}, &mqtt->keepAliveS);
     readInt(node, "forward_rate", {1, 100000}, &mqtt->forwardRate);
+    readBool(node, "json", &mqtt->json);
+    if (mqtt->json && !node["prefix"].IsDefined())
+        report(node.Mark(), QStringLiteral("mqtt: lacks \"prefix\" (the JSON topics need it; json: false turns them off)"));
+}
+
+// Needs the mqtt: section: the edge node uses its broker, credentials and TLS.
+void Reader::readSparkplug(const YAML::Node& root, SparkplugConfig* sparkplug)
+{
+    const YAML::Node node = root["sparkplug"];
+    if (!isMap(node, QStringLiteral("the edge node's settings under sparkplug:")))
+        return;
+    sparkplug->enabled = true;
+    checkKeys(node, kSparkplugKeys, QStringLiteral("sparkplug:"));
+    if (!root["mqtt"].IsDefined())
+        report(node.Mark(), QStringLiteral("sparkplug: needs an mqtt: section for its broker (url, credentials, TLS)"));
+    readSparkplugId(node, "group_id", &sparkplug->groupId);
+    readSparkplugId(node, "edge_node_id", &sparkplug->edgeNodeId);
+    readSparkplugId(node, "primary_host_id", &sparkplug->primaryHostId);
+    readText(node, "bdseq_file", &sparkplug->bdSeqFile);
+    const QFileInfo bdSeqFile(sparkplug->bdSeqFile);
+    if (!sparkplug->bdSeqFile.isEmpty() && !bdSeqFile.absoluteDir().exists())
+        report(node["bdseq_file"].Mark(), QStringLiteral("bdseq_file \"%1\": no folder %2 to keep it in")
+                                              .arg(sparkplug->bdSeqFile, bdSeqFile.absolutePath()));
+}
+
+// A Sparkplug id is one topic level: any UTF-8 text but '/', '+' and '#'.
+void Reader::readSparkplugId(const YAML::Node& map, const char* key, QString* out)
+{
+    const auto text = scalar(map, key);
+    if (!text)
+        return;
+    const bool reserved = text->contains(QLatin1Char('/')) || text->contains(QLatin1Char('+'))
+        || text->contains(QLatin1Char('#')) || text->contains(QChar(0));
+    if (text->isEmpty() || reserved) {
+        report(map[key].Mark(), QStringLiteral("%1 \"%2\": expected a Sparkplug id: one topic level, not empty, "
+                                               "without '/', '+' or '#'")
+                                    .arg(QLatin1String(key), *text));
+        return;
+    }
+    *out = *text;
 }
 
 void Reader::readHistory(const YAML::Node& node, HistoryConfig* history)

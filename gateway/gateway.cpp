@@ -120,6 +120,7 @@ GatewayCounters Gateway::counters() const
 {
     GatewayCounters counters;
     counters.published = published_;
+    counters.sparkplugDropped = sparkplugDropped_;
     for (size_t k = 0; k < writes_.size(); ++k)
         counters.writes.at(k) = writes_.at(k);
     counters.history = history_.figures();

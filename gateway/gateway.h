@@ -20,6 +20,7 @@ struct GatewayCounters {
     qint64 published = 0;                          // MQTT messages handed to the broker's client
     std::array<qint64, WriteOutcomeCount> writes{}; // by WriteOutcome, from every face
     HistoryFigures history;                        // the history store and forwarding
+    qint64 sparkplugDropped = 0;                   // changes kept for a primary host and dropped for want of room
 };
 
 // Starts a write with `start` and waits for its end, for a face that answers
@@ -67,6 +68,8 @@ public:
     // read, a retained set, a Modbus request for no writable tag): counted
     // with the refusals the lines give.
     void countRefusal() { ++writes_.at(size_t(WriteOutcome::Refused)); }
+    // The Sparkplug face dropped kept changes.
+    void countSparkplugDropped(qint64 n) { sparkplugDropped_ += n; }
     GatewayCounters counters() const;
     // The history store's and the forwarding's counts, kept by them.
     HistoryCounters& historyCounters() { return history_; }
@@ -79,6 +82,7 @@ private:
     std::vector<std::unique_ptr<GatewayLine>> lines_;
     std::atomic<bool> started_{false}; // the lines run: writes go to them
     std::atomic<qint64> published_{0};
+    std::atomic<qint64> sparkplugDropped_{0};
     std::array<std::atomic<qint64>, WriteOutcomeCount> writes_{};
     HistoryCounters history_;
 };

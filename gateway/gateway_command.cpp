@@ -15,6 +15,7 @@
 #include "modbus_face.h"
 #include "module_instance.h"
 #include "mqtt_face.h"
+#include "sparkplug_face.h"
 
 #include <QCommandLineParser>
 #include <QThread>
@@ -53,7 +54,9 @@ void printError(const QString& text)
 QString faceSummary(const GatewayConfig& config)
 {
     QStringList faces;
-    if (config.mqtt.enabled)
+    if (config.sparkplug.enabled)
+        faces << QStringLiteral("Sparkplug B %1/%2").arg(config.sparkplug.groupId, config.sparkplug.edgeNodeId);
+    if (config.mqtt.enabled && config.mqtt.json)
         faces << QStringLiteral("%1://%2:%3")
                      .arg(config.mqtt.tls ? QStringLiteral("mqtts") : QStringLiteral("mqtt"), config.mqtt.host)
                      .arg(config.mqtt.port);
@@ -93,6 +96,7 @@ bool loadConfig(const QString& fileName, GatewayConfig* config)
 struct Faces {
     std::unique_ptr<HistoryRecorder> history; // what the MQTT face forwards and the web face shows
     std::unique_ptr<MqttFace> mqtt;
+    std::unique_ptr<SparkplugFace> sparkplug;
     std::unique_ptr<ModbusFace> modbus;
 #ifdef TAVRIN_GATEWAY_HTTP
     std::unique_ptr<HttpFace> http;
@@ -109,7 +113,7 @@ struct Faces {
             gateway.addListener(http.get());
         }
 #endif
-        if (config.mqtt.enabled) {
+        if (config.mqtt.enabled && config.mqtt.json) {
             mqtt = std::make_unique<MqttFace>(config.mqtt, gateway);
             // The MQTT face records each change itself, in the order it
             // publishes or misses them (mqtt_face.h).
@@ -117,6 +121,10 @@ struct Faces {
             gateway.addListener(mqtt.get());
         } else if (history) {
             gateway.addListener(history.get());
+        }
+        if (config.sparkplug.enabled) {
+            sparkplug = std::make_unique<SparkplugFace>(config.mqtt, config.sparkplug, gateway);
+            gateway.addListener(sparkplug.get());
         }
         if (config.modbus.enabled)
             modbus = std::make_unique<ModbusFace>(config.modbus, gateway);
@@ -137,8 +145,11 @@ struct Faces {
         return true;
     }
 
-    // The face that connects out: the broker.
-    bool connect(QString* error) { return !mqtt || mqtt->start(error); }
+    // The faces that connect out: the broker, for JSON and for Sparkplug B.
+    bool connect(QString* error)
+    {
+        return (!mqtt || mqtt->start(error)) && (!sparkplug || sparkplug->start(error));
+    }
 
     void stop()
     {
@@ -150,6 +161,8 @@ struct Faces {
             modbus->stop();
         if (mqtt)
             mqtt->stop();
+        if (sparkplug)
+            sparkplug->stop();
         if (history)
             history->stop();
     }
@@ -188,7 +201,7 @@ int runGatewayCommand(const QStringList& arguments)
     parser.setApplicationDescription(
         QStringLiteral("Polls the PLC lines of a configuration file and serves their tags through the faces the file "
                        "names: an MQTT broker (mqtt:; retained values with quality and time, writes through "
-                       "PREFIX/LINE/TAG/set), a Modbus TCP server (modbus:; tags mapped to coils, discrete inputs, "
+                       "PREFIX/LINE/TAG/set), a Sparkplug B edge node (sparkplug:; each line a device, each tag a metric), a Modbus TCP server (modbus:; tags mapped to coils, discrete inputs, "
                        "input and holding registers) and %1. Runs until SIGINT or SIGTERM. The whole file is checked "
                        "before anything connects. See docs/gateway.md.\n")
             .arg(QLatin1String(kHttpFace))

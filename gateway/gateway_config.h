@@ -85,6 +85,17 @@ struct MqttConfig {
     int qos = 1;
     int keepAliveS = 30;
     int forwardRate = 500;     // messages a second when sending what the broker missed
+    bool json = true;          // the JSON topics; false for a gateway that speaks Sparkplug B only
+};
+
+// The gateway as a Sparkplug B edge node (sparkplug_face.h), on the mqtt:
+// section's broker with a session of its own.
+struct SparkplugConfig {
+    bool enabled = false;      // the file has a sparkplug: section
+    QString groupId;
+    QString edgeNodeId;
+    QString primaryHostId;     // empty: births do not wait for a primary host
+    QString bdSeqFile;         // where bdSeq is kept across restarts; empty: starts at 0
 };
 
 struct ModbusConfig {
@@ -111,6 +122,7 @@ struct HistoryConfig {
 struct GatewayConfig {
     QString fileName;
     MqttConfig mqtt;
+    SparkplugConfig sparkplug;
     ModbusConfig modbus;
     HttpConfig http;
     HistoryConfig history;

@@ -199,6 +199,9 @@ QByteArray metricsText(const GatewayConfig& config, const QVector<LineSnapshot>&
     writeTags(out, config, lines);
     out.family("tavrin_gateway_mqtt_publishes_total", "counter", "MQTT messages handed to the broker's client.");
     out.sample("tavrin_gateway_mqtt_publishes_total", {}, double(counters.published));
+    out.family("tavrin_gateway_sparkplug_dropped_total", "counter",
+               "Changes kept for an offline Sparkplug primary host and dropped for want of room.");
+    out.sample("tavrin_gateway_sparkplug_dropped_total", {}, double(counters.sparkplugDropped));
     out.family("tavrin_gateway_writes_total", "counter", "Writes from every face, by how they ended.");
     for (int k = 0; k < WriteOutcomeCount; ++k)
         out.sample("tavrin_gateway_writes_total", {QStringLiteral("result"), QLatin1String(kOutcomeNames[k])},

@@ -19,6 +19,7 @@
 //   tavrin_gateway_tags{quality}              tags good, bad and waiting
 //   tavrin_tag_good{line,tag}                 1 while the tag's value is good, else 0
 //   tavrin_gateway_mqtt_publishes_total       messages handed to the broker's client
+//   tavrin_gateway_sparkplug_dropped_total    changes kept for an offline primary host, dropped
 //   tavrin_gateway_writes_total{result}       writes from every face: done, refused, unavailable, failed
 //   tavrin_gateway_history_rows_total         with history: changes written to the store
 //   tavrin_gateway_history_removed_rows_total{reason}  oldest rows removed: keep_days, max_mb

@@ -13,7 +13,7 @@ packages=(
   libsqlite3-dev libprotobuf-dev protobuf-compiler
 )
 if [ "${1:-}" = --tests ]; then
-  packages+=(mbpoll chromium)
+  packages+=(mbpoll chromium nodejs)
 fi
 
 exec "$(dirname "$0")/ensure-packages.sh" --with-recommends "${packages[@]}"

@@ -5,6 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/ensure-deps.sh --tests
+scripts/ensure-sparkplug-tools.sh
 scripts/build.sh build-qt5 -DTAVRIN_QT_VERSION=5 -DTAVRIN_BUILD_TESTS=ON "$@"
 # Into a variable first: grep -q stops reading early, and under pipefail the
 # writer's broken pipe would read as a failed check.

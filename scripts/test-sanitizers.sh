@@ -6,6 +6,7 @@
 # fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/ensure-sparkplug-tools.sh   # the gateway's Sparkplug B tests decode with it
 
 asan_dir=${ASAN_BUILD_DIR:-build-asan}
 tsan_dir=${TSAN_BUILD_DIR:-build-tsan}

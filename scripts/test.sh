@@ -14,6 +14,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/ensure-deps.sh --tests
+scripts/ensure-sparkplug-tools.sh
 
 stage() { echo; echo "==== $* ($(date +%H:%M:%S))"; }
 

@@ -99,6 +99,8 @@ tavrin_gateway_tags{quality="bad"} 1
 tavrin_gateway_tags{quality="waiting"} 1
 # TYPE tavrin_gateway_mqtt_publishes_total counter
 tavrin_gateway_mqtt_publishes_total 17
+# TYPE tavrin_gateway_sparkplug_dropped_total counter
+tavrin_gateway_sparkplug_dropped_total 0
 # TYPE tavrin_gateway_writes_total counter
 tavrin_gateway_writes_total{result="done"} 5
 tavrin_gateway_writes_total{result="refused"} 1
