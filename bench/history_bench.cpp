@@ -7,7 +7,7 @@
 //   tavrin_history_bench [--lines 8] [--tags 300] [--scan-ms 200] [--seconds 20]
 
 #include "history_recorder.h"
-#include "mqtt_payloads.h"
+#include "json_payloads.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -14,14 +14,14 @@ QDateTime now()
     return QDateTime::currentDateTimeUtc();
 }
 
-TagState goodState(const QJsonValue& value, const QByteArray& bytes)
+TagState goodState(const TypedValue& value)
 {
-    return TagState{Quality::Good, value, QString(), now(), bytes};
+    return TagState{Quality::Good, value, QString(), now()};
 }
 
 TagState badState(const QString& error)
 {
-    return TagState{Quality::Bad, QJsonValue(), error, now(), QByteArray()};
+    return TagState{Quality::Bad, TypedValue(), error, now()};
 }
 
 } // namespace
@@ -216,7 +216,7 @@ void GatewayLine::requestEnded(RequestId id, const RequestOutcome& outcome)
         // The read-back of a good write: the tag shows what the PLC now holds.
         if (outcome.good) {
             const QByteArray bytes = runtime_->values(tag.address);
-            setTag(write.tag, goodState(tagValue(tag, bytes), bytes));
+            setTag(write.tag, goodState(tagValue(tag, bytes)));
         }
     } else if (outcome.good) {
         write.done(TagWriteResult{WriteOutcome::Done, QString()});
@@ -246,10 +246,9 @@ void GatewayLine::lookAtTag(int tag)
     const TagState shown = tagState(tag);
     if (quality.quality == Quality::Good) {
         const TagConfig& config = config_.tags.at(tag);
-        const QByteArray bytes = runtime_->values(config.address);
-        const QJsonValue value = tagValue(config, bytes);
-        if (shown.quality != Quality::Good || differsBeyond(shown.value, value, config.deadband))
-            setTag(tag, goodState(value, bytes));
+        const TypedValue value = tagValue(config, runtime_->values(config.address));
+        if (shown.quality != Quality::Good || differsBeyond(shown.value.json(), value.json(), config.deadband))
+            setTag(tag, goodState(value));
     } else if (quality.quality == Quality::Bad) {
         if (shown.quality != Quality::Bad || shown.error != quality.error)
             setTag(tag, badState(quality.error));

@@ -8,6 +8,7 @@
 #include "line_statistics.h"
 #include "poll_schedule.h"
 #include "polled_quality.h"
+#include "typed_value.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -19,10 +20,9 @@
 
 struct TagState {
     Quality quality = Quality::Waiting; // Waiting until the tag's registers were first read
-    QJsonValue value;                   // tag_value.h; null unless good
+    TypedValue value;                   // tag_value.h; null unless good
     QString error;                      // why it is bad
     QDateTime at;                       // UTC: when the value was read, or when the tag turned bad
-    QByteArray bytes;                   // the module's value bytes the value was made from; empty unless good
 };
 
 struct LineStatus {

@@ -1,7 +1,7 @@
 #include "history_recorder.h"
 
 #include "gateway_log.h"
-#include "mqtt_payloads.h"
+#include "json_payloads.h"
 
 #include <QDateTime>
 
@@ -14,19 +14,6 @@ constexpr int EarlyWriteChanges = 5000;
 constexpr int MaxQueuedChanges = 200000;
 constexpr qint64 PruneIntervalMs = 60 * 1000;
 constexpr qint64 DayMs = 24 * 3600 * 1000;
-
-// A single number or bit is kept as a number too, for trends; arrays and
-// text (hex) only as their JSON.
-std::optional<double> numberOf(const TagConfig& tag, const TagState& state)
-{
-    if (state.quality != Quality::Good || tag.count != 1 || tag.format == ValueFormat::Hex)
-        return std::nullopt;
-    if (state.value.isBool())
-        return state.value.toBool() ? 1.0 : 0.0;
-    if (state.value.isDouble())
-        return state.value.toDouble();
-    return std::nullopt;
-}
 
 } // namespace
 
@@ -78,7 +65,9 @@ qint64 HistoryRecorder::record(int line, int tag, const TagState& state)
     change.tag = lineConfig.tags.at(tag).name;
     change.tsMs = state.at.toMSecsSinceEpoch();
     change.good = state.quality == Quality::Good;
-    change.number = numberOf(lineConfig.tags.at(tag), state);
+    // A single number or bit is kept as a number too, for trends; arrays
+    // and text (hex) only as their JSON.
+    change.number = change.good ? state.value.number() : std::nullopt;
     change.payload = tagPayload(state);
     std::unique_lock<std::mutex> lock(mutex_);
     change.id = ++lastId_;

@@ -4,7 +4,7 @@
 #include "history_query.h"
 #include "metrics_text.h"
 #include "model_json.h"
-#include "mqtt_payloads.h"
+#include "json_payloads.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -228,10 +228,10 @@ bool ModbusServer::fillFromTags(const QVector<ModbusSpan>& spans, QModbusDataUni
         const bool bits = tag.format == ValueFormat::Bit;
         const int bytesNeeded = bits ? span.first + span.count : 2 * (span.first + span.count);
         // No quality in Modbus: a value the gateway does not vouch for is no answer.
-        if (state.quality != Quality::Good || state.bytes.size() < bytesNeeded)
+        if (state.quality != Quality::Good || state.value.bytes.size() < bytesNeeded)
             return refuse(QModbusExceptionResponse::ServerDeviceFailure);
         for (int k = span.first; k < span.first + span.count; ++k)
-            unit->setValue(offset++, bits ? quint16(state.bytes.at(k) != 0) : registerOf(state.bytes, k));
+            unit->setValue(offset++, bits ? quint16(state.value.bytes.at(k) != 0) : registerOf(state.value.bytes, k));
     }
     return true;
 }

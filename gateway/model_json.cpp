@@ -56,7 +56,7 @@ QJsonObject tagStateJson(const TagState& state)
 {
     QJsonObject object;
     const bool good = state.quality == Quality::Good;
-    object.insert(QStringLiteral("value"), good ? state.value : QJsonValue());
+    object.insert(QStringLiteral("value"), good ? state.value.json() : QJsonValue());
     object.insert(QStringLiteral("quality"), qualityName(state.quality));
     if (state.quality == Quality::Bad)
         object.insert(QStringLiteral("error"), state.error);

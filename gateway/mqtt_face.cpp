@@ -1,7 +1,7 @@
 #include "mqtt_face.h"
 
 #include "gateway_log.h"
-#include "mqtt_payloads.h"
+#include "json_payloads.h"
 #include "topic_names.h"
 
 #include <mosquitto.h>

@@ -3,7 +3,7 @@
 // The gateway on an MQTT broker, through libmosquitto, over MQTT 5:
 // publishes the model's tag and line states as retained messages, takes
 // writes from the set topics (refusing one that comes retained), and answers
-// each on its result topic (topic_names.h, mqtt_payloads.h). The client's own thread keeps the connection: a broker
+// each on its result topic (topic_names.h, json_payloads.h). The client's own thread keeps the connection: a broker
 // that goes away is reconnected with a back-off of 1 s doubling to 30 s,
 // while the lines go on polling, and on every connection everything the
 // model knows is published again. The client's last will says the gateway

@@ -272,9 +272,9 @@ QByteArray SparkplugFace::valueBytes(int line, int metric) const
     const SparkplugMetricDef& def = device.metrics.at(metric);
     const TagState& state = device.tags.at(def.tag);
     const int size = gateway_.config().lines.at(line).tags.at(def.tag).bytesPerValue();
-    if (state.quality != Quality::Good || state.bytes.size() < (def.value + 1) * size)
+    if (state.quality != Quality::Good || state.value.bytes.size() < (def.value + 1) * size)
         return QByteArray();
-    return state.bytes.mid(def.value * size, size);
+    return state.value.bytes.mid(def.value * size, size);
 }
 
 void SparkplugFace::tagEvent(const Event& event)

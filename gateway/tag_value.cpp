@@ -1,8 +1,8 @@
 #include "tag_value.h"
 
-QJsonValue tagValue(const TagConfig& tag, const QByteArray& bytes)
+TypedValue tagValue(const TagConfig& tag, const QByteArray& bytes)
 {
-    return valuesJson(bytes, tag.format, tag.address.type->element, tag.count);
+    return TypedValue{tag.format, tag.address.type->element, tag.count, bytes};
 }
 
 bool encodeTagValue(const TagConfig& tag, const QJsonValue& value, QVector<QByteArray>* values, QString* error)

@@ -33,11 +33,12 @@ GatewayConfig oneLine(const QString& path, int keepDays, int maxMb)
     return config;
 }
 
-TagState good(double value, qint64 atMs)
+// An int16 tag's good value, as the module's two bytes, low byte first.
+TagState good(qint16 value, qint64 atMs)
 {
     TagState state;
     state.quality = Quality::Good;
-    state.value = value;
+    state.value = TypedValue{ValueFormat::Int16, ElementKind::Word, 1, QByteArray(reinterpret_cast<const char*>(&value), 2)};
     state.at = QDateTime::fromMSecsSinceEpoch(atMs, Qt::UTC);
     return state;
 }

@@ -40,8 +40,8 @@ TEST(MetricsText, EveryFamilyWithItsTypeHelpAndSamples)
     lines[0].statistics.giveUps = 0;
     lines[0].statistics.elapsedMs = 10000;
     lines[0].statistics.wireTimeUs = 2500000; // 2.5 s of 10 s
-    lines[0].tags = {TagState{Quality::Good, 42, QString(), QDateTime(), QByteArray()},
-                     TagState{Quality::Bad, QJsonValue(), QStringLiteral("refused"), QDateTime(), QByteArray()}};
+    lines[0].tags = {TagState{Quality::Good, TypedValue{ValueFormat::Int16, ElementKind::Word, 1, QByteArray("\x2a\x00", 2)}, QString(), QDateTime()},
+                     TagState{Quality::Bad, TypedValue(), QStringLiteral("refused"), QDateTime()}};
     lines[1].status.online = false;
     lines[1].statistics.lineLosses = 3;
     lines[1].statistics.reconnects = 2;

@@ -69,7 +69,7 @@ TEST_P(TagValueReads, TurnTheModulesBytesIntoJson)
 {
     const ReadRow& row = GetParam();
     const TagConfig tag = makeTag(row.address, row.format, row.count);
-    EXPECT_EQ(tagValue(tag, row.bytes), json(row.json));
+    EXPECT_EQ(tagValue(tag, row.bytes).json(), json(row.json));
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, TagValueReads, ::testing::ValuesIn(kReads),

@@ -1,7 +1,7 @@
 // The MQTT face's topics and payloads: what it publishes, written out by
 // hand, and what it takes from a set topic, for every form and mistake.
 
-#include "mqtt_payloads.h"
+#include "json_payloads.h"
 #include "topic_names.h"
 
 #include "support/qt_printers.h"
@@ -14,19 +14,21 @@
 namespace {
 
 const QDateTime kAt = QDateTime::fromString(QStringLiteral("2026-12-05T10:00:00.123Z"), Qt::ISODateWithMs);
+const TypedValue k42{ValueFormat::Int16, ElementKind::Word, 1, QByteArray("\x2a\x00", 2)};
+const TypedValue kOnOff{ValueFormat::Bit, ElementKind::Bit, 2, QByteArray("\x01\x00", 2)};
 
-TEST(MqttPayloads, ATagsStateAsPublished)
+TEST(JsonPayloads, ATagsStateAsPublished)
 {
-    EXPECT_EQ(tagPayload(TagState{Quality::Good, 42, QString(), kAt, QByteArray()}),
+    EXPECT_EQ(tagPayload(TagState{Quality::Good, k42, QString(), kAt}),
               QByteArray(R"({"quality":"good","ts":"2026-12-05T10:00:00.123Z","value":42})"));
-    EXPECT_EQ(tagPayload(TagState{Quality::Good, QJsonArray{true, false}, QString(), kAt, QByteArray()}),
+    EXPECT_EQ(tagPayload(TagState{Quality::Good, kOnOff, QString(), kAt}),
               QByteArray(R"({"quality":"good","ts":"2026-12-05T10:00:00.123Z","value":[true,false]})"));
     // A bad tag carries no value: the last one read is not vouched for.
-    EXPECT_EQ(tagPayload(TagState{Quality::Bad, 42, QStringLiteral("the PLC refused the block"), kAt, QByteArray()}),
+    EXPECT_EQ(tagPayload(TagState{Quality::Bad, k42, QStringLiteral("the PLC refused the block"), kAt}),
               QByteArray(R"({"error":"the PLC refused the block","quality":"bad","ts":"2026-12-05T10:00:00.123Z","value":null})"));
 }
 
-TEST(MqttPayloads, ALinesStatusAsPublished)
+TEST(JsonPayloads, ALinesStatusAsPublished)
 {
     EXPECT_EQ(lineStatusPayload(LineStatus{true, QString(), kAt}),
               QByteArray(R"({"status":"online","ts":"2026-12-05T10:00:00.123Z"})"));
@@ -34,7 +36,7 @@ TEST(MqttPayloads, ALinesStatusAsPublished)
               QByteArray(R"({"reason":"line lost","status":"offline","ts":"2026-12-05T10:00:00.123Z"})"));
 }
 
-TEST(MqttPayloads, AWritesResultCarriesItsIdBack)
+TEST(JsonPayloads, AWritesResultCarriesItsIdBack)
 {
     const QJsonValue none(QJsonValue::Undefined);
     EXPECT_EQ(writeResultPayload(TagWriteResult{WriteOutcome::Done, QString()}, none), QByteArray(R"({"ok":true})"));

@@ -1,4 +1,4 @@
-#include "mqtt_payloads.h"
+#include "json_payloads.h"
 
 #include "model_json.h"
 

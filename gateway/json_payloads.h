@@ -1,6 +1,7 @@
 #pragma once
 
-// The JSON the MQTT face publishes and takes, built from the gateway's model:
+// The JSON payloads every JSON face sends and takes, built from the gateway's
+// model: MQTT's topics, the web API's writes, the history kept of each change:
 //
 //   tag     {"value": 42, "quality": "good", "ts": "2026-12-05T10:00:00.123Z"}
 //           {"value": null, "quality": "bad", "error": "...", "ts": "..."}
