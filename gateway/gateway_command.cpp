@@ -16,6 +16,7 @@
 #include "module_instance.h"
 #include "mqtt_face.h"
 #include "sparkplug_face.h"
+#include "stored_kept_changes.h"
 
 #include <QCommandLineParser>
 #include <QThread>
@@ -123,7 +124,13 @@ struct Faces {
             gateway.addListener(history.get());
         }
         if (config.sparkplug.enabled) {
-            sparkplug = std::make_unique<SparkplugFace>(config.mqtt, config.sparkplug, gateway);
+            // With a history store, what the primary host missed outlives a restart.
+            std::unique_ptr<KeptChanges> kept;
+            if (history && !config.sparkplug.primaryHostId.isEmpty())
+                kept = std::make_unique<StoredKeptChanges>(*history, gateway.config());
+            else
+                kept = std::make_unique<MemoryKeptChanges>();
+            sparkplug = std::make_unique<SparkplugFace>(config.mqtt, config.sparkplug, gateway, std::move(kept));
             gateway.addListener(sparkplug.get());
         }
         if (config.modbus.enabled)

@@ -2,7 +2,8 @@
 
 // Changes the Sparkplug face keeps while its primary host is offline, to
 // send them as historical data once the host is back. Behind this small
-// interface so that a store on disk can take the memory queue's place.
+// interface so that the history store (stored_kept_changes.h) can take the
+// memory queue's place.
 
 #include <QByteArray>
 #include <QHash>
@@ -26,6 +27,10 @@ public:
     virtual QVector<KeptChange> take(int line) = 0;
     // Changes dropped for want of room since the start.
     virtual qint64 dropped() const = 0;
+    // Called now and then while the host is born, with which lines are
+    // born: their changes from before the previous call reached it live.
+    // The memory queue has nothing to forget; a store moves its cursor.
+    virtual void hostTook(const QVector<bool>& bornLines) = 0;
 };
 
 // In memory, at most `limit` changes in all; past it the line's oldest
@@ -38,6 +43,7 @@ public:
     void keep(const KeptChange& change) override;
     QVector<KeptChange> take(int line) override;
     qint64 dropped() const override { return dropped_; }
+    void hostTook(const QVector<bool>&) override {}
 
 private:
     const int limit_;

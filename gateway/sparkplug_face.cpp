@@ -27,6 +27,8 @@ constexpr qint64 FirstRetryMs = 1000;
 constexpr qint64 LastRetryMs = 30000;
 // Historical metrics per DDATA message.
 constexpr int HistoricalBatch = 200;
+// How often the kept changes hear which lines the born host takes live.
+constexpr qint64 HostTookEveryMs = 1000;
 // How long stop() lets the NDEATH reach the broker.
 constexpr int EndingLoops = 40;
 const char* const RebirthMetric = "Node Control/Rebirth";
@@ -49,13 +51,12 @@ SparkplugFace::SparkplugFace(const MqttConfig& mqtt, const SparkplugConfig& conf
     : mqtt_(mqtt), config_(config), gateway_(gateway), kept_(std::move(kept))
 {
     mosquitto_lib_init();
-    quint64 alias = 1;
-    for (const LineConfig& line : gateway_.config().lines) {
+    const QVector<QVector<SparkplugMetricDef>> metrics = nodeMetrics(gateway_.config().lines);
+    for (int line = 0; line < metrics.size(); ++line) {
         Device device;
-        device.metrics = lineMetrics(line, alias);
-        alias += quint64(device.metrics.size());
+        device.metrics = metrics.at(line);
         device.last.resize(device.metrics.size());
-        device.tags.resize(line.tags.size());
+        device.tags.resize(gateway_.config().lines.at(line).tags.size());
         devices_.append(device);
     }
 }
@@ -158,6 +159,13 @@ void SparkplugFace::run()
                 lost(mosquittoError(code), retryDelayMs_);
         }
         handleEvents();
+        if (session_ == Session::Born && nowMs() >= hostTookAtMs_ + HostTookEveryMs) {
+            QVector<bool> born;
+            for (const Device& device : devices_)
+                born.append(device.born);
+            kept_->hostTook(born);
+            hostTookAtMs_ = nowMs();
+        }
     }
     endSession();
 }
@@ -309,14 +317,8 @@ void SparkplugFace::tagEvent(const Event& event)
         metric->set_timestamp(quint64(at));
         setMetricValue(metric, def.datatype, bytes);
     }
-    if (keeping && kept_->dropped() > droppedSaid_) {
-        gateway_.countSparkplugDropped(kept_->dropped() - droppedSaid_);
-        if (droppedSaid_ == 0)
-            logWarning(QStringLiteral("%1: the primary host is away for long: the oldest kept changes are dropped "
-                                      "(counted in tavrin_gateway_sparkplug_dropped_total)")
-                           .arg(brokerName()));
-        droppedSaid_ = kept_->dropped();
-    }
+    if (keeping)
+        sayDropped();
     if (payload.metrics_size() == 0)
         return;
     payload.set_timestamp(quint64(nowMs()));
@@ -324,6 +326,18 @@ void SparkplugFace::tagEvent(const Event& event)
     publish(sparkplugDeviceTopic(config_.groupId, QStringLiteral("DDATA"), config_.edgeNodeId,
                                  gateway_.config().lines.at(event.line).name),
             payload);
+}
+
+void SparkplugFace::sayDropped()
+{
+    if (kept_->dropped() <= droppedSaid_)
+        return;
+    gateway_.countSparkplugDropped(kept_->dropped() - droppedSaid_);
+    if (droppedSaid_ == 0)
+        logWarning(QStringLiteral("%1: the primary host is away for long: the oldest kept changes are dropped "
+                                  "(counted in tavrin_gateway_sparkplug_dropped_total)")
+                       .arg(brokerName()));
+    droppedSaid_ = kept_->dropped();
 }
 
 void SparkplugFace::lineEvent(const Event& event)
@@ -413,6 +427,7 @@ void SparkplugFace::deviceBirth(int line)
 void SparkplugFace::sendKept(int line)
 {
     const QVector<KeptChange> changes = kept_->take(line);
+    sayDropped();
     const QString topic = sparkplugDeviceTopic(config_.groupId, QStringLiteral("DDATA"), config_.edgeNodeId,
                                                gateway_.config().lines.at(line).name);
     for (int first = 0; first < changes.size(); first += HistoricalBatch) {

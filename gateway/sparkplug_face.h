@@ -22,7 +22,8 @@
 //             bdSeq; DCMD: writes through the model's write path, refused
 //             (logged, counted) for an unknown or read-only metric
 //   host:     while the primary host is offline (or the broker away) the
-//             changes are kept (kept_changes.h) and sent after the line's
+//             changes are kept (kept_changes.h; in the history store when
+//             there is one, stored_kept_changes.h) and sent after the line's
 //             next DBIRTH as is_historical DDATA, oldest first; a host going
 //             offline ends the session with an NDEATH, and a new one starts
 
@@ -114,6 +115,7 @@ private:
     void birth();
     void deviceBirth(int line);
     void sendKept(int line);
+    void sayDropped();
     void endSession();
     bool publish(const QString& topic, const Payload& payload, int qos = 0);
     quint64 nextSeq();
@@ -147,4 +149,5 @@ private:
     qint64 nextAttemptMs_ = 0;
     qint64 retryDelayMs_ = 1000;
     qint64 droppedSaid_ = 0;
+    qint64 hostTookAtMs_ = 0;
 };

@@ -53,6 +53,17 @@ QVector<SparkplugMetricDef> lineMetrics(const LineConfig& line, quint64 firstAli
     return metrics;
 }
 
+QVector<QVector<SparkplugMetricDef>> nodeMetrics(const QVector<LineConfig>& lines)
+{
+    QVector<QVector<SparkplugMetricDef>> metrics;
+    quint64 alias = 1;
+    for (const LineConfig& line : lines) {
+        metrics.append(lineMetrics(line, alias));
+        alias += quint64(metrics.last().size());
+    }
+    return metrics;
+}
+
 void setMetricValue(SparkplugMetric* metric, quint32 datatype, const QByteArray& bytes)
 {
     if (bytes.isEmpty()) {

@@ -37,6 +37,8 @@ struct SparkplugMetricDef {
 
 // The metrics of a line, aliases from `firstAlias` on.
 QVector<SparkplugMetricDef> lineMetrics(const LineConfig& line, quint64 firstAlias);
+// Every line's metrics, aliases numbered across them all from 1.
+QVector<QVector<SparkplugMetricDef>> nodeMetrics(const QVector<LineConfig>& lines);
 
 // The datatype of one value of the tag.
 quint32 sparkplugDataType(const TagConfig& tag);
