@@ -2,6 +2,7 @@
 
 #include "gateway_log.h"
 #include "json_payloads.h"
+#include "mqtt_client.h"
 #include "topic_names.h"
 
 #include <mosquitto.h>
@@ -27,17 +28,9 @@ constexpr int ForwardTickMs = 100;
 constexpr int MaxKeptInMemory = 100000;
 const char* const kCursorName = "mqtt";
 
-// The client keeps its own certificate store unless a CA file is given.
-const char* const SystemCaPath = "/etc/ssl/certs";
-
 QByteArray topicBytes(const QString& topic)
 {
     return topic.toUtf8();
-}
-
-QString mosquittoError(int code)
-{
-    return QString::fromUtf8(mosquitto_strerror(code));
 }
 
 } // namespace
@@ -57,9 +50,7 @@ MqttFace::~MqttFace()
 
 QString MqttFace::brokerName() const
 {
-    return QStringLiteral("%1://%2:%3")
-        .arg(config_.tls ? QStringLiteral("mqtts") : QStringLiteral("mqtt"), config_.host)
-        .arg(config_.port);
+    return brokerAddress(config_);
 }
 
 void MqttFace::setHistory(HistoryRecorder* history)
@@ -121,17 +112,8 @@ bool MqttFace::setUp(QString* error)
     const QByteArray willTopic = topicBytes(gatewayStatusTopic(config_.prefix));
     const QByteArray offline("offline");
     code = mosquitto_will_set(client_, willTopic.constData(), offline.size(), offline.constData(), 1, true);
-    if (code == MOSQ_ERR_SUCCESS && !config_.username.isEmpty())
-        code = mosquitto_username_pw_set(client_, config_.username.toUtf8().constData(),
-                                         config_.password.isEmpty() ? nullptr : config_.password.toUtf8().constData());
-    if (code == MOSQ_ERR_SUCCESS && config_.tls) {
-        const QByteArray ca = config_.caFile.toUtf8();
-        const QByteArray cert = config_.certFile.toUtf8();
-        const QByteArray key = config_.keyFile.toUtf8();
-        code = mosquitto_tls_set(client_, ca.isEmpty() ? nullptr : ca.constData(), ca.isEmpty() ? SystemCaPath : nullptr,
-                                 cert.isEmpty() ? nullptr : cert.constData(), key.isEmpty() ? nullptr : key.constData(),
-                                 nullptr);
-    }
+    if (code == MOSQ_ERR_SUCCESS)
+        code = setCredentialsAndTls(client_, config_);
     if (code == MOSQ_ERR_SUCCESS)
         code = mosquitto_reconnect_delay_set(client_, FirstReconnectDelayS, LastReconnectDelayS, true);
     if (code != MOSQ_ERR_SUCCESS) {

@@ -1,6 +1,7 @@
 #include "sparkplug_face.h"
 
 #include "gateway_log.h"
+#include "mqtt_client.h"
 #include "sparkplug_b.pb.h"
 #include "sparkplug_topics.h"
 #include "value_json.h"
@@ -32,16 +33,10 @@ constexpr qint64 HostTookEveryMs = 1000;
 // How long stop() lets the NDEATH reach the broker.
 constexpr int EndingLoops = 40;
 const char* const RebirthMetric = "Node Control/Rebirth";
-const char* const SystemCaPath = "/etc/ssl/certs";
 
 qint64 nowMs()
 {
     return QDateTime::currentMSecsSinceEpoch();
-}
-
-QString mosquittoError(int code)
-{
-    return QString::fromUtf8(mosquitto_strerror(code));
 }
 
 } // namespace
@@ -71,9 +66,7 @@ SparkplugFace::~SparkplugFace()
 
 QString SparkplugFace::brokerName() const
 {
-    return QStringLiteral("Sparkplug B %1://%2:%3")
-        .arg(mqtt_.tls ? QStringLiteral("mqtts") : QStringLiteral("mqtt"), mqtt_.host)
-        .arg(mqtt_.port);
+    return QStringLiteral("Sparkplug B ") + brokerAddress(mqtt_);
 }
 
 bool SparkplugFace::start(QString* error)
@@ -82,17 +75,8 @@ bool SparkplugFace::start(QString* error)
     // A clean session, as Sparkplug requires of an edge node.
     client_ = mosquitto_new(clientId.toUtf8().constData(), true, this);
     int code = client_ ? MOSQ_ERR_SUCCESS : MOSQ_ERR_NOMEM;
-    if (code == MOSQ_ERR_SUCCESS && !mqtt_.username.isEmpty())
-        code = mosquitto_username_pw_set(client_, mqtt_.username.toUtf8().constData(),
-                                         mqtt_.password.isEmpty() ? nullptr : mqtt_.password.toUtf8().constData());
-    if (code == MOSQ_ERR_SUCCESS && mqtt_.tls) {
-        const QByteArray ca = mqtt_.caFile.toUtf8();
-        const QByteArray cert = mqtt_.certFile.toUtf8();
-        const QByteArray key = mqtt_.keyFile.toUtf8();
-        code = mosquitto_tls_set(client_, ca.isEmpty() ? nullptr : ca.constData(), ca.isEmpty() ? SystemCaPath : nullptr,
-                                 cert.isEmpty() ? nullptr : cert.constData(), key.isEmpty() ? nullptr : key.constData(),
-                                 nullptr);
-    }
+    if (code == MOSQ_ERR_SUCCESS)
+        code = setCredentialsAndTls(client_, mqtt_);
     if (code != MOSQ_ERR_SUCCESS) {
         *error = QStringLiteral("%1: %2").arg(brokerName(), mosquittoError(code));
         return false;
