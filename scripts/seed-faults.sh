@@ -27,7 +27,7 @@ pace-learning@runtime/line_pace.cpp@slowestUs_ * 3 / 2 + 999) / 1000 + 20;@slowe
 dbit-span@runtime/polled_quality.cpp@variable.registers - 1) / 16 + 1;@variable.registers - 1) / 16;
 planner-limit@runtime/read_planner.cpp@if (cells > largestBlock ||@if (cells > largestBlock + 1 ||
 modbus-table@gateway/modbus_map.cpp@if (it->table != table || address < it->first@if (address < it->first
-set-key-twice@gateway/mqtt_payloads.cpp@if (!twice.isNull()) {@if (false && !twice.isNull()) {
+set-key-twice@gateway/json_payloads.cpp@if (!twice.isNull()) {@if (false && !twice.isNull()) {
 retained-set@gateway/mqtt_face.cpp@    if (retained) {@    if (false && retained) {
 utilisation-cap@gateway/model_json.cpp@return std::min(statistics.utilisation(), 1.0);@return statistics.utilisation();
 EOF

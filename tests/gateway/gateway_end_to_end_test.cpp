@@ -62,38 +62,88 @@ protected:
     Subscriber subscriber;
 };
 
-TEST_F(GatewayEndToEnd, RetainedValuesEqualPlcMemoryForEveryFormat)
+// One gateway start for the whole story, in the order a plant meets it.
+TEST_F(GatewayEndToEnd, ServesThePlantThroughRefusalsRestartsAndItsEnd)
 {
     // A new subscriber gets what the broker retained.
-    Subscriber late;
-    late.start(broker.port, topic(QStringLiteral("#")));
-    for (const PressTag& row : pressTags()) {
-        const QString tagTopic = topic(QStringLiteral("press1/%1").arg(QLatin1String(row.tag)));
-        EXPECT_FALSE(late.waitFor(tagTopic, goodWith(row.value)).isEmpty()) << row.tag << ": " << late.latest(tagTopic).toStdString();
+    {
+        Subscriber late;
+        late.start(broker.port, topic(QStringLiteral("#")));
+        for (const PressTag& row : pressTags()) {
+            const QString tagTopic = topic(QStringLiteral("press1/%1").arg(QLatin1String(row.tag)));
+            EXPECT_FALSE(late.waitFor(tagTopic, goodWith(row.value)).isEmpty()) << row.tag << ": " << late.latest(tagTopic).toStdString();
+        }
+        EXPECT_FALSE(late.waitFor(topic(QStringLiteral("oven/temperature")), goodWith(180)).isEmpty());
+        EXPECT_EQ(late.waitFor(topic(QStringLiteral("gateway/status")), anything), QByteArray("online"));
+        const QJsonObject speed = jsonObject(late.latest(topic(QStringLiteral("press1/speed"))));
+        EXPECT_TRUE(QDateTime::fromString(speed.value(QStringLiteral("ts")).toString(), Qt::ISODateWithMs).isValid());
     }
-    EXPECT_FALSE(late.waitFor(topic(QStringLiteral("oven/temperature")), goodWith(180)).isEmpty());
-    EXPECT_EQ(late.waitFor(topic(QStringLiteral("gateway/status")), anything), QByteArray("online"));
-    const QJsonObject speed = jsonObject(late.latest(topic(QStringLiteral("press1/speed"))));
-    EXPECT_TRUE(QDateTime::fromString(speed.value(QStringLiteral("ts")).toString(), Qt::ISODateWithMs).isValid());
-}
 
-TEST_F(GatewayEndToEnd, ASetChangesPlcMemoryGetsItsResultAndIsReadBack)
-{
+    // Refused writes never reach the PLC and change nothing.
+    const char* const readOnly = "is read-only; the configuration marks a tag writable: true\",\"ok\":false}";
+    const struct {
+        const char* tag;
+        const char* payload;
+        QByteArray result;
+    } refusals[] = {
+        {"press1/speed", "5", QByteArray("{\"error\":\"tag speed ") + readOnly},
+        {"press1/nosuch", "5", R"({"error":"line press1 has no tag \"nosuch\"","ok":false})"},
+        {"nowhere/speed", "5", R"({"error":"no line \"nowhere\" in this gateway","ok":false})"},
+        {"press1/setpoint", "true", R"({"error":"tag setpoint (float): a float takes a number","ok":false})"},
+        {"press1/lamp", "on",
+         R"({"error":"the payload is not one JSON value; expected a JSON value such as 42, true, 3.5, \"0x00FF\" or [1, 2], or {\"value\": ..., \"id\": ...}","ok":false})"},
+    };
+    const quint64 writesBefore = writesReceived();
+    for (const auto& row : refusals)
+        EXPECT_EQ(set(QLatin1String(row.tag), row.payload), row.result) << row.tag;
+#ifdef TAVRIN_GATEWAY_HTTP
+    EXPECT_EQ(metricValue(httpPort, R"(tavrin_gateway_writes_total{result="refused"})"), double(std::size(refusals)));
+#endif
+
+    // A write left retained on the broker would be carried out again at
+    // every reconnection: one that comes retained is refused, published so
+    // while the gateway is connected or replayed to it when it connects.
+    const QString setpoint = QStringLiteral("press1/setpoint");
+    const QByteArray refused(R"({"error":"a retained write is refused: publish writes without retain","ok":false})");
+    EXPECT_EQ(set(setpoint, "1.5", true), refused) << "published retained";
+
+    // A clean stop tells the broker that nothing is vouched for.
+    EXPECT_EQ(gateway.stop(), 0) << gateway.log().toStdString();
+    {
+        Subscriber after;
+        after.start(broker.port, topic(QStringLiteral("#")));
+        EXPECT_EQ(after.waitFor(topic(QStringLiteral("gateway/status")), anything), QByteArray("offline"));
+        const QJsonValue stopped(QStringLiteral("the gateway stopped"));
+        EXPECT_EQ(jsonObject(after.waitFor(topic(QStringLiteral("press1/status")), offline)).value(QStringLiteral("reason")), stopped);
+        EXPECT_EQ(jsonObject(after.waitFor(topic(QStringLiteral("press1/speed")), isBad)).value(QStringLiteral("error")), stopped);
+    }
+    int from = subscriber.messages.size();
+    gateway.start(configFile);
+    EXPECT_EQ(subscriber.waitFor(topic(setpoint + QStringLiteral("/set/result")), anything, from), refused) << "replayed on connecting";
+    EXPECT_EQ(set(setpoint, "", true), refused); // clears the retained write, itself refused
+    EXPECT_EQ(writesReceived(), writesBefore);
+    EXPECT_EQ(words(100, 1), QVector<quint32>{42});
+    EXPECT_EQ(words(300, 2), (QVector<quint32>{0x0000, 0x4050}));
+    EXPECT_EQ(words(210, 2), (QVector<quint32>{0x5E00, 0xB2D0}));
+    EXPECT_EQ(words(500, 3), (QVector<quint32>{1, 2, 3}));
+    EXPECT_EQ(press.plc.value(QStringLiteral("Y"), 7), 1u);
+
+    // A set changes PLC memory, gets its result and is read back.
     const struct {
         const char* tag;
         const char* payload;
         QJsonValue readBack;
         int firstWord;
         QVector<quint32> words; // expected in the PLC, by hand
-    } rows[] = {
+    } sets[] = {
         {"setpoint", "12.5", 12.5, 300, {0x0000, 0x4148}},                            // 12.5 = 0x41480000
         {"energy", "{\"value\": 4000000000}", 4000000000.0, 210, {0x2800, 0xEE6B}}, // 0xEE6B2800
         {"mask", "\"0xBEEF\"", QStringLiteral("0xBEEF"), 400, {0xBEEF}},
         {"recipe", "[7, -1, 9]", QJsonArray{7, -1, 9}, 500, {7, 0xFFFF, 9}},
     };
-    for (const auto& row : rows) {
+    for (const auto& row : sets) {
         const QString tag = QStringLiteral("press1/%1").arg(QLatin1String(row.tag));
-        const int from = subscriber.messages.size();
+        from = subscriber.messages.size();
         const quint64 blockWritesBefore = press.plc.counters().writes;
         EXPECT_EQ(set(tag, row.payload), kOk) << row.tag;
         EXPECT_EQ(words(row.firstWord, row.words.size()), row.words) << row.tag;
@@ -103,83 +153,9 @@ TEST_F(GatewayEndToEnd, ASetChangesPlcMemoryGetsItsResultAndIsReadBack)
     }
     EXPECT_EQ(set(QStringLiteral("press1/lamp"), R"({"value": false, "id": 17})"), QByteArray(R"({"id":17,"ok":true})"));
     EXPECT_EQ(press.plc.value(QStringLiteral("Y"), 7), 0u);
-}
 
-TEST_F(GatewayEndToEnd, RefusedWritesNeverReachThePlcAndChangeNothing)
-{
-    const char* const readOnly = "is read-only; the configuration marks a tag writable: true\",\"ok\":false}";
-    const struct {
-        const char* tag;
-        const char* payload;
-        QByteArray result;
-    } rows[] = {
-        {"press1/speed", "5", QByteArray("{\"error\":\"tag speed ") + readOnly},
-        {"press1/nosuch", "5", R"({"error":"line press1 has no tag \"nosuch\"","ok":false})"},
-        {"nowhere/speed", "5", R"({"error":"no line \"nowhere\" in this gateway","ok":false})"},
-        {"press1/setpoint", "true", R"({"error":"tag setpoint (float): a float takes a number","ok":false})"},
-        {"press1/lamp", "on",
-         R"({"error":"the payload is not one JSON value; expected a JSON value such as 42, true, 3.5, \"0x00FF\" or [1, 2], or {\"value\": ..., \"id\": ...}","ok":false})"},
-    };
-    ASSERT_FALSE(subscriber.waitFor(topic(QStringLiteral("press1/speed")), goodWith(42)).isEmpty());
-    const quint64 writesBefore = writesReceived();
-    for (const auto& row : rows)
-        EXPECT_EQ(set(QLatin1String(row.tag), row.payload), row.result) << row.tag;
-    EXPECT_EQ(writesReceived(), writesBefore);
-#ifdef TAVRIN_GATEWAY_HTTP
-    EXPECT_EQ(metricValue(httpPort, R"(tavrin_gateway_writes_total{result="refused"})"), double(std::size(rows)));
-#endif
-    EXPECT_EQ(words(100, 1), QVector<quint32>{42});
-    EXPECT_EQ(words(300, 2), (QVector<quint32>{0x0000, 0x4050}));
-    EXPECT_EQ(words(210, 2), (QVector<quint32>{0x5E00, 0xB2D0}));
-    EXPECT_EQ(words(500, 3), (QVector<quint32>{1, 2, 3}));
-    EXPECT_EQ(press.plc.value(QStringLiteral("Y"), 7), 1u);
-}
-
-// A write left retained on the broker would be carried out again at every
-// reconnection: the gateway refuses a write that comes retained, published
-// so while it is connected or replayed to it when it connects, and leaves
-// PLC memory as it was; a write without retain is carried out.
-TEST_F(GatewayEndToEnd, ARetainedWriteIsRefusedLiveAndWhenReplayed)
-{
-    const QString setpoint = QStringLiteral("press1/setpoint");
-    const QByteArray refused(R"({"error":"a retained write is refused: publish writes without retain","ok":false})");
-    ASSERT_FALSE(subscriber.waitFor(topic(setpoint), goodWith(3.25)).isEmpty());
-    const quint64 writesBefore = writesReceived();
-    EXPECT_EQ(set(setpoint, "1.5", true), refused) << "published retained";
-    gateway.stop();
-    const int from = subscriber.messages.size();
-    gateway.start(configFile);
-    EXPECT_EQ(subscriber.waitFor(topic(setpoint + QStringLiteral("/set/result")), anything, from), refused) << "replayed on connecting";
-    EXPECT_EQ(writesReceived(), writesBefore);
-    EXPECT_EQ(words(300, 2), (QVector<quint32>{0x0000, 0x4050}));
-    EXPECT_EQ(set(setpoint, "", true), refused); // clears the retained write, itself refused
-    EXPECT_EQ(set(setpoint, "2"), kOk);
-    EXPECT_EQ(words(300, 2), (QVector<quint32>{0x0000, 0x4000})); // 2.0 = 0x40000000
-}
-
-TEST_F(GatewayEndToEnd, ABrokerRestartIsSurvivedAndEverythingRepublished)
-{
-    ASSERT_FALSE(subscriber.waitFor(topic(QStringLiteral("press1/speed")), goodWith(42)).isEmpty());
-    const quint16 port = broker.port;
-    broker.stop();
-    press.plc.setValue(QStringLiteral("D"), 100, 77); // while the broker is away
-    const quint64 readsBefore = press.plc.counters().reads;
-    EXPECT_TRUE(waitUntil([&] { return press.plc.counters().reads > readsBefore + 10; })) << "the gateway stopped polling";
-    ASSERT_TRUE(broker.start(port));
-    // The restarted broker kept nothing: all it holds the gateway published again.
-    Subscriber fresh;
-    fresh.start(port, topic(QStringLiteral("#")));
-    EXPECT_FALSE(fresh.waitFor(topic(QStringLiteral("press1/speed")), goodWith(77)).isEmpty()) << gateway.log().toStdString();
-    EXPECT_FALSE(fresh.waitFor(topic(QStringLiteral("oven/temperature")), goodWith(180)).isEmpty());
-    EXPECT_EQ(fresh.waitFor(topic(QStringLiteral("gateway/status")), anything), QByteArray("online"));
-    EXPECT_FALSE(fresh.waitFor(topic(QStringLiteral("press1/status")), online).isEmpty());
-    EXPECT_EQ(set(QStringLiteral("press1/setpoint"), "2"), kOk);
-}
-
-TEST_F(GatewayEndToEnd, APlcRestartTurnsItsTagsBadThenGoodWhileTheOtherLineGoesOn)
-{
-    ASSERT_FALSE(subscriber.waitFor(topic(QStringLiteral("press1/speed")), goodWith(42)).isEmpty());
-    const quint16 port = press.tcp->port();
+    // A PLC restart turns its tags bad, then good, while the other line goes on.
+    const quint16 plcPort = press.tcp->port();
     press.tcp->close();
     const QJsonObject bad = jsonObject(subscriber.waitFor(topic(QStringLiteral("press1/speed")), isBad));
     EXPECT_TRUE(bad.value(QStringLiteral("value")).isNull());
@@ -187,39 +163,38 @@ TEST_F(GatewayEndToEnd, APlcRestartTurnsItsTagsBadThenGoodWhileTheOtherLineGoesO
     const QByteArray status = subscriber.waitFor(topic(QStringLiteral("press1/status")), offline);
     EXPECT_FALSE(jsonObject(status).value(QStringLiteral("reason")).toString().isEmpty()) << status.toStdString();
     // A write to the line that is away fails at once and says why.
-    const QByteArray result = set(QStringLiteral("press1/setpoint"), "9");
+    const QByteArray result = set(setpoint, "9");
     EXPECT_FALSE(jsonObject(result).value(QStringLiteral("ok")).toBool(true)) << result.toStdString();
-    // The other line goes on meanwhile.
     oven.plc.setValue(QStringLiteral("D"), 0, 190);
     EXPECT_FALSE(subscriber.waitFor(topic(QStringLiteral("oven/temperature")), goodWith(190)).isEmpty());
-
     press.plc.setValue(QStringLiteral("D"), 100, 4321); // what the PLC holds when it comes back
-    const int from = subscriber.messages.size();
-    ASSERT_TRUE(press.tcp->open(port));
+    from = subscriber.messages.size();
+    ASSERT_TRUE(press.tcp->open(plcPort));
     EXPECT_FALSE(subscriber.waitFor(topic(QStringLiteral("press1/speed")), goodWith(4321), from).isEmpty());
     EXPECT_FALSE(subscriber.waitFor(topic(QStringLiteral("press1/status")), online, from).isEmpty());
-    EXPECT_EQ(words(300, 2), (QVector<quint32>{0x0000, 0x4050})) << "a refused write reached the PLC late";
-}
+    EXPECT_EQ(words(300, 2), (QVector<quint32>{0x0000, 0x4148})) << "a refused write reached the PLC late";
 
-TEST_F(GatewayEndToEnd, StoppingTellsTheBrokerThatNothingIsVouchedFor)
-{
-    ASSERT_FALSE(subscriber.waitFor(topic(QStringLiteral("press1/speed")), goodWith(42)).isEmpty());
-    EXPECT_EQ(gateway.stop(), 0) << gateway.log().toStdString();
-    Subscriber after;
-    after.start(broker.port, topic(QStringLiteral("#")));
-    EXPECT_EQ(after.waitFor(topic(QStringLiteral("gateway/status")), anything), QByteArray("offline"));
-    const QJsonValue stopped(QStringLiteral("the gateway stopped"));
-    EXPECT_EQ(jsonObject(after.waitFor(topic(QStringLiteral("press1/status")), offline)).value(QStringLiteral("reason")), stopped);
-    EXPECT_EQ(jsonObject(after.waitFor(topic(QStringLiteral("press1/speed")), isBad)).value(QStringLiteral("error")), stopped);
-}
+    // A broker restart is survived: the gateway polls on and publishes everything again.
+    const quint16 brokerPort = broker.port;
+    broker.stop();
+    press.plc.setValue(QStringLiteral("D"), 100, 77); // while the broker is away
+    const quint64 readsBefore = press.plc.counters().reads;
+    EXPECT_TRUE(waitUntil([&] { return press.plc.counters().reads > readsBefore + 10; })) << "the gateway stopped polling";
+    ASSERT_TRUE(broker.start(brokerPort));
+    Subscriber fresh; // the restarted broker kept nothing
+    fresh.start(brokerPort, topic(QStringLiteral("#")));
+    EXPECT_FALSE(fresh.waitFor(topic(QStringLiteral("press1/speed")), goodWith(77)).isEmpty()) << gateway.log().toStdString();
+    EXPECT_FALSE(fresh.waitFor(topic(QStringLiteral("oven/temperature")), goodWith(190)).isEmpty());
+    EXPECT_EQ(fresh.waitFor(topic(QStringLiteral("gateway/status")), anything), QByteArray("online"));
+    EXPECT_FALSE(fresh.waitFor(topic(QStringLiteral("press1/status")), online).isEmpty());
+    EXPECT_EQ(set(setpoint, "2"), kOk);
+    EXPECT_EQ(words(300, 2), (QVector<quint32>{0x0000, 0x4000})); // 2.0 = 0x40000000
 
-TEST_F(GatewayEndToEnd, TheLastWillSaysOfflineWhenTheGatewayDies)
-{
-    const QString status = topic(QStringLiteral("gateway/status"));
-    ASSERT_FALSE(subscriber.waitFor(status, [](const QByteArray& p) { return p == "online"; }).isEmpty());
+    // The last will says offline when the gateway dies.
+    from = fresh.messages.size();
     gateway.process.kill();
     gateway.process.waitForFinished();
-    EXPECT_FALSE(subscriber.waitFor(status, [](const QByteArray& p) { return p == "offline"; }).isEmpty());
+    EXPECT_FALSE(fresh.waitFor(topic(QStringLiteral("gateway/status")), [](const QByteArray& p) { return p == "offline"; }, from).isEmpty());
 }
 
 // The file's mistakes themselves are the configuration reader's tests.

@@ -61,14 +61,17 @@ protected:
     QString mbpoll(const QString& arguments) { return runMbpoll(modbusPort, arguments); }
 };
 
-TEST_F(ModbusFaceEndToEnd, ReadsGivePlcMemoryForEveryFormat)
+// One gateway start for the whole story: reads, refusals, odd requests,
+// writes, then a PLC that stops acknowledging.
+TEST_F(ModbusFaceEndToEnd, ServesPlcMemoryRefusesWhatItMustAndFailsWithThePlc)
 {
-    struct Row {
+    // Reads give PLC memory for every format.
+    struct Read {
         const char* what;
         const char* arguments;
         QHash<int, QString> expected; // as mbpoll prints it
     };
-    const Row rows[] = {
+    const Read reads[] = {
         {"int16", "-t 4 -r 100", {{100, QStringLiteral("42")}}},
         {"uint16", "-t 4 -r 101", {{101, QStringLiteral("65535 (-1)")}}},
         {"int32 as two registers, low word first", "-t 3 -r 200 -c 2", {{200, QStringLiteral("31072")}, {201, QStringLiteral("65534 (-2)")}}},
@@ -86,45 +89,13 @@ TEST_F(ModbusFaceEndToEnd, ReadsGivePlcMemoryForEveryFormat)
         {"array", "-t 4 -r 500 -c 3", {{500, QStringLiteral("1")}, {501, QStringLiteral("2")}, {502, QStringLiteral("3")}}},
         {"two tags in one read", "-t 4 -r 100 -c 2", {{100, QStringLiteral("42")}, {101, QStringLiteral("65535 (-1)")}}},
     };
-    for (const Row& row : rows) {
+    for (const Read& row : reads) {
         const QString output = mbpoll(QLatin1String(row.arguments));
         EXPECT_EQ(readings(output), row.expected) << row.what << "\n" << output.toStdString();
     }
-}
 
-TEST_F(ModbusFaceEndToEnd, WritesChangePlcMemoryOnceAcknowledged)
-{
-    struct Row {
-        const char* what;
-        const char* arguments;
-        int firstWord;
-        QVector<quint32> words; // expected in the PLC, by hand
-    };
-    const Row rows[] = {
-        {"float, low word first", "-t 4:float -r 300 = 12.5", 300, {0x0000, 0x4148}},          // 0x41480000
-        {"uint32 as two registers", "-t 4 -r 210 = 10240 61035", 210, {0x2800, 0xEE6B}},       // 4000000000
-        {"hex", "-t 4 -r 400 = 48879", 400, {0xBEEF}},
-        {"one value of an array", "-t 4 -r 501 = 65535", 500, {1, 0xFFFF, 3}},
-        {"a whole array", "-t 4 -r 500 = 7 8 9", 500, {7, 8, 9}},
-    };
-    for (const Row& row : rows) {
-        const quint64 blockWritesBefore = press.plc.counters().writes;
-        const QString output = mbpoll(QLatin1String(row.arguments));
-        EXPECT_TRUE(output.contains(QStringLiteral("Written"))) << row.what << "\n" << output.toStdString();
-        // Answered only once the PLC acknowledged: the memory holds it already.
-        EXPECT_EQ(words(row.firstWord, row.words.size()), row.words) << row.what;
-        // The values of one request land together, in one scan of the PLC's program.
-        EXPECT_EQ(press.plc.counters().writes - blockWritesBefore, 1u) << row.what;
-    }
-    EXPECT_TRUE(mbpoll(QStringLiteral("-t 0 -r 7 = 0")).contains(QStringLiteral("Written")));
-    EXPECT_EQ(press.plc.value(QStringLiteral("Y"), 7), 0u);
-    // The gateway reads a written tag back: the next read gives the PLC's value.
-    EXPECT_TRUE(waitUntil([&] { return readings(mbpoll(QStringLiteral("-t 4:float -r 300"))).value(300) == QLatin1String("12.5"); }));
-}
-
-TEST_F(ModbusFaceEndToEnd, RefusedWritesGetIllegalDataAddressAndChangeNothing)
-{
-    const char* const rows[] = {
+    // Refused writes get illegal data address and change nothing.
+    const char* const refusals[] = {
         "-t 4 -r 100 = 5",          // a read-only tag
         "-t 4 -r 999 = 5",          // no tag there
         "-t 4 -r 600 = 5",          // a writable tag the file maps nowhere
@@ -135,14 +106,14 @@ TEST_F(ModbusFaceEndToEnd, RefusedWritesGetIllegalDataAddressAndChangeNothing)
         "-t 4 -r 101 = 1 2 3",      // a read-only tag, then a writable one
     };
     const quint64 writesBefore = writesReceived();
-    for (const char* row : rows) {
+    for (const char* row : refusals) {
         const QString output = mbpoll(QLatin1String(row));
         EXPECT_TRUE(output.contains(QStringLiteral("Illegal data address"))) << row << "\n" << output.toStdString();
     }
     EXPECT_EQ(writesReceived(), writesBefore);
 #ifdef TAVRIN_GATEWAY_HTTP
     // Every refusal is counted as a write refused, none as done or failed.
-    EXPECT_EQ(metricValue(httpPort, R"(tavrin_gateway_writes_total{result="refused"})"), double(std::size(rows)));
+    EXPECT_EQ(metricValue(httpPort, R"(tavrin_gateway_writes_total{result="refused"})"), double(std::size(refusals)));
     EXPECT_EQ(metricValue(httpPort, R"(tavrin_gateway_writes_total{result="done"})"), 0);
 #endif
     EXPECT_EQ(words(100, 2), (QVector<quint32>{42, 65535}));
@@ -150,37 +121,21 @@ TEST_F(ModbusFaceEndToEnd, RefusedWritesGetIllegalDataAddressAndChangeNothing)
     EXPECT_EQ(words(300, 2), (QVector<quint32>{0x0000, 0x4050}));
     EXPECT_EQ(words(400, 1), QVector<quint32>{0x00FF});
     EXPECT_EQ(words(600, 1), QVector<quint32>{0});
-}
 
-// Modbus has no quality: a tag the gateway does not vouch for is no answer,
-// and a write the PLC did not acknowledge is a failure, never a success.
-// Every reply of the PLC turns NAK here (the PLC still carries out a write;
-// its acknowledgement is what is lost).
-TEST_F(ModbusFaceEndToEnd, ABadTagOrAnUnacknowledgedWriteIsServerDeviceFailure)
-{
-    press.plc.queueFault(FaultKind::Nak, 1000000);
-    EXPECT_TRUE(waitUntil([&] { return mbpoll(QStringLiteral("-t 4 -r 100")).contains(QStringLiteral("Slave device or server failure")); }))
-        << "an old value was served for a tag the PLC no longer answers";
-    const QString write = mbpoll(QStringLiteral("-t 4:float -r 300 = 9.5"));
-    EXPECT_TRUE(write.contains(QStringLiteral("Slave device or server failure"))) << write.toStdString();
-}
-
-// Requests a client could send that are no reads or writes of a tag: the
-// exception the protocol gives each (01 function, 02 address, 03 value),
-// and the server still serves afterwards. A frame whose header is not one
-// of Modbus TCP (another protocol id, a length that disagrees with the
-// request) gets no answer: the connection is closed. Sent as raw bytes, so
-// that malformed ones reach the server as they are.
-TEST_F(ModbusFaceEndToEnd, OddRequestsGetTheirStandardException)
-{
-    struct Row {
+    // Requests a client could send that are no reads or writes of a tag: the
+    // exception the protocol gives each (01 function, 02 address, 03 value),
+    // and the server still serves afterwards. A frame whose header is not one
+    // of Modbus TCP (another protocol id, a length that disagrees with the
+    // request) gets no answer: the connection is closed. Sent as raw bytes, so
+    // that malformed ones reach the server as they are.
+    struct Odd {
         const char* what;
         QByteArray pdu;
         QByteArray answer;     // empty: the connection is closed, nothing answered
         int protocol = 0;      // the header's protocol id
         int lengthError = 0;   // added to the header's length
     };
-    const Row rows[] = {
+    const Odd odds[] = {
         {"mask write register", QByteArray::fromHex("16006400ff0000"), QByteArray::fromHex("9601")},
         {"read/write registers", QByteArray::fromHex("17006400010064000102002a"), QByteArray::fromHex("9701")},
         {"diagnostics, a serial line's function", QByteArray::fromHex("0800000000"), QByteArray::fromHex("8801")},
@@ -196,9 +151,8 @@ TEST_F(ModbusFaceEndToEnd, OddRequestsGetTheirStandardException)
         {"a write whose length leaves out its values", QByteArray::fromHex("10012c000204"), QByteArray()},
         {"a read of holding registers", QByteArray::fromHex("0300640001"), QByteArray::fromHex("0302002a")},
     };
-    const quint64 writesBefore = writesReceived();
     quint16 transaction = 0;
-    for (const Row& row : rows) {
+    for (const Odd& row : odds) {
         QTcpSocket socket;
         socket.connectToHost(QHostAddress::LocalHost, modbusPort);
         ASSERT_TRUE(socket.waitForConnected(10000));
@@ -224,9 +178,47 @@ TEST_F(ModbusFaceEndToEnd, OddRequestsGetTheirStandardException)
     }
     EXPECT_EQ(writesReceived(), writesBefore);
 #ifdef TAVRIN_GATEWAY_HTTP
-    // Mask write, read/write, the coil value and the byte count that does not match.
-    EXPECT_EQ(metricValue(httpPort, R"(tavrin_gateway_writes_total{result="refused"})"), 4);
+    // And mask write, read/write, the coil value and the byte count that does not match.
+    EXPECT_EQ(metricValue(httpPort, R"(tavrin_gateway_writes_total{result="refused"})"), double(std::size(refusals)) + 4);
 #endif
+
+    // Writes change PLC memory once acknowledged.
+    struct Write {
+        const char* what;
+        const char* arguments;
+        int firstWord;
+        QVector<quint32> words; // expected in the PLC, by hand
+    };
+    const Write writes[] = {
+        {"float, low word first", "-t 4:float -r 300 = 12.5", 300, {0x0000, 0x4148}},          // 0x41480000
+        {"uint32 as two registers", "-t 4 -r 210 = 10240 61035", 210, {0x2800, 0xEE6B}},       // 4000000000
+        {"hex", "-t 4 -r 400 = 48879", 400, {0xBEEF}},
+        {"one value of an array", "-t 4 -r 501 = 65535", 500, {1, 0xFFFF, 3}},
+        {"a whole array", "-t 4 -r 500 = 7 8 9", 500, {7, 8, 9}},
+    };
+    for (const Write& row : writes) {
+        const quint64 blockWritesBefore = press.plc.counters().writes;
+        const QString output = mbpoll(QLatin1String(row.arguments));
+        EXPECT_TRUE(output.contains(QStringLiteral("Written"))) << row.what << "\n" << output.toStdString();
+        // Answered only once the PLC acknowledged: the memory holds it already.
+        EXPECT_EQ(words(row.firstWord, row.words.size()), row.words) << row.what;
+        // The values of one request land together, in one scan of the PLC's program.
+        EXPECT_EQ(press.plc.counters().writes - blockWritesBefore, 1u) << row.what;
+    }
+    EXPECT_TRUE(mbpoll(QStringLiteral("-t 0 -r 7 = 0")).contains(QStringLiteral("Written")));
+    EXPECT_EQ(press.plc.value(QStringLiteral("Y"), 7), 0u);
+    // The gateway reads a written tag back: the next read gives the PLC's value.
+    EXPECT_TRUE(waitUntil([&] { return readings(mbpoll(QStringLiteral("-t 4:float -r 300"))).value(300) == QLatin1String("12.5"); }));
+
+    // Modbus has no quality: a tag the gateway does not vouch for is no answer,
+    // and a write the PLC did not acknowledge is a failure, never a success.
+    // Every reply of the PLC turns NAK here (the PLC still carries out a write;
+    // its acknowledgement is what is lost).
+    press.plc.queueFault(FaultKind::Nak, 1000000);
+    EXPECT_TRUE(waitUntil([&] { return mbpoll(QStringLiteral("-t 4 -r 100")).contains(QStringLiteral("Slave device or server failure")); }))
+        << "an old value was served for a tag the PLC no longer answers";
+    const QString write = mbpoll(QStringLiteral("-t 4:float -r 300 = 9.5"));
+    EXPECT_TRUE(write.contains(QStringLiteral("Slave device or server failure"))) << write.toStdString();
 }
 
 // Qt's server takes its address and port as one text: an IPv6 address

@@ -112,41 +112,33 @@ using AddrMutilCopyFn = QString (*)(const QString&, qint32, qint32, qint32, QStr
 int passed = 0;
 int failed = 0;
 
-void check(bool ok, const char* what)
+std::string shown(qint32 value)
 {
-    if (ok) {
-        ++passed;
-    } else {
-        ++failed;
-        std::printf("FAILED: %s\n", what);
-    }
+    return std::to_string(value);
 }
-
-std::string hex(const QByteArray& bytes)
+std::string shown(const QByteArray& bytes)
 {
     return bytes.toHex(' ').toUpper().toStdString();
 }
-
-void checkBytes(const QByteArray& got, const QByteArray& want, const char* what)
+std::string shown(const QString& text)
 {
-    check(got == want, what);
-    if (got != want)
-        std::printf("        got  %s\n        want %s\n", hex(got).c_str(), hex(want).c_str());
+    return '"' + text.toStdString() + '"';
 }
 
-void checkInt(qint32 got, qint32 want, const char* what)
+void check(bool ok, const char* what)
 {
-    check(got == want, what);
-    if (got != want)
-        std::printf("        got %d, want %d\n", got, want);
+    ++(ok ? passed : failed);
+    if (!ok)
+        std::printf("FAILED: %s\n", what);
 }
 
-void checkText(const QString& got, const QString& want, const char* what)
+// One check of a value: what it is and what it should be when it fails.
+template <typename Value>
+void checkEqual(const Value& got, const Value& want, const char* what)
 {
     check(got == want, what);
     if (got != want)
-        std::printf("        got \"%s\", want \"%s\"\n", got.toUtf8().constData(),
-                    want.toUtf8().constData());
+        std::printf("        got  %s\n        want %s\n", shown(got).c_str(), shown(want).c_str());
 }
 
 // Fields of a record the module owns, read at their byte offset.
@@ -245,9 +237,9 @@ int main(int argc, char** argv)
     comInfo[WriteModeWord] = 2;
     comInfo[CallbackTagWord] = 77;
     SetComInfo(comInfo);
-    checkInt(comInfo[ResetWordA], 0, "SetComInfo zeroes word 10");
-    checkInt(comInfo[ResetWordB], 0, "SetComInfo zeroes word 13");
-    checkInt(comInfo[3], 1003, "SetComInfo leaves word 3");
+    checkEqual<qint32>(comInfo[ResetWordA], 0, "SetComInfo zeroes word 10");
+    checkEqual<qint32>(comInfo[ResetWordB], 0, "SetComInfo zeroes word 13");
+    checkEqual<qint32>(comInfo[3], 1003, "SetComInfo leaves word 3");
     FlashLocalRegister(1, 2, 3);
     RegistCallBackFuncIntf(recordNotice, 5);
 
@@ -255,16 +247,16 @@ int main(int argc, char** argv)
     // back in the request's copy with every field where it was.
     HostItem item{11, 12, 0, 13, 14, 15, QStringLiteral("D"), QStringLiteral("D100"),
                   18, 100, 0, 2, 22, 23, QByteArray("\xAA\xBB", 2)};
-    checkInt(AddListReadVar(item), 1, "AddListReadVar: one item in the cyclic list");
+    checkEqual<qint32>(AddListReadVar(item), 1, "AddListReadVar: one item in the cyclic list");
     const void* frame = ComCommunication();
     check(frame != nullptr, "ComCommunication: a read request");
     if (frame) {
-        checkBytes(bytesAt(frame, FrameBytesAt), framed("010C804"),
+        checkEqual(bytesAt(frame, FrameBytesAt), framed("010C804"),
                    "read request: block read of 4 bytes at 0x10C8 (frame bytes at 0)");
-        checkInt(wordAt(frame, SendLengthAt), 11, "read request: send length at 4");
-        checkInt(wordAt(frame, ReplyLengthAt), 12, "read request: reply length at 8");
-        checkInt(wordAt(frame, DataStartAt), 1, "read request: data start at 12");
-        checkInt(wordAt(frame, DataCharsAt), 8, "read request: data characters at 16");
+        checkEqual<qint32>(wordAt(frame, SendLengthAt), 11, "read request: send length at 4");
+        checkEqual<qint32>(wordAt(frame, ReplyLengthAt), 12, "read request: reply length at 8");
+        checkEqual<qint32>(wordAt(frame, DataStartAt), 1, "read request: data start at 12");
+        checkEqual<qint32>(wordAt(frame, DataCharsAt), 8, "read request: data characters at 16");
         const char* copy = static_cast<const char*>(frame) + ItemAt;
         const qint32 words[14] = {11, 12, 0, 13, 14, 15, -1, -1, 18, 100, 0, 2, 22, 23};
         for (int w = 0; w < 14; ++w) {
@@ -272,37 +264,37 @@ int main(int argc, char** argv)
                 continue; // the two strings
             char what[80];
             std::snprintf(what, sizeof what, "read request: item word %d at %d", w, ItemAt + 4 * w);
-            checkInt(wordAt(copy, 4 * w), words[w], what);
+            checkEqual<qint32>(wordAt(copy, 4 * w), words[w], what);
         }
-        checkText(stringAt(copy, 24), QStringLiteral("D"), "read request: item register name at 24");
-        checkText(stringAt(copy, 28), QStringLiteral("D100"), "read request: item address text at 28");
-        checkBytes(bytesAt(copy, 56), QByteArray("\xAA\xBB", 2), "read request: item data at 56");
+        checkEqual<QString>(stringAt(copy, 24), QStringLiteral("D"), "read request: item register name at 24");
+        checkEqual<QString>(stringAt(copy, 28), QStringLiteral("D100"), "read request: item address text at 28");
+        checkEqual(bytesAt(copy, 56), QByteArray("\xAA\xBB", 2), "read request: item data at 56");
     }
     // The PLC answers D100 = 0x5678, D101 = 0xABCD, low byte first.
     QByteArray reply = framed("7856CDAB");
-    checkInt(DataCom(reply), 1, "DataCom accepts the read reply");
+    checkEqual<qint32>(DataCom(reply), 1, "DataCom accepts the read reply");
     QByteArray values;
-    checkInt(GetRegisterData(QStringLiteral("D"), 100, 0, values, 2), 1, "GetRegisterData D100");
-    checkBytes(values, QByteArray("\x78\x56\xCD\xAB", 4), "the reply is decoded into the image");
+    checkEqual<qint32>(GetRegisterData(QStringLiteral("D"), 100, 0, values, 2), 1, "GetRegisterData D100");
+    checkEqual(values, QByteArray("\x78\x56\xCD\xAB", 4), "the reply is decoded into the image");
 
     // A write item goes out first, as a block write carrying its data, and
     // its completion comes back with its ids.
     HostItem write{31, 32, 1, 0, 0, 0, QStringLiteral("D"), QStringLiteral("D100"),
                    0, 100, 0, 1, 0, 0, QByteArray("\x34\x12", 2)};
-    checkInt(AddListWriteVar(write), 1, "AddListWriteVar: one pending write");
+    checkEqual<qint32>(AddListWriteVar(write), 1, "AddListWriteVar: one pending write");
     frame = ComCommunication();
     check(frame != nullptr, "ComCommunication: a write request");
     if (frame) {
-        checkBytes(bytesAt(frame, FrameBytesAt), framed("110C8023412"),
+        checkEqual(bytesAt(frame, FrameBytesAt), framed("110C8023412"),
                    "write request: block write of 2 bytes at 0x10C8");
-        checkInt(wordAt(frame, SendLengthAt), 15, "write request: send length");
-        checkInt(wordAt(frame, ReplyLengthAt), 1, "write request: reply length (ACK)");
-        checkInt(wordAt(frame, ItemAt + 0), 31, "write request: item HostId");
-        checkInt(wordAt(frame, ItemAt + 8), 1, "write request: item OpKind");
-        checkBytes(bytesAt(frame, ItemAt + 56), QByteArray("\x34\x12", 2), "write request: item data");
+        checkEqual<qint32>(wordAt(frame, SendLengthAt), 15, "write request: send length");
+        checkEqual<qint32>(wordAt(frame, ReplyLengthAt), 1, "write request: reply length (ACK)");
+        checkEqual<qint32>(wordAt(frame, ItemAt + 0), 31, "write request: item HostId");
+        checkEqual<qint32>(wordAt(frame, ItemAt + 8), 1, "write request: item OpKind");
+        checkEqual(bytesAt(frame, ItemAt + 56), QByteArray("\x34\x12", 2), "write request: item data");
     }
     QByteArray ack(1, '\x06');
-    checkInt(DataCom(ack), 1, "DataCom accepts the ACK");
+    checkEqual<qint32>(DataCom(ack), 1, "DataCom accepts the ACK");
     check(notices.size() == 1 && notices[0].tag == 77 && notices[0].hostId == 31 &&
               notices[0].hostSubId == 32 && notices[0].status == 1,
           "completion notice (77, 31, 32, 1)");
@@ -311,15 +303,15 @@ int main(int argc, char** argv)
     // host's own record.
     HostItem once{41, 42, 0, 0, 0, 0, QStringLiteral("D"), QStringLiteral("D300"),
                   0, 300, 9, 1, 5, 6, QByteArray()};
-    checkInt(AddListOnceReadVar(once), 1, "AddListOnceReadVar: one pending read");
-    checkInt(once.workA, 0, "AddListOnceReadVar zeroes the host's WorkA");
+    checkEqual<qint32>(AddListOnceReadVar(once), 1, "AddListOnceReadVar: one pending read");
+    checkEqual<qint32>(once.workA, 0, "AddListOnceReadVar zeroes the host's WorkA");
     frame = ComCommunication();
     check(frame != nullptr, "ComCommunication: the one-shot read");
     if (frame)
-        checkBytes(bytesAt(frame, FrameBytesAt), framed("01258" "02"),
+        checkEqual(bytesAt(frame, FrameBytesAt), framed("01258" "02"),
                    "one-shot request: block read of 2 bytes at 0x1258 (D300)");
     reply = framed("0100");
-    checkInt(DataCom(reply), 1, "DataCom accepts the one-shot reply");
+    checkEqual<qint32>(DataCom(reply), 1, "DataCom accepts the one-shot reply");
 
     // The host's variable list: the rebuild reads address text, register
     // name, length and address at 12, 16, 20 and 28.
@@ -328,62 +320,62 @@ int main(int argc, char** argv)
                                   QStringLiteral("D200"), QStringLiteral("D"), 3, 2, 200});
     variables.append(HostVariable{QStringLiteral("x"), 0, QString(), QStringLiteral("X0"),
                                   QStringLiteral("X"), 8, 0, 0});
-    checkInt(ReCreatReadVarList(variables), 2, "ReCreatReadVarList: two blocks");
+    checkEqual<qint32>(ReCreatReadVarList(variables), 2, "ReCreatReadVarList: two blocks");
     frame = ComCommunication();
     check(frame != nullptr, "ComCommunication: the first rebuilt block");
     if (frame) {
-        checkBytes(bytesAt(frame, FrameBytesAt), framed("0008001"),
+        checkEqual(bytesAt(frame, FrameBytesAt), framed("0008001"),
                    "first block: X0..X7, one byte at 0x0080");
-        checkText(stringAt(frame, ItemAt + 24), QStringLiteral("X"), "first block: register name");
+        checkEqual<QString>(stringAt(frame, ItemAt + 24), QStringLiteral("X"), "first block: register name");
     }
     reply = framed("05");
-    checkInt(DataCom(reply), 1, "DataCom accepts the X reply");
+    checkEqual<qint32>(DataCom(reply), 1, "DataCom accepts the X reply");
     frame = ComCommunication();
     check(frame != nullptr, "ComCommunication: the second rebuilt block");
     if (frame) {
-        checkBytes(bytesAt(frame, FrameBytesAt), framed("0119006"),
+        checkEqual(bytesAt(frame, FrameBytesAt), framed("0119006"),
                    "second block: D200..D202, 6 bytes at 0x1190");
-        checkInt(wordAt(frame, ItemAt + 0), 0, "rebuilt block: HostId 0");
-        checkInt(wordAt(frame, ItemAt + 4), -1, "rebuilt block: HostSubId -1");
-        checkText(stringAt(frame, ItemAt + 24), QStringLiteral("D"), "rebuilt block: register name");
-        checkText(stringAt(frame, ItemAt + 28), QStringLiteral("D200"), "rebuilt block: address text");
-        checkInt(wordAt(frame, ItemAt + 36), 200, "rebuilt block: Addr");
-        checkInt(wordAt(frame, ItemAt + 44), 3, "rebuilt block: Count");
+        checkEqual<qint32>(wordAt(frame, ItemAt + 0), 0, "rebuilt block: HostId 0");
+        checkEqual<qint32>(wordAt(frame, ItemAt + 4), -1, "rebuilt block: HostSubId -1");
+        checkEqual<QString>(stringAt(frame, ItemAt + 24), QStringLiteral("D"), "rebuilt block: register name");
+        checkEqual<QString>(stringAt(frame, ItemAt + 28), QStringLiteral("D200"), "rebuilt block: address text");
+        checkEqual<qint32>(wordAt(frame, ItemAt + 36), 200, "rebuilt block: Addr");
+        checkEqual<qint32>(wordAt(frame, ItemAt + 44), 3, "rebuilt block: Count");
     }
     reply = framed("010002000300");
-    checkInt(DataCom(reply), 1, "DataCom accepts the D reply");
+    checkEqual<qint32>(DataCom(reply), 1, "DataCom accepts the D reply");
     values.clear();
-    checkInt(GetRegisterData(QStringLiteral("X"), 0, 0, values, 3), 1, "GetRegisterData X0..X2");
-    checkBytes(values, QByteArray("\x01\x00\x01", 3), "X0..X2 from the image, one byte per bit");
+    checkEqual<qint32>(GetRegisterData(QStringLiteral("X"), 0, 0, values, 3), 1, "GetRegisterData X0..X2");
+    checkEqual(values, QByteArray("\x01\x00\x01", 3), "X0..X2 from the image, one byte per bit");
     values.clear();
-    checkInt(GetRegisterData(QStringLiteral("D"), 201, 0, values, 1), 1, "GetRegisterData D201");
-    checkBytes(values, QByteArray("\x02\x00", 2), "D201 from the image");
+    checkEqual<qint32>(GetRegisterData(QStringLiteral("D"), 201, 0, values, 1), 1, "GetRegisterData D201");
+    checkEqual(values, QByteArray("\x02\x00", 2), "D201 from the image");
 
     // The image alone, with the host's write mode 0.
     comInfo[WriteModeWord] = 0;
-    checkInt(SetRegisterData(QStringLiteral("D"), 500, 0, QByteArray("\x22\x11", 2), 1), 1,
+    checkEqual<qint32>(SetRegisterData(QStringLiteral("D"), 500, 0, QByteArray("\x22\x11", 2), 1), 1,
              "SetRegisterData into the image");
     values.clear();
-    checkInt(GetRegisterData(QStringLiteral("D"), 500, 0, values, 1), 1, "GetRegisterData D500");
-    checkBytes(values, QByteArray("\x22\x11", 2), "D500 as written");
+    checkEqual<qint32>(GetRegisterData(QStringLiteral("D"), 500, 0, values, 1), 1, "GetRegisterData D500");
+    checkEqual(values, QByteArray("\x22\x11", 2), "D500 as written");
 
     // Configuration tools: texts and containers across the boundary.
-    checkInt(AddrStringToInt(QStringLiteral("D_bit"), QStringLiteral("100.07")), 1607,
+    checkEqual<qint32>(AddrStringToInt(QStringLiteral("D_bit"), QStringLiteral("100.07")), 1607,
              "AddrStringToInt D_bit 100.07");
     qint32 index = -99;
-    checkText(CheckAddrCorrect(QStringLiteral("M"), QStringLiteral("1"), &index, 1, 1, 1),
+    checkEqual<QString>(CheckAddrCorrect(QStringLiteral("M"), QStringLiteral("1"), &index, 1, 1, 1),
               QStringLiteral("The register and address type isn't match!"),
               "CheckAddrCorrect: English message");
-    checkText(CheckAddrCorrect(QStringLiteral("D_bit"), QStringLiteral("8000.0"), &index, 1, 0, 0),
+    checkEqual<QString>(CheckAddrCorrect(QStringLiteral("D_bit"), QStringLiteral("8000.0"), &index, 1, 0, 0),
               QString::fromUtf8("\xE5\x9C\xB0\xE5\x9D\x80\xE6\xA0\xBC\xE5\xBC\x8F:ddd.DD, "
                                 "\xE8\x8C\x83\xE5\x9B\xB4:0.0~7999.15, DD\xE4\xBD\x8D"
                                 "\xE5\x9C\xB0\xE5\x9D\x80" "0~15"),
               "CheckAddrCorrect: Chinese message in UTF-8");
-    checkInt(index, 128000, "CheckAddrCorrect: register index out-parameter");
+    checkEqual<qint32>(index, 128000, "CheckAddrCorrect: register index out-parameter");
     QStringList texts{QStringLiteral("stale")};
     QVector<qint32> numbers{1, 2, 3};
     // Three copies of D10, two registers apart: D12, D14, D16.
-    checkText(AddrMutilCopy(QStringLiteral("D"), 10, 3, 2, texts, numbers, 1), QString(),
+    checkEqual<QString>(AddrMutilCopy(QStringLiteral("D"), 10, 3, 2, texts, numbers, 1), QString(),
               "AddrMutilCopy: no message");
     check(texts == (QStringList{QStringLiteral("12"), QStringLiteral("14"), QStringLiteral("16")}),
           "AddrMutilCopy: address texts");

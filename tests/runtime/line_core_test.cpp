@@ -277,10 +277,6 @@ const StartCase startCases[] = {
 INSTANTIATE_TEST_SUITE_P(Plcs, Start, ::testing::ValuesIn(startCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-} // namespace
-
-namespace {
-
 // A PLC that takes 8 bytes per request at the most: D40:4 fits, D50:5 does
 // not. Either planner's joint block is refused and split until D50:5 alone is
 // at fault, and D40:4 is read.
@@ -307,10 +303,6 @@ TEST_P(RefusedBlock, IsSplitUntilTheVariableAtFaultIsFound)
 INSTANTIATE_TEST_SUITE_P(Planners, RefusedBlock, ::testing::Values(ReadPlanning::Cost, ReadPlanning::Module),
                          [](const auto& info) { return info.param == ReadPlanning::Cost ? "Cost" : "Module"; });
 
-} // namespace
-
-namespace {
-
 // Stopping gives up the block on the line and what waits, but that is not the
 // line's doing: a clean line's figures show no give-up.
 TEST(StopLine, GivesUpWhatWaitsWithoutCountingItAgainstTheLine)
@@ -327,10 +319,6 @@ TEST(StopLine, GivesUpWhatWaitsWithoutCountingItAgainstTheLine)
     EXPECT_FALSE(outcome->good);
     EXPECT_FALSE(outcome->unconfirmed); // never sent: not written, proven
 }
-
-} // namespace
-
-namespace {
 
 // D0 and D20: the 19 words between them cost 76 characters; a frame of its
 // own costs 15 and one turnaround. At 115200 baud a character takes 87 us:
