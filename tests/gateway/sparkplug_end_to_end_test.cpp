@@ -3,9 +3,12 @@
 // implementation (npm's sparkplug-payload): births equal to the file and PLC
 // memory, changes by alias, DCMD writes landing byte-exact, a silent PLC's
 // DDEATH and DBIRTH, rebirth, the will on a kill, a primary host's STATE and
-// the history kept while it was away, and seq never skipping.
+// the history kept while it was away (in the history store, across a gateway
+// killed during the outage), and seq never skipping.
 
 #include "sparkplug_host.h"
+
+#include "history_store.h"
 
 #include <gtest/gtest.h>
 
@@ -58,14 +61,23 @@ protected:
         plc.plc.setValue(QStringLiteral("M"), 0, 1);
     }
 
-    void startGateway(const QString& mqttExtra, const QString& sparkplugExtra)
+    void startGateway(const QString& mqttExtra, const QString& sparkplugExtra, const QString& more = QString())
     {
-        gateway.start(writeConfig(dir, QStringLiteral("mqtt: {url: \"mqtt://127.0.0.1:%1\", client_id: spb%2}\n"
-                                                      "sparkplug: {group_id: plant1, edge_node_id: gw1%3}\n"
-                                                      "lines:\n  - name: press\n    port: %4\n    baud: 115200\n")
-                                           .arg(broker.port)
-                                           .arg(mqttExtra, sparkplugExtra, plc.port())
-                                           + QLatin1String(kTags)));
+        config = writeConfig(dir, QStringLiteral("mqtt: {url: \"mqtt://127.0.0.1:%1\", client_id: spb%2}\n"
+                                                 "sparkplug: {group_id: plant1, edge_node_id: gw1%3}\n%4"
+                                                 "lines:\n  - name: press\n    port: %5\n    baud: 115200\n")
+                                      .arg(broker.port)
+                                      .arg(mqttExtra, sparkplugExtra, more, plc.port())
+                                 + QLatin1String(kTags));
+        gateway.start(config);
+    }
+
+    // The primary host's STATE, retained.
+    bool state(bool online, qint64 timestamp)
+    {
+        return publish(broker.port, QStringLiteral("spBv1.0/STATE/scada"),
+                       QStringLiteral("{\"online\":%1,\"timestamp\":%2}").arg(QLatin1String(online ? "true" : "false")).arg(timestamp).toUtf8(),
+                       true);
     }
 
     // The press's metrics as a host knows them: its latest DBIRTH, then DDATA by alias.
@@ -109,6 +121,7 @@ protected:
     }
 
     QTemporaryDir dir;
+    QString config;
     Broker broker;
     SparkplugHost host;
     ServedPlc plc{ServedOn::Tcp, VirtualPlcOptions()};
@@ -220,14 +233,6 @@ TEST_F(SparkplugEdgeNode, WaitsForItsPrimaryHostAndSendsWhatItMissedAsHistory)
                                return jsonObject(payload).value(QStringLiteral("value")) == value;
                            }).isEmpty()) << gateway.log().toStdString();
     };
-    const auto state = [&](bool online, qint64 timestamp) {
-        ASSERT_TRUE(publish(broker.port, QStringLiteral("spBv1.0/STATE/scada"),
-                            QStringLiteral("{\"online\":%1,\"timestamp\":%2}")
-                                .arg(online ? QStringLiteral("true") : QStringLiteral("false"))
-                                .arg(timestamp)
-                                .toUtf8(),
-                            true));
-    };
     // The host has not come yet: the gateway polls, keeps, publishes no birth.
     for (const int speed : {1, 2}) {
         plc.plc.setValue(QStringLiteral("D"), 0, quint32(speed));
@@ -264,17 +269,95 @@ TEST_F(SparkplugEdgeNode, WaitsForItsPrimaryHostAndSendsWhatItMissedAsHistory)
         ASSERT_GE(history.size(), endsWith.size());
         EXPECT_EQ(history.mid(history.size() - endsWith.size()), endsWith);
     };
-    state(true, 1000);
+    ASSERT_TRUE(state(true, 1000));
     historyAfterBirth(0, {1, 2});
 
     // The host goes: NDEATH; the next session waits for it again.
     int from = host.messages.size();
-    state(false, 1001);
+    ASSERT_TRUE(state(false, 1001));
     EXPECT_GE(host.waitForType(QStringLiteral("NDEATH"), from), 0);
     plc.plc.setValue(QStringLiteral("D"), 0, 3);
     seeSpeed(3);
     host.messages.clear();
-    state(true, 1002);
+    ASSERT_TRUE(state(true, 1002));
     historyAfterBirth(1, {3});
 }
+
+// With history:, what the primary host misses is kept in the history store:
+// a gateway killed and started again during the host's outage still sends
+// every change of it, as historical DDATA, oldest first, after the DBIRTH
+// once the host is back. What the gateway stored is read from its file by a
+// connection of this test's own.
+TEST_F(SparkplugEdgeNode, WhatItsHostMissedOutlivesAKillDuringTheOutage)
+{
+    const QString historyFile = dir.filePath(QStringLiteral("history.db"));
+    // Waits until the gateway stored the tag's value.
+    const auto stored = [&](const char* tag, double value) {
+        return waitUntil([&] {
+            HistoryStore store;
+            QString error;
+            if (!store.open(historyFile, &error))
+                return false;
+            for (const HistoryChange& change : store.range(QStringLiteral("press"), QLatin1String(tag), 0, INT64_MAX, -1)) {
+                const QJsonValue shown = jsonObject(change.payload).value(QStringLiteral("value"));
+                if (shown == value || (shown.isArray() && shown.toArray().last() == value))
+                    return true;
+            }
+            return false;
+        }, 20000);
+    };
+
+    // Born once, then the host goes away.
+    startGateway(QStringLiteral(", json: false"), QStringLiteral(", primary_host_id: scada"),
+                 QStringLiteral("history: {path: \"%1\"}\n").arg(historyFile));
+    ASSERT_TRUE(state(true, 1000));
+    ASSERT_GE(host.waitForType(QStringLiteral("DBIRTH")), 0) << gateway.log().toStdString();
+    ASSERT_TRUE(state(false, 1001));
+    ASSERT_GE(host.waitForType(QStringLiteral("NDEATH")), 0) << gateway.log().toStdString();
+    const struct {
+        const char* tag;
+        int word;
+        int value;
+    } changes[] = {{"speed", 0, 1}, {"speed", 0, 2}, {"recipe", 11, 9}, {"speed", 0, 3}};
+    for (const auto& change : changes) {
+        plc.plc.setValue(QStringLiteral("D"), change.word, quint32(change.value));
+        ASSERT_TRUE(stored(change.tag, change.value)) << change.tag << " " << change.value << gateway.log().toStdString();
+    }
+    ::kill(pid_t(gateway.process.processId()), SIGKILL);
+    gateway.process.waitForFinished();
+
+    // Started again while the host is still away; then the host comes.
+    gateway.start(config);
+    host.take();
+    host.messages.clear();
+    ASSERT_TRUE(state(true, 1002));
+    const int dbirth = host.waitForType(QStringLiteral("DBIRTH"));
+    ASSERT_GE(dbirth, 0) << gateway.log().toStdString();
+    QHash<quint64, QString> names;
+    for (const QJsonValue& m : host.messages.at(dbirth).value(QStringLiteral("metrics")).toArray())
+        names.insert(quint64(m.toObject().value(QStringLiteral("alias")).toDouble()), m.toObject().value(QStringLiteral("name")).toString());
+    // The history, metric by metric, as "name=value", a value repeated once.
+    QStringList history;
+    double last = 0;
+    const auto historyCame = [&] {
+        host.take();
+        history.clear();
+        for (int i = dbirth + 1; i < host.messages.size() && type(host.messages.at(i)) == QLatin1String("DDATA"); ++i) {
+            for (const QJsonValue& m : host.messages.at(i).value(QStringLiteral("metrics")).toArray()) {
+                const QJsonObject metric = m.toObject();
+                if (!metric.value(QStringLiteral("historical")).toBool())
+                    continue;
+                EXPECT_GE(metric.value(QStringLiteral("timestamp")).toDouble(), last);
+                last = metric.value(QStringLiteral("timestamp")).toDouble();
+                const QString shown = names.value(quint64(metric.value(QStringLiteral("alias")).toDouble())) + QLatin1Char('=')
+                    + QString::number(metric.value(QStringLiteral("value")).toDouble());
+                if (history.isEmpty() || history.last() != shown)
+                    history.append(shown);
+            }
+        }
+        last = 0;
+        return history.join(QLatin1Char(' ')).contains(QStringLiteral("speed=1 speed=2 recipe/0=7 recipe/1=9 speed=3"));
+    };
+    ASSERT_TRUE(waitUntil(historyCame, 30000)) << history.join(QLatin1Char(' ')).toStdString() << "\n" << gateway.log().toStdString();
 }
+} // namespace
