@@ -220,6 +220,12 @@ const MistakeRow kMistakes[] = {
       "plant.yaml:3:73: deadband: a bit tag has none; it applies to numbers"},
     {"NegativeDeadband", ONE_TAG("address: D0, deadband: -1"),
       "plant.yaml:3:73: deadband \"-1\": expected a number of 0 or more"},
+    {"EveryWithoutUnit", ONE_TAG("address: D0, every: 200"),
+      "plant.yaml:3:70: every \"200\": expected a period such as 200ms or 10s: a whole number of milliseconds from "
+      "10ms to 3600s, with ms or s; leave every: out to poll the tag as fast as the line allows"},
+    {"EveryTooShort", ONE_TAG("address: D0, every: 5ms"),
+      "plant.yaml:3:70: every \"5ms\": expected a period such as 200ms or 10s: a whole number of milliseconds from "
+      "10ms to 3600s, with ms or s; leave every: out to poll the tag as fast as the line allows"},
     {"TagNotAMapping", "mqtt: {prefix: p}\nlines:\n  - {name: a, port: /dev/ttyS0, tags: [D0]}\n",
       "plant.yaml:3:40: expected a tag as keys and values (key: value)"},
     {"NoFace", LINE_A,
