@@ -84,7 +84,7 @@ struct MqttConfig {
     QString keyFile;
     int qos = 1;
     int keepAliveS = 30;
-    int forwardRate = 500;     // messages a second when sending what the broker missed
+    int forwardRate = 2000;    // messages a second when sending what the broker missed
     bool json = true;          // the JSON topics; false for a gateway that speaks Sparkplug B only
 };
 
