@@ -25,6 +25,7 @@
 //   tavrin_gateway_outage [--lines 8] [--tags 300] [--change-every-ms 1000] [--warmup-s 20]
 //                         [--outage-s 120] [--restart-at-s 60] [--forward-rate 2000]
 
+#include "process_figures.h"
 #include "tcp_server.h"
 #include "virtual_plc.h"
 
@@ -74,13 +75,6 @@ struct Options {
 
 QElapsedTimer monotonic;
 double nowS() { return double(monotonic.nsecsElapsed()) / 1e9; }
-
-quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
 
 // One tag's values as set in PLC memory, and its messages as received.
 struct Set {
@@ -199,16 +193,6 @@ void onConnect(mosquitto* client, void*, int code, int flags)
 }
 
 // A process's CPU time so far (user + system), in seconds.
-double cpuSeconds(qint64 pid)
-{
-    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray stat = file.readAll();
-    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-    return double(fields.value(11).toLongLong() + fields.value(12).toLongLong()) / double(sysconf(_SC_CLK_TCK));
-}
-
 double residentMb(qint64 pid)
 {
     QFile file(QStringLiteral("/proc/%1/status").arg(pid));
@@ -235,33 +219,10 @@ std::pair<double, double> machineJiffies()
     return {total - idle, total};
 }
 
-QByteArray loadAverage()
-{
-    QFile file(QStringLiteral("/proc/loadavg"));
-    return file.open(QIODevice::ReadOnly) ? file.readAll().split(' ').mid(0, 3).join(' ') : QByteArray("?");
-}
-
-double percentile(std::vector<double> values, double p)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const size_t index = std::min(values.size() - 1, size_t(p * double(values.size() - 1) + 0.5));
-    return values[index];
-}
-
 // The gateway's backlog from its /metrics; -1 when it does not answer.
 double backlog(quint16 httpPort)
 {
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, httpPort);
-    if (!socket.waitForConnected(2000))
-        return -1;
-    socket.write("GET /metrics HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
-    QByteArray reply;
-    while (socket.waitForReadyRead(2000))
-        reply += socket.readAll();
-    for (const QByteArray& line : reply.split('\n')) {
+    for (const QByteArray& line : metricsText(httpPort).split('\n')) {
         if (line.startsWith("tavrin_gateway_mqtt_backlog_messages "))
             return line.mid(line.indexOf(' ') + 1).toDouble();
     }
@@ -378,8 +339,11 @@ public:
     {
         QFile file(config_);
         file.open(QIODevice::WriteOnly);
+        // Started as root, mosquitto drops to its own user, which cannot
+        // write the session store into this root-owned folder: the kept
+        // subscriber's session would be lost with the broker.
         file.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\npersistence true\n"
-                                  "persistence_location %2/\nmax_queued_messages 1000000\n")
+                                  "persistence_location %2/\nmax_queued_messages 1000000\nuser root\n")
                        .arg(port)
                        .arg(dir.path())
                        .toUtf8());

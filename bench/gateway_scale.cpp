@@ -23,6 +23,7 @@
 //                        [--changes 400] [--rate 40] [--fast 0] [--fast-every 200] [--slow-every 0]
 //                        [--stride 1]
 
+#include "process_figures.h"
 #include "tcp_server.h"
 #include "virtual_plc.h"
 
@@ -71,13 +72,6 @@ struct Options {
 int dataWord(const Options& options, int t)
 {
     return t < options.fast ? t : options.fast + (t - options.fast) * options.stride;
-}
-
-quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
 }
 
 // What the subscriber saw: good tags, and the delay of each awaited change.
@@ -148,56 +142,11 @@ void onMessage(mosquitto*, void* subscriber, const mosquitto_message* message)
 }
 
 // The gateway's CPU time so far (user + system), in seconds, and its memory.
-double cpuSeconds(qint64 pid)
-{
-    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray stat = file.readAll();
-    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-    return double(fields.value(11).toLongLong() + fields.value(12).toLongLong()) / double(sysconf(_SC_CLK_TCK));
-}
-
-QByteArray memoryLine(qint64 pid, const char* key)
-{
-    QFile file(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    for (const QByteArray& line : file.readAll().split('\n')) {
-        if (line.startsWith(key))
-            return line.mid(qstrlen(key)).simplified();
-    }
-    return QByteArray();
-}
-
-QByteArray loadAverage()
-{
-    QFile file(QStringLiteral("/proc/loadavg"));
-    return file.open(QIODevice::ReadOnly) ? file.readAll().split(' ').mid(0, 3).join(' ') : QByteArray("?");
-}
-
-double percentile(std::vector<double> values, double p)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const size_t index = std::min(values.size() - 1, size_t(p * double(values.size() - 1) + 0.5));
-    return values[index];
-}
-
 // The gateway's poll period samples: "every=\"200ms\"} 0.2" per class.
 QStringList pollPeriods(quint16 httpPort)
 {
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, httpPort);
-    if (!socket.waitForConnected(3000))
-        return {};
-    socket.write("GET /metrics HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
-    QByteArray reply;
-    while (socket.waitForReadyRead(3000))
-        reply += socket.readAll();
     QStringList periods;
-    for (const QByteArray& line : reply.split('\n')) {
+    for (const QByteArray& line : metricsText(httpPort).split('\n')) {
         if (line.startsWith("tavrin_line_poll_period_seconds{"))
             periods << QString::fromUtf8(line.mid(line.indexOf("every=")));
     }
