@@ -247,6 +247,8 @@ void GatewayLine::lookAtTag(int tag)
     if (quality.quality == Quality::Good) {
         const TagConfig& config = config_.tags.at(tag);
         const TypedValue value = tagValue(config, runtime_->values(config.address));
+        if (shown.quality == Quality::Good && shown.value.bytes == value.bytes)
+            return; // the same bytes: no JSON made to learn that on every reply
         if (shown.quality != Quality::Good || differsBeyond(shown.value.json(), value.json(), config.deadband))
             setTag(tag, goodState(value));
     } else if (quality.quality == Quality::Bad) {
