@@ -142,7 +142,6 @@ TEST(MetricsText, AFamilyNoLineMeasuresIsLeftOut)
 TEST(MetricsText, LabelValuesEscapeBackslashQuoteAndLineFeed)
 {
     EXPECT_EQ(metricLabelValue(QStringLiteral("a\\b\"c\nd")), QStringLiteral("a\\\\b\\\"c\\nd"));
-    EXPECT_EQ(metricLabelValue(QStringLiteral("press1")), QStringLiteral("press1"));
 }
 
 } // namespace
