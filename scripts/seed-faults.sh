@@ -35,6 +35,7 @@ config-key-twice@gateway/config_reader.cpp@} else if (seenOnLine.contains(name))
 history-age-cutoff@gateway/history_store.cpp@old.bind(1, low);@old.bind(1, low + 1);
 history-bucket-time@gateway/history_query.cpp@utcAt(request.fromMs + span * b / count)@utcAt(request.fromMs + span * (b + 1) / count)
 json-bit-range@runtime/value_json.cpp@if (whole && (number == 0 || number == 1))@if (whole && number >= 0)
+poll-period-min@runtime/poll_period.cpp@value < MinPollPeriodMs || @
 EOF
 )
 

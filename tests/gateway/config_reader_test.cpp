@@ -189,8 +189,8 @@ const MistakeRow kMistakes[] = {
       "plant.yaml:3:73: deadband: a bit tag has none; it applies to numbers"},
     {"NegativeDeadband", ONE_TAG("address: D0, deadband: -1"),
       "plant.yaml:3:73: deadband \"-1\": expected a number of 0 or more"},
-    {"EveryWithoutUnit", ONE_TAG("address: D0, every: 200"),
-      "plant.yaml:3:70: every \"200\": expected a period such as 200ms or 10s: a whole number of milliseconds from "
+    {"EveryTooShort", ONE_TAG("address: D0, every: 5ms"),
+      "plant.yaml:3:70: every \"5ms\": expected a period such as 200ms or 10s: a whole number of milliseconds from "
       "10ms to 3600s, with ms or s; leave every: out to poll the tag as fast as the line allows"},
     {"ModbusListenAName", "modbus: {listen: localhost:1502}\n" LINE_A,
       "plant.yaml:1:18: listen \"localhost:1502\": expected ADDRESS:PORT with an IP address and a port of 1 to 65535, such as 127.0.0.1:1502 or [::1]:1502"},
