@@ -31,6 +31,11 @@ modbus-table@gateway/modbus_map.cpp@if (it->table != table || address < it->firs
 set-key-twice@gateway/json_payloads.cpp@if (!twice.isNull()) {@if (false && !twice.isNull()) {
 retained-set@gateway/mqtt_face.cpp@    if (retained) {@    if (false && retained) {
 utilisation-cap@gateway/model_json.cpp@return std::min(statistics.utilisation(), 1.0);@return statistics.utilisation();
+config-key-twice@gateway/config_reader.cpp@} else if (seenOnLine.contains(name)) {@} else if (false && seenOnLine.contains(name)) {
+history-age-cutoff@gateway/history_store.cpp@old.bind(1, low);@old.bind(1, low + 1);
+history-bucket-time@gateway/history_query.cpp@utcAt(request.fromMs + span * b / count)@utcAt(request.fromMs + span * (b + 1) / count)
+json-bit-range@runtime/value_json.cpp@if (whole && (number == 0 || number == 1))@if (whole && number >= 0)
+poll-period-min@runtime/poll_period.cpp@value < MinPollPeriodMs || @
 EOF
 )
 

@@ -123,13 +123,11 @@ TEST_F(HistoryQuery, AWrongRequestIsRefusedNamingWhatIsWrong)
         {"tag=speed", 400, "line: missing"},
         {"line=press1", 400, "tag: missing"},
         {"line=press1&tag=speed&from=yesterday", 400, "from \"yesterday\""},
-        {"line=press1&tag=speed&to=2026-13-01T00:00:00Z", 400, "to \""},
         {"line=press1&tag=speed&from=2026-12-07T01:00:00Z&to=2026-12-07T00:00:00Z", 400, "from: must come before to"},
         {"line=press1&tag=speed&points=0", 400, "points \"0\""},
         {"line=press1&tag=speed&points=5001", 400, "points \"5001\""},
         {"line=press1&tag=speed&point=10", 400, "unknown parameter \"point\""},
         {"line=press1&tag=nosuch", 404, "no tag press1/nosuch"},
-        {"line=oven&tag=speed", 404, "no tag oven/speed"},
     };
     for (const auto& row : rows) {
         const HistoryReply reply = ask(QLatin1String(row.query));

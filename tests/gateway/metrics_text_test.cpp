@@ -40,6 +40,12 @@ TEST(MetricsText, EveryFamilyWithItsTypeHelpAndSamples)
     lines[0].statistics.giveUps = 0;
     lines[0].statistics.elapsedMs = 10000;
     lines[0].statistics.wireTimeUs = 2500000; // 2.5 s of 10 s
+    // Poll classes: every: 200ms, stretched to 360 ms; the one without every: yet to end two passes.
+    PollClassFigures fast;
+    fast.periodUs = 200000;
+    fast.stretchedPeriodUs = 360000;
+    fast.achievedPeriodUs = 361500;
+    lines[0].pollClasses = {fast, PollClassFigures()};
     lines[0].tags = {TagState{Quality::Good, TypedValue{ValueFormat::Int16, ElementKind::Word, 1, QByteArray("\x2a\x00", 2)}, QString(), QDateTime()},
                      TagState{Quality::Bad, TypedValue(), QStringLiteral("refused"), QDateTime()}};
     lines[1].status.online = false;
@@ -51,6 +57,7 @@ TEST(MetricsText, EveryFamilyWithItsTypeHelpAndSamples)
     lines[1].tags = {TagState()};
     GatewayCounters counters;
     counters.published = 17;
+    counters.sparkplugDropped = 4;
     counters.writes = {5, 1, 0, 2};
 
     // Each family after its help (the table's texts), then its type and samples.
@@ -89,6 +96,10 @@ tavrin_line_utilisation_ratio{line="press1"} 0.25
 tavrin_line_utilisation_ratio{line="oven"} 1
 # TYPE tavrin_line_turnaround_seconds gauge
 tavrin_line_turnaround_seconds{line="oven"} 0.0125
+# TYPE tavrin_line_poll_period_seconds gauge
+tavrin_line_poll_period_seconds{line="press1",every="200ms"} 0.3615
+# TYPE tavrin_line_poll_scheduled_period_seconds gauge
+tavrin_line_poll_scheduled_period_seconds{line="press1",every="200ms"} 0.36
 # TYPE tavrin_tag_good gauge
 tavrin_tag_good{line="press1",tag="speed"} 1
 tavrin_tag_good{line="press1",tag="lamp"} 0
@@ -100,7 +111,7 @@ tavrin_gateway_tags{quality="waiting"} 1
 # TYPE tavrin_gateway_mqtt_publishes_total counter
 tavrin_gateway_mqtt_publishes_total 17
 # TYPE tavrin_gateway_sparkplug_dropped_total counter
-tavrin_gateway_sparkplug_dropped_total 0
+tavrin_gateway_sparkplug_dropped_total 4
 # TYPE tavrin_gateway_writes_total counter
 tavrin_gateway_writes_total{result="done"} 5
 tavrin_gateway_writes_total{result="refused"} 1
@@ -117,18 +128,20 @@ tavrin_gateway_writes_total{result="failed"} 2
     EXPECT_EQ(text.join(QLatin1Char('\n')), QString::fromUtf8(expected));
 }
 
-TEST(MetricsText, TheTurnaroundIsLeftOutWhileNoLineMeasuresIt)
+// No family without a sample: while no line measures its turnaround or
+// ends its poll passes, their families are left out.
+TEST(MetricsText, AFamilyNoLineMeasuresIsLeftOut)
 {
     GatewayConfig config;
     QStringList errors;
     ASSERT_TRUE(parseGatewayConfig(QByteArray(kFile), QStringLiteral("plant.yaml"), &config, &errors));
-    EXPECT_FALSE(metricsText(config, QVector<LineSnapshot>(2), GatewayCounters()).contains("turnaround"));
+    const QByteArray text = metricsText(config, QVector<LineSnapshot>(2), GatewayCounters());
+    EXPECT_FALSE(text.contains("turnaround") || text.contains("poll")) << text.toStdString();
 }
 
 TEST(MetricsText, LabelValuesEscapeBackslashQuoteAndLineFeed)
 {
     EXPECT_EQ(metricLabelValue(QStringLiteral("a\\b\"c\nd")), QStringLiteral("a\\\\b\\\"c\\nd"));
-    EXPECT_EQ(metricLabelValue(QStringLiteral("press1")), QStringLiteral("press1"));
 }
 
 } // namespace

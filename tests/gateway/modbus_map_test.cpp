@@ -46,19 +46,15 @@ struct Row {
 };
 
 const Row kRows[] = {
-    {"OneRegister", ModbusTable::HoldingRegister, 0, 1, true, {{0, 0, 0, 1}}},
-    {"ATagWhole", ModbusTable::HoldingRegister, 1, 2, true, {{0, 1, 0, 2}}},
     {"TheHighHalfOfATag", ModbusTable::HoldingRegister, 2, 1, true, {{0, 1, 1, 1}}},
     {"ThreeTagsOfTwoLines", ModbusTable::HoldingRegister, 0, 4, true, {{0, 0, 0, 1}, {0, 1, 0, 2}, {1, 0, 0, 1}}},
     {"PartOfAnArray", ModbusTable::HoldingRegister, 12, 3, true, {{0, 2, 2, 3}}},
     {"ThroughAGap", ModbusTable::HoldingRegister, 3, 8, false, {}},
     {"PastTheLastTag", ModbusTable::HoldingRegister, 15, 2, false, {}},
-    {"BeforeTheFirstTag", ModbusTable::Coil, 0, 9, false, {}},
     {"BitsOfOneTag", ModbusTable::Coil, 3, 5, true, {{0, 3, 3, 5}}},
     {"ATableWithNoTags", ModbusTable::InputRegister, 0, 1, false, {}},
     {"TheSameAddressInAnotherTable", ModbusTable::DiscreteInput, 0, 1, false, {}},
     {"NoRegisters", ModbusTable::HoldingRegister, 0, 0, false, {}},
-    {"TheLastAddress", ModbusTable::HoldingRegister, 65535, 1, false, {}},
     {"PastTheLastAddress", ModbusTable::HoldingRegister, 65535, 2000, false, {}},
 };
 
