@@ -21,6 +21,9 @@ force-address@driver/protocol/frame_codec.cpp@putHexByte(out + 2, static_cast<qu
 nak-as-ack@driver/protocol/reply_check.cpp@reply.at(0) == Fx::ACK ? FrameCheck::Ack@reply.at(0) != Fx::STX ? FrameCheck::Ack
 word-order@driver/image/reply_decoders.cpp@byteAtChars(reply, index) | byteAtChars(reply, index + 2) << 8@byteAtChars(reply, index) << 8 | byteAtChars(reply, index + 2)
 write-burst@driver/core/request_cycle.cpp@WriteRun <= LastRunBeforeTurn@WriteRun < LastRunBeforeTurn
+retry-limit@driver/core/request_cycle.cpp@> ComInfo.get(ComInfoWord::RetryLimit)@>= ComInfo.get(ComInfoWord::RetryLimit)
+write-list-limit@driver/core/variable_lists.cpp@WriteVarList.size() < PendingListLimit@WriteVarList.size() <= PendingListLimit
+dbit-bit@driver/protocol/write_requests.cpp@const int bit = writeItem.Addr % 16;@const int bit = writeItem.Addr % 8;
 retry-budget@runtime/line_core.cpp@        setComInfoWord(comInfo_, ComInfoWord::RetryCount, 0);\n        pace_.answered@        pace_.answered
 nak-out-of-step@runtime/line_core.cpp@            phase_ = Phase::InStep; // a NAK@            leaveStep(nowUs); // a NAK
 pairing-shared-shape@runtime/reply_pairing.cpp@sent_.size() == 1 : candidates == 1;@sent_.size() == 1 : candidates >= 1;

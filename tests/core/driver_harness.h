@@ -1,8 +1,8 @@
 #pragma once
 
-// A driver object with its own ComInfo block (RetryLimit 0 unless a test sets
-// it), makers for the records the host hands in, and the lists observed as a
-// host sees them: through the items of the frames the request cycle builds.
+// A driver object with its own ComInfo block, makers for the records the host
+// hands in, and the lists seen as a host sees them: through the items of the
+// frames the request cycle builds.
 
 #include "core/driver_object.h"
 #include "support/qt_printers.h"
@@ -19,12 +19,10 @@ struct DriverHarness {
         driver.SetComInfo(comInfo);
     }
 
-    // The items of the next `transactions` requests, each answered with
-    // nothing under RetryLimit 0, so that each is given up at once: a
-    // pending item leaves its list, a cyclic block goes to the end of the
-    // ring. Writes come first, then one-shot reads, then cyclic blocks; the
-    // empty turn after five items of one list is passed over. Stops early
-    // when nothing is left to send.
+    // The items of the next `transactions` requests, each given up at once
+    // (no reply, RetryLimit 0): a pending item leaves its list, a cyclic
+    // block goes to the end of the ring. The empty turn after five items of
+    // one list is passed over; stops when nothing is left to send.
     std::vector<VarItem> requestItems(int transactions = 4096)
     {
         comInfo[ComInfoWord::RetryLimit] = 0;

@@ -1,7 +1,6 @@
-// The set-up call SetComInfo, and how the host's variables enter the three
-// lists: limits, the one-shot split into blocks, and the read-list rebuild
-// against worked examples and a plain reference made the slow way. Calls
-// before SetComInfo, huge and negative counts: the out-of-contract tests.
+// SetComInfo, and how the host's variables enter the three lists: limits,
+// the one-shot split into blocks, and the read-list rebuild against worked
+// examples and a plain reference made the slow way.
 
 #include "core/driver_harness.h"
 
@@ -34,10 +33,10 @@ TEST(VariableLists, ReadListHasNoLimitWriteListStopsAt1024)
 }
 
 // Bit types count bytes from the byte of the first bit, D_bit words from the
-// word of the first bit; both take one unit more than the span needs even when
-// it ends on a boundary: M13 with 491 bits asks (5 + 491) / 8 + 1 = 63 bytes.
-// A block already queued for the same HostId, HostSubId, StationNo, name,
-// address and count is not queued again; one that differs in any of them is.
+// word of the first bit, one unit more than the span needs even when it ends
+// on a boundary: M13 with 491 bits asks (5 + 491) / 8 + 1 = 63 bytes. A block
+// already queued for the same HostId, HostSubId, StationNo, name, address and
+// count is not queued again.
 struct OnceRow {
     const char* name;
     VarItem first, second;
@@ -90,11 +89,11 @@ TEST(VariableLists, OnceReadRecordComesBackAsTheLastBlock)
 const char* const kNames[] = {"X", "Y",  "M",  "SM", "S",    "T",     "C",
                               "D", "SD", "TV", "CV", "32CV", "D_bit", "Q"};
 
-// The rules applied literally, as spansOf writes blocks with the AddrText of
-// the record that opened each: one list per type in read-list order, D_bit
-// records as the D words holding their bits, records cut at the limit, sorted
-// by address in host-list order, then one open block at a time. Addresses and
-// lengths are small and not negative.
+// The rules applied literally, blocks written as spansOf does with the
+// AddrText of the record that opened each: one list per type in read-list
+// order, D_bit records as the D words holding their bits, records cut at the
+// limit, sorted by address in host-list order, then one open block at a time.
+// Addresses and lengths are small and not negative.
 std::string referenceRebuild(const QList<HostVarDef>& vars, qint32 blockSize)
 {
     struct Piece {

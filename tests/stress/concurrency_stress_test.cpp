@@ -1,19 +1,12 @@
-// Concurrency stress: three host threads call AddListWriteVar,
-// SetRegisterData, AddListOnceReadVar and (one of them) ReCreatReadVarList,
-// and two more call GetRegisterData, while the communication thread runs
-// ComCommunication/DataCom against the in-process virtual PLC, in three
-// runs: queued writes, image-only writes, and a line that drops, corrupts,
-// refuses and truncates replies. Run it under ThreadSanitizer
-// (scripts/test-sanitizers.sh) to find data races; every run checks that
-// - no GetRegisterData sees half a block: every data block is written whole
-//   with one sequence number in all its bytes (through the PLC and back, or
-//   into the image alone);
-// - every queued write and one-shot read ends with exactly one notice;
-// - after the run, the image and the PLC agree, and the D_bit word holds
-//   the last values written.
-// A hang (deadlock, livelock) ends the process by an alarm after two
-// minutes. Bounded in operations: a few seconds normally, about three times
-// that under ThreadSanitizer.
+// Concurrency stress: three host threads add writes, host writes and
+// one-shot reads (one also rebuilds the read list), two more read the image,
+// while the communication thread runs the cycle against the in-process
+// virtual PLC: with queued writes, image-only writes, and a line that drops,
+// corrupts, refuses and truncates replies. Checked: no read sees half a block
+// (each block is written whole with one sequence number in every byte), every
+// queued item ends with exactly one notice, and the image, the PLC and the
+// D_bit word agree at the end. Run under ThreadSanitizer for data races; a
+// hang ends the process by an alarm after two minutes.
 
 #include "core/driver_probe.h"
 #include "virtual_plc.h"

@@ -1,9 +1,11 @@
 #pragma once
 
-// Loads the built module the way a host does (dlopen + lookup by name) and
-// holds its entry points. Tests that go through the exported ABI use this.
+// Loads the built module the way a host does (dlopen, then each entry point
+// by name) and holds its entry points; unloading runs the module's teardown.
 
 #include "tavrin.h"
+
+#include <dlfcn.h>
 
 #include <string>
 
@@ -21,24 +23,47 @@ struct ModuleEntryPoints {
 };
 
 // The names, in the order of ModuleEntryPoints.
-extern const char* const kEntryPointNames[14];
+inline const char* const kEntryPointNames[] = {
+#define TAVRIN_ENTRY_NAME(name) #name,
+    TAVRIN_ENTRY_POINTS(TAVRIN_ENTRY_NAME)
+#undef TAVRIN_ENTRY_NAME
+};
 
 class ModuleLibrary {
 public:
     // Loads the module at `path` (default: the one this build produced).
-    explicit ModuleLibrary(const std::string& path = TAVRIN_MODULE_PATH);
-    ~ModuleLibrary(); // unloads: the module's teardown runs
+    explicit ModuleLibrary(const std::string& path = TAVRIN_MODULE_PATH)
+        : handle_(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL))
+    {
+        const char* why = handle_ ? nullptr : dlerror();
+        error_ = why ? why : "";
+#define TAVRIN_RESOLVE(name)                                                                       \
+    api_.name = reinterpret_cast<TavrinEntry::name##Fn>(handle_ ? dlsym(handle_, #name) : nullptr);
+        TAVRIN_ENTRY_POINTS(TAVRIN_RESOLVE)
+#undef TAVRIN_RESOLVE
+    }
+    ~ModuleLibrary()
+    {
+        if (handle_)
+            dlclose(handle_);
+    }
     ModuleLibrary(const ModuleLibrary&) = delete;
     ModuleLibrary& operator=(const ModuleLibrary&) = delete;
 
-    // True when every entry point resolved.
-    bool isComplete() const;
+    // True when the module loaded and every entry point resolved.
+    bool isComplete() const
+    {
+        bool complete = handle_ != nullptr;
+#define TAVRIN_RESOLVED(name) complete = complete && api_.name;
+        TAVRIN_ENTRY_POINTS(TAVRIN_RESOLVED)
+#undef TAVRIN_RESOLVED
+        return complete;
+    }
     std::string error() const { return error_; }
-
     const ModuleEntryPoints& api() const { return api_; }
 
 private:
-    void* handle_ = nullptr;
+    void* handle_;
     std::string error_;
     ModuleEntryPoints api_;
 };
