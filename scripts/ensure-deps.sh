@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(
-  cmake g++ clang make pkg-config dpkg-dev file
+  cmake g++ clang make pkg-config dpkg-dev file binutils
   qt6-base-dev qt6-serialport-dev qt6-serialbus-dev qt6-httpserver-dev qt6-websockets-dev
   qtbase5-dev libqt5serialport5-dev libqt5serialbus5-dev
   libgtest-dev libbenchmark-dev libclang-rt-14-dev
