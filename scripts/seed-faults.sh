@@ -31,6 +31,9 @@ modbus-table@gateway/modbus_map.cpp@if (it->table != table || address < it->firs
 set-key-twice@gateway/json_payloads.cpp@if (!twice.isNull()) {@if (false && !twice.isNull()) {
 retained-set@gateway/mqtt_face.cpp@    if (retained) {@    if (false && retained) {
 utilisation-cap@gateway/model_json.cpp@return std::min(statistics.utilisation(), 1.0);@return statistics.utilisation();
+untimed-share@runtime/poll_schedule.cpp@capacity_ = untimed ? 1.0 - UntimedShare : 1.0;@capacity_ = 1.0;
+watch-count@tool/watch_command.cpp@QStringLiteral("count"), 1, 1000000@QStringLiteral("count"), 0, 1000000
+sim-input-writable@sim/device_map.cpp@0x009F, E::Bits,        false}@0x009F, E::Bits,        true}
 EOF
 )
 
