@@ -57,24 +57,20 @@ const ShapeRow kShapes[] = {
     {"DelayKeepsBytes", FaultKind::Delay, "06", "06", 5000},
 };
 
-class FaultShape : public ::testing::TestWithParam<ShapeRow> {};
-
-TEST_P(FaultShape, ChangesTheReplyAsALineFaultWould)
+TEST(FaultInjector, ChangesTheReplyAsALineFaultWould)
 {
-    const ShapeRow& row = GetParam();
-    FaultOptions options;
-    options.rule(row.kind).every = 1;
-    options.delayUs = 5000;
-    FaultInjector injector(options);
-    const FaultedReply out = injector.apply(fromHexBytes(row.reply));
-    EXPECT_EQ(out.fault, row.kind);
-    EXPECT_EQ(out.bytes, fromHexBytes(row.faulted));
-    EXPECT_EQ(out.extraDelayUs, row.extraDelayUs);
-    EXPECT_EQ(injector.injected(row.kind), 1u);
+    for (const ShapeRow& row : kShapes) {
+        FaultOptions options;
+        options.rule(row.kind).every = 1;
+        options.delayUs = 5000;
+        FaultInjector injector(options);
+        const FaultedReply out = injector.apply(fromHexBytes(row.reply));
+        EXPECT_EQ(out.fault, row.kind) << row.name;
+        EXPECT_EQ(out.bytes, fromHexBytes(row.faulted)) << row.name;
+        EXPECT_EQ(out.extraDelayUs, row.extraDelayUs) << row.name;
+        EXPECT_EQ(injector.injected(row.kind), 1u) << row.name;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(FaultInjector, FaultShape, ::testing::ValuesIn(kShapes),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(LinePacing, TenBitsACharacterRoundedToTheNearestNanosecond)
 {
