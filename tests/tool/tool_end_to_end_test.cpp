@@ -23,11 +23,12 @@ TEST(ToolOverPty, WritesAndReadsPlcMemoryOfALatePlc)
     const QString port = QStringLiteral(" --port ") + served.port();
     // D20 = 240 (0x00F0), then bits 0 and 15 set and bit 7 cleared: 0x8071.
     const QString written = tavrin(QStringLiteral("write Y7=1 M8002=on S7=true T3=1 C4=1 D20=240 D20.0=1 D20.7=0 "
-                                                  "D20.15=1 D8001=7 TV3=900 CV4=-11 32CV201=-5") + port);
-    EXPECT_EQ(written.count(QStringLiteral(": written\n")), 13) << written.toStdString();
+                                                  "D20.15=1 D8001=7 TV3=900 CV4=-11 32CV201=-5 32CV204@float=1.5") + port);
+    EXPECT_EQ(written.count(QStringLiteral(": written\n")), 14) << written.toStdString();
     const std::tuple<const char*, int, quint32> memory[] = {
         {"Y", 7, 1},       {"SM", 2, 1},  {"S", 7, 1},     {"T", 3, 1},       {"C", 4, 1},
         {"D", 20, 0x8071}, {"SD", 1, 7},  {"TV", 3, 900},  {"CV", 4, 0xFFF5}, {"32CV", 1, 0xFFFFFFFB},
+        {"32CV", 4, 0x3FC00000}, // 1.5
     };
     for (const auto& [name, index, value] : memory)
         EXPECT_EQ(served.plc.value(QLatin1String(name), index), value) << name << index;
