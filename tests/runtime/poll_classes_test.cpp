@@ -1,7 +1,5 @@
-// Poll classes on the fake line: each class's blocks come round at its
-// period, earliest deadline first, writes still first; a line that cannot
-// carry what is asked stretches every period by the same factor and starves
-// no class. Periods are read off the frames on the line.
+// Poll classes on the fake line, their periods read off the frames: earliest
+// deadline first, and an overbooked line stretches every period alike.
 
 #include "fake_line.h"
 #include "request_decoder.h"

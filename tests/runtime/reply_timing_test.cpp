@@ -1,8 +1,6 @@
 // The arithmetic of a line in step: which late unit proves which outstanding
-// request (only a shape that one outstanding request alone has, and a NAK
-// only when one request is out), reply timeouts that follow the line and the
-// PLC's pace at 10 bits a character, and a reply collected up to the length
-// its request expects.
+// request, reply timeouts at 10 bits a character and the PLC's pace, and a
+// reply collected up to the length its request expects.
 
 #include "line_pace.h"
 #include "line_timing.h"

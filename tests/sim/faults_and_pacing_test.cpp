@@ -1,7 +1,5 @@
-// The virtual PLC's line as the tests shape it: fault injection exact on an
-// `every` schedule, reproducible from a seed, each fault shaped as a line or
-// PLC fault looks to a host; and line timing as arithmetic, ten bits a
-// character, with the half-duplex schedule of the paced line adapters.
+// The virtual PLC's faults, exact on an `every` schedule or reproducible
+// from a seed, and its line timing, ten bits a character, half duplex.
 
 #include "fault_injector.h"
 #include "line_pacing.h"

@@ -1,9 +1,7 @@
-// The module and the virtual PLC agree, for every register type: the
-// module's request cycle sends its frames to the PLC, which answers them from
-// its own device map, and the module decodes the replies back. Reads land in
-// the image as the PLC holds them; writes, forces and a D_bit pair change
-// exactly the PLC bytes named here (worked by hand from the port's device
-// ranges, not taken from either side), so a wrong base on either side shows.
+// The module's request cycle against the virtual PLC's own device map, for
+// every register type: reads land in the image as the PLC holds them, and
+// writes, forces and a D_bit pair change exactly the PLC bytes worked out by
+// hand here, so a wrong base on either side shows.
 
 #include "core/driver_harness.h"
 #include "virtual_plc.h"
