@@ -39,6 +39,9 @@ history-age-cutoff@gateway/history_store.cpp@old.bind(1, low);@old.bind(1, low +
 history-bucket-time@gateway/history_query.cpp@utcAt(request.fromMs + span * b / count)@utcAt(request.fromMs + span * (b + 1) / count)
 json-bit-range@runtime/value_json.cpp@if (whole && (number == 0 || number == 1))@if (whole && number >= 0)
 poll-period-min@runtime/poll_period.cpp@value < MinPollPeriodMs || @
+untimed-share@runtime/poll_schedule.cpp@capacity_ = untimed ? 1.0 - UntimedShare : 1.0;@capacity_ = 1.0;
+watch-count@tool/watch_command.cpp@QStringLiteral("count"), 1, 1000000@QStringLiteral("count"), 0, 1000000
+sim-input-writable@sim/device_map.cpp@0x009F, E::Bits,        false}@0x009F, E::Bits,        true}
 EOF
 )
 

@@ -36,8 +36,8 @@ public:
                       const VirtualPlcOptions& plcOptions = VirtualPlcOptions(),
                       std::shared_ptr<ModuleInstance> copy = nullptr)
         : plc(plcOptions)
-        , pace_(pace)
         , core(settings, copy ? copy : module(), persistent)
+        , pace_(pace)
         , baud_(settings.baud)
     {
         QString error;
@@ -111,11 +111,6 @@ public:
     qint64 now = 0;
     QVector<QByteArray> sent; // what the core put on the line, one output at a time
     QVector<qint64> sentAt;   // and when
-
-private:
-    PlcPace pace_;
-
-public:
     LineCore core;
 
 private:
@@ -156,6 +151,7 @@ private:
         hear(bytes, now);
     }
 
+    PlcPace pace_;
     qint64 baud_;
     int replies_ = 0;
     qint64 lastDue_ = 0; // the PLC answers in order: no reply overtakes another

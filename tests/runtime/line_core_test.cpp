@@ -1,7 +1,5 @@
-// The runtime core on a fake clock: a reply is paired with its request only
-// when that is proven, a slow PLC is learnt, silence turns every variable
-// bad at once, and a write's outcome agrees with PLC memory, whatever the
-// PLC's delay, jitter, loss or freeze.
+// The runtime core on a fake clock, whatever the PLC's delay, jitter, loss
+// or freeze: values and write outcomes agree with PLC memory.
 
 #include "fake_line.h"
 #include "request_decoder.h"
@@ -29,9 +27,8 @@ quint16 heldWord(const LineCore& core, const VariableAddress& variable, int k)
     return qFromLittleEndian<quint16>(bytes.constData() + 2 * k);
 }
 
-// Reads D0..D9 and D150..D159, two blocks of one length whose answers only
-// their pairing tells apart, and checks every value shown as good against
-// PLC memory at every step.
+// D0..D9 and D150..D159: two blocks of one length whose answers only their
+// pairing tells apart.
 struct PairingCase {
     const char* name;
     std::function<qint64(int)> delayUs;
@@ -128,9 +125,8 @@ TEST(LineSilence, ALostReplyMarksItsBlockAloneWithoutTakingTheLineDown)
     EXPECT_GT(line.core.statistics().probes, 0);
 }
 
-// Writes D40 = 777 and checks the outcome against PLC memory, on a PLC that
-// loses the acknowledgement, freezes, or freezes behind a device server that
-// keeps the bytes and delivers them when it wakes.
+// D40 = 777 on a PLC that loses the ACK, freezes, or freezes behind a
+// device server that keeps the bytes and delivers them when it wakes.
 struct WriteCase {
     const char* name;
     PlcPace pace;
@@ -142,8 +138,7 @@ class WriteOutcome : public ::testing::TestWithParam<WriteCase> {};
 
 TEST_P(WriteOutcome, AgreesWithPlcMemory)
 {
-    VirtualPlcOptions options;
-    FakeLine line(settings9600(), GetParam().pace, true, options);
+    FakeLine line(settings9600(), GetParam().pace);
     line.runFor(1 * S);
     line.plc.queueFault(FaultKind::Drop, GetParam().dropAcks);
     const RequestId id = line.core.queueWrite(variable(QStringLiteral("D40")), QByteArray("\x09\x03", 2));
@@ -175,10 +170,9 @@ const WriteCase writeCases[] = {
 INSTANTIATE_TEST_SUITE_P(Lines, WriteOutcome, ::testing::ValuesIn(writeCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// Five words with a block size of three go in two block writes, D20-D22
-// then D23-D24; D25 is past them. Lost or late replies are retried through;
-// when the PLC refuses the first block the write ends there, failed, and the
-// second never goes: sent, it would leave half a recipe reported as failed.
+// Five words with a block size of three: D20-D22, then D23-D24. When the
+// PLC refuses the first block the second never goes: sent, it would leave
+// half a recipe reported as failed.
 struct PartsCase {
     const char* name;
     int byteLimit; // the PLC refuses larger blocks
@@ -222,9 +216,8 @@ const PartsCase partsCases[] = {
 INSTANTIATE_TEST_SUITE_P(Lines, WriteParts, ::testing::ValuesIn(partsCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// A PLC that answers past the timeout and refuses the 4-byte writes of
-// 32-bit counters: a refused write never borrows the late ACK of the write
-// before it, and each outcome agrees with PLC memory.
+// A late PLC that refuses 4-byte writes: a refused counter write never
+// borrows the late ACK of the write before it.
 TEST(LateReplies, ARefusedWriteNeverBorrowsTheLateAckBeforeIt)
 {
     VirtualPlcOptions options;
@@ -277,9 +270,7 @@ const StartCase startCases[] = {
 INSTANTIATE_TEST_SUITE_P(Plcs, Start, ::testing::ValuesIn(startCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// A PLC that takes 8 bytes per request at the most: D40:4 fits, D50:5 does
-// not. Either planner's joint block is refused and split until D50:5 alone is
-// at fault, and D40:4 is read.
+// A PLC that takes 8 bytes at the most: D40:4 fits, D50:5 does not.
 class RefusedBlock : public ::testing::TestWithParam<ReadPlanning> {};
 
 TEST_P(RefusedBlock, IsSplitUntilTheVariableAtFaultIsFound)
@@ -303,8 +294,7 @@ TEST_P(RefusedBlock, IsSplitUntilTheVariableAtFaultIsFound)
 INSTANTIATE_TEST_SUITE_P(Planners, RefusedBlock, ::testing::Values(ReadPlanning::Cost, ReadPlanning::Module),
                          [](const auto& info) { return info.param == ReadPlanning::Cost ? "Cost" : "Module"; });
 
-// Stopping gives up the block on the line and what waits, but that is not the
-// line's doing: a clean line's figures show no give-up.
+// What stopping gives up is not the line's doing: no give-up is counted.
 TEST(StopLine, GivesUpWhatWaitsWithoutCountingItAgainstTheLine)
 {
     FakeLine line(settings9600());

@@ -1,10 +1,7 @@
-// The programming port's reach. Past M1535 the classic map puts M on other
-// devices and a PLC does not refuse it (the virtual PLC's own tests show it
-// acting on C0 and M8034 so), which is the danger. The host refuses those
-// addresses, and every address it accepts, read once, polled or written,
-// sends only requests that stay inside the device the user named: checked
-// against the port's byte and bit ranges written out below, not taken from
-// the module.
+// The programming port's reach. Past M1535 a PLC acts on other devices
+// (C0, M8034) without refusing: the host refuses those addresses, and every
+// address it accepts, read once, polled or written, sends only requests
+// inside the device named, by the port's ranges written out below.
 
 #include "fake_line.h"
 #include "request_decoder.h"

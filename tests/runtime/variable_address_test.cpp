@@ -1,7 +1,5 @@
-// Variables as the user writes them: names and digits checked by the host
-// with messages that say what is accepted, then the module's check and
-// conversion; the PLC's own spellings M8000 and D8000 switch at 8000; M
-// relays past M1535 are out of the programming port's reach.
+// Variables as the user writes them, or the message that says what is
+// accepted; M8000 and D8000 switch register; M past M1535 is out of reach.
 
 #include "variable_address.h"
 

@@ -1,6 +1,5 @@
-// A round trip over a TCP connection on loopback, paced at 38400 baud, to the
-// newest host. The pseudo-terminal line carries every serial test of the tool
-// and the runtime. Waits are bounded and generous; nothing asserts on time.
+// A round trip over TCP on loopback, paced at 38400 baud, to the newest host.
+// Waits are bounded and generous; nothing asserts on time.
 
 #include "support/qt_printers.h"
 #include "tcp_server.h"

@@ -1,9 +1,7 @@
-// The module and the virtual PLC agree, for every register type: the
-// module's request cycle sends its frames to the PLC, which answers them from
-// its own device map, and the module decodes the replies back. Reads land in
-// the image as the PLC holds them; writes, forces and a D_bit pair change
-// exactly the PLC bytes named here (worked by hand from the port's device
-// ranges, not taken from either side), so a wrong base on either side shows.
+// The module's request cycle against the virtual PLC's own device map, for
+// every register type: reads land in the image as the PLC holds them, and
+// writes, forces and a D_bit pair change exactly the PLC bytes worked out by
+// hand here, so a wrong base on either side shows.
 
 #include "core/driver_harness.h"
 #include "virtual_plc.h"
@@ -56,28 +54,25 @@ const AgreementRow kRows[] = {
     {"WriteD10Bit3KeepsBit0", "D_bit", 163, 1, "01", 0x1014, "0100", "0900", 0, 0},
 };
 
-class ModuleAgreement : public ::testing::TestWithParam<AgreementRow> {};
-
-TEST_P(ModuleAgreement, PlcAnswersTheModuleAndTheModuleDecodesTheReply)
+TEST(ModuleAgreement, PlcAnswersTheModuleAndTheModuleDecodesTheReply)
 {
-    const AgreementRow& row = GetParam();
-    VirtualPlc plc;
-    const QByteArray before = QByteArray::fromHex(row.plcBefore);
-    for (int i = 0; i < before.size(); ++i)
-        ASSERT_TRUE(plc.setByte(row.plcAddress + i, static_cast<quint8>(before.at(i))));
-    DriverHarness h;
-    const VarItem item = makeItem(row.regName, row.addr, row.count, row.data);
-    *row.data ? h.driver.AddListWriteVar(item) : h.driver.AddListReadVar(item);
-    // Up to two exchanges, while the module has a frame: a D_bit write is a read, then a write.
-    for (int n = 0; RequestFrame* frame = n < 2 ? h.driver.ComCommunication() : nullptr; ++n)
-        EXPECT_EQ(h.driver.DataCom(plc.receive(frame->FrameBytes)), ReplyAccepted);
-    // A write: the PLC's bytes; a read: the image's values.
-    EXPECT_EQ(*row.data ? plc.readBytes(row.plcAddress, static_cast<int>(qstrlen(row.expected) / 2))
-                        : h.get(row.regName, row.imageIndex, row.imageCount),
-              QByteArray::fromHex(row.expected));
+    for (const AgreementRow& row : kRows) {
+        VirtualPlc plc;
+        const QByteArray before = QByteArray::fromHex(row.plcBefore);
+        for (int i = 0; i < before.size(); ++i)
+            ASSERT_TRUE(plc.setByte(row.plcAddress + i, static_cast<quint8>(before.at(i)))) << row.name;
+        DriverHarness h;
+        const VarItem item = makeItem(row.regName, row.addr, row.count, row.data);
+        *row.data ? h.driver.AddListWriteVar(item) : h.driver.AddListReadVar(item);
+        // Up to two exchanges, while the module has a frame: a D_bit write is a read, then a write.
+        for (int n = 0; RequestFrame* frame = n < 2 ? h.driver.ComCommunication() : nullptr; ++n)
+            EXPECT_EQ(h.driver.DataCom(plc.receive(frame->FrameBytes)), ReplyAccepted) << row.name;
+        // A write: the PLC's bytes; a read: the image's values.
+        EXPECT_EQ(*row.data ? plc.readBytes(row.plcAddress, static_cast<int>(qstrlen(row.expected) / 2))
+                            : h.get(row.regName, row.imageIndex, row.imageCount),
+                  QByteArray::fromHex(row.expected))
+            << row.name;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Sim, ModuleAgreement, ::testing::ValuesIn(kRows),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

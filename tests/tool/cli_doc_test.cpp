@@ -112,31 +112,17 @@ public:
         commandLine.remove(QStringLiteral(" | cat")); // a pipe: the tool sees no terminal either way
         if (commandLine.endsWith(QLatin1String(" &")))
             return startSim(commandLine.chopped(2));
-        QString redirect;
-        const int to = commandLine.indexOf(QLatin1String(" > "));
-        if (to > 0) {
-            redirect = commandLine.mid(to + 3);
-            commandLine.truncate(to);
-        }
-        QStringList words = toolWords(forActualPorts(commandLine));
+        const bool redirected = commandLine.contains(QLatin1String(" > "));
+        commandLine.replace(QStringLiteral(" > "), QStringLiteral(" >")); // a word runTool() takes
+        const QStringList words = toolWords(forActualPorts(commandLine));
         if (words.value(0) != QLatin1String("tavrin"))
             return QStringLiteral("not a tavrin command");
-        words.removeFirst();
-        QProcess process;
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        if (!redirect.isEmpty())
-            process.setStandardOutputFile(redirect);
-        process.start(QStringLiteral(TAVRIN_TOOL_PATH), words);
-        if (!process.waitForFinished(120000))
-            process.kill();
-        process.waitForFinished();
-        const QString printed = redirect.isEmpty() ? forDocPorts(QString::fromUtf8(process.readAll())) : QString();
-        QStringList lines = printed.split(QLatin1Char('\n'));
-        if (lines.last().isEmpty())
-            lines.removeLast();
-        const int exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-        if (exitCode != command.exitCode || !matches(lines, 0, command.expected, 0))
-            return QStringLiteral("exit %1, printed:\n%2").arg(exitCode).arg(printed);
+        QStringList lines = forDocPorts(runTool(words.mid(1))).split(QLatin1Char('\n'));
+        const QString exit = lines.takeLast();
+        if (redirected)
+            lines.clear(); // the page shows a redirected command's exit code alone
+        if (exit != QStringLiteral("exit %1").arg(command.exitCode) || !matches(lines, 0, command.expected, 0))
+            return lines.join(QLatin1Char('\n')) + QLatin1Char('\n') + exit;
         return {};
     }
 
@@ -151,10 +137,7 @@ private:
                                                                   QStringLiteral("0")));
         words.removeFirst();
         auto sim = std::make_unique<SimProcess>(); // killed when the session ends
-        sim->QProcess::start(QStringLiteral(TAVRIN_TOOL_PATH), words);
-        while (!sim->canReadLine() && sim->waitForReadyRead(10000)) {
-        }
-        const QString actual = QString::fromUtf8(sim->readLine()).section(QLatin1Char(':'), -1).trimmed();
+        const QString actual = sim->listen(words).section(QLatin1Char(':'), -1);
         ports_[option.captured(1)] = actual;
         sims_.push_back(std::move(sim));
         return actual.isEmpty() ? QStringLiteral("the sim did not say where it listens") : QString();

@@ -28,21 +28,24 @@ inline QStringList toolWords(const QString& commandLine)
     return commandLine.split(QLatin1Char(' '), Qt::SkipEmptyParts);
 }
 
-// What `tavrin ARGUMENTS` prints on stdout, then on stderr, then "exit N"
-// (N is -1 when it was killed at the generous bound). A word ">FILE" or
-// "2>FILE" sends standard output or error to FILE, as a shell would.
+// What `tavrin ARGUMENTS` prints, then "exit N" (N is -1 when it was killed
+// at the generous bound): stdout and stderr as they came, or one after the
+// other where a word ">FILE" or "2>FILE" sends one of them to FILE, as a
+// shell would.
 inline QString runTool(QStringList arguments)
 {
     QProcess process;
     process.setProcessEnvironment(toolEnvironment());
+    process.setProcessChannelMode(QProcess::MergedChannels);
     for (int k = arguments.size() - 1; k >= 0; --k) {
         const QString& word = arguments.at(k);
-        if (word.startsWith(QLatin1String("2>")))
-            process.setStandardErrorFile(word.mid(2));
-        else if (word.startsWith(QLatin1Char('>')))
+        if (!word.startsWith(QLatin1Char('>')) && !word.startsWith(QLatin1String("2>")))
+            continue;
+        process.setProcessChannelMode(QProcess::SeparateChannels);
+        if (word.startsWith(QLatin1Char('>')))
             process.setStandardOutputFile(word.mid(1));
         else
-            continue;
+            process.setStandardErrorFile(word.mid(2));
         arguments.removeAt(k);
     }
     process.start(QStringLiteral(TAVRIN_TOOL_PATH), arguments);
@@ -50,7 +53,8 @@ inline QString runTool(QStringList arguments)
         process.kill();
     process.waitForFinished();
     const int exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    return QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError())
+    const bool merged = process.processChannelMode() == QProcess::MergedChannels;
+    return QString::fromUtf8(process.readAllStandardOutput() + (merged ? QByteArray() : process.readAllStandardError()))
         + QStringLiteral("exit %1").arg(exitCode);
 }
 
@@ -59,22 +63,26 @@ inline QString tavrin(const QString& commandLine)
     return runTool(toolWords(commandLine));
 }
 
-// `tavrin sim --baud 0 OPTIONS` as a child process, killed when the test ends.
+// `tavrin sim` as a child process, killed when the test ends.
 struct SimProcess : QProcess {
     ~SimProcess() override
     {
         kill();
         waitForFinished();
     }
-    // Starts it; returns the options that point a command at it (only lost replies wait 50 ms).
-    QString start(const QString& options)
+    // Starts `tavrin WORDS`; returns where it listens: /dev/pts/N or tcp:127.0.0.1:PORT.
+    QString listen(const QStringList& words)
     {
-        QProcess::start(QStringLiteral(TAVRIN_TOOL_PATH), toolWords(QStringLiteral("sim --baud 0 ") + options));
+        QProcess::start(QStringLiteral(TAVRIN_TOOL_PATH), words);
         while (!canReadLine() && waitForReadyRead(10000)) {
         }
-        // "listening on /dev/pts/N" or "listening on tcp:127.0.0.1:PORT"
-        const QString line = QString::fromUtf8(readLine()).section(QLatin1Char(' '), 2).trimmed();
-        return QStringLiteral(" --timeout-ms 50 --port ") + line;
+        return QString::fromUtf8(readLine()).section(QLatin1Char(' '), 2).trimmed(); // "listening on ..."
+    }
+    // Starts `tavrin sim --baud 0 OPTIONS`; returns the options that point a
+    // command at it (only lost replies wait 50 ms).
+    QString start(const QString& options)
+    {
+        return QStringLiteral(" --timeout-ms 50 --port ") + listen(toolWords(QStringLiteral("sim --baud 0 ") + options));
     }
 };
 
