@@ -6,8 +6,8 @@
 #   scripts/seed-faults.sh [BUILD_DIR] [FAULT...]   (default: build, every fault)
 # Needs a configured build with -DTAVRIN_BUILD_TESTS=ON. A fault makes many
 # tests wait out their bounds, idle: ctest runs SEED_JOBS (6) at once, each
-# stopped after SEED_TIMEOUT (120) s; CTEST_ARGS adds to its options (-L gateway:
-# the tests of one folder).
+# stopped after SEED_TIMEOUT (120) s; CTEST_ARGS adds to its options, split at
+# spaces, no quotes inside (CTEST_ARGS='-L runtime|tool': those folders' tests).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
