@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 
@@ -119,6 +120,13 @@ public:
             return QStringLiteral("not a tavrin command");
         QStringList lines = forDocPorts(runTool(words.mid(1))).split(QLatin1Char('\n'));
         const QString exit = lines.takeLast();
+        // A loaded machine can make the virtual PLC later than its timeout,
+        // which the tool rightly notes; a page that shows no such note
+        // does not promise its absence.
+        const QString paceNote = QStringLiteral("the PLC answers in about");
+        if (command.expected.filter(paceNote).isEmpty())
+            lines.erase(std::remove_if(lines.begin(), lines.end(), [&](const QString& line) { return line.contains(paceNote); }),
+                        lines.end());
         if (redirected)
             lines.clear(); // the page shows a redirected command's exit code alone
         if (exit != QStringLiteral("exit %1").arg(command.exitCode) || !matches(lines, 0, command.expected, 0))
