@@ -39,6 +39,9 @@ history-age-cutoff@gateway/history_store.cpp@old.bind(1, low);@old.bind(1, low +
 history-bucket-time@gateway/history_query.cpp@utcAt(request.fromMs + span * b / count)@utcAt(request.fromMs + span * (b + 1) / count)
 json-bit-range@runtime/value_json.cpp@if (whole && (number == 0 || number == 1))@if (whole && number >= 0)
 poll-period-min@runtime/poll_period.cpp@value < MinPollPeriodMs || @
+modbus-half-write@gateway/modbus_face.cpp@span.first % perValue != 0 || span.count % perValue != 0)@span.first % perValue != 0)
+spb-seq-rebirth@gateway/sparkplug_face.cpp@seq_ = 0;\n    Payload payload = ndeath();@Payload payload = ndeath();
+forward-order@gateway/history_store.cpp@ORDER BY c.id LIMIT ?");@ORDER BY c.id DESC LIMIT ?");
 EOF
 )
 
