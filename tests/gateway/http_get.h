@@ -3,6 +3,8 @@
 // One HTTP/1.1 request over a plain socket, as curl would send it, for the
 // tests that talk to the gateway's web face and to chromium's DevTools.
 
+#include "support/wait_until.h"
+
 #include <QByteArray>
 #include <QHostAddress>
 #include <QList>
@@ -10,10 +12,8 @@
 
 #include <sys/socket.h>
 
-#include "support/wait_until.h"
-
 struct HttpReply {
-    int status = 0;          // 0: no answer
+    int status = 0; // 0: no answer
     QByteArray headers;
     QByteArray body;
 };
@@ -36,11 +36,9 @@ inline HttpReply httpExchange(quint16 port, const QByteArray& bytes, bool thenCl
     QByteArray response;
     const auto complete = [&] {
         const int end = response.indexOf("\r\n\r\n");
-        if (end < 0)
-            return false;
         const QByteArray head = response.left(end).toLower();
         const int length = head.indexOf("content-length:");
-        return length >= 0 && response.size() - end - 4 >= head.mid(length + 15, head.indexOf('\r', length) - length - 15).trimmed().toInt();
+        return end >= 0 && length >= 0 && response.size() - end - 4 >= head.mid(length + 15, head.indexOf('\r', length) - length - 15).trimmed().toInt();
     };
     waitUntil([&] {
         const bool more = socket.waitForReadyRead(50);
@@ -48,12 +46,7 @@ inline HttpReply httpExchange(quint16 port, const QByteArray& bytes, bool thenCl
         return complete() || (!more && socket.state() != QAbstractSocket::ConnectedState);
     }, 60000);
     const int end = response.indexOf("\r\n\r\n");
-    HttpReply reply;
-    if (response.startsWith("HTTP/1."))
-        reply.status = response.mid(9, 3).toInt();
-    reply.headers = response.left(end);
-    reply.body = response.mid(end + 4);
-    return reply;
+    return {response.startsWith("HTTP/1.") ? response.mid(9, 3).toInt() : 0, response.left(end), response.mid(end + 4)};
 }
 
 inline HttpReply httpRequest(quint16 port, const QByteArray& method, const QByteArray& path,

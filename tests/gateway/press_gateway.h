@@ -3,13 +3,12 @@
 // The press line as the gateway's end-to-end tests start it: a virtual PLC
 // with one value of every format on loopback TCP, paced at the line's baud
 // rate (so that the line's utilisation is a share of its time), and the
-// built tool's gateway with every face the test asks for. The words are
-// worked out by hand beside each value.
+// built tool's gateway with the Modbus and (in a build with it) the web
+// face. The words are worked out by hand beside each value.
 
 #include "gateway_process.h"
 
 #include <QJsonArray>
-#include <QTemporaryDir>
 #include <QVector>
 
 #include <gtest/gtest.h>
@@ -36,57 +35,33 @@ inline void presetPressMemory(VirtualPlc& plc)
 
 // The press line's tags, their Modbus addresses, and the JSON value each has
 // in the memory above.
-const char* const kPressTags = R"(    tags:
-      - { name: speed,    address: D100, holding: 100 }
-      - { name: flow,     address: D101, format: uint16, holding: 101 }
-      - { name: total,    address: D200, format: int32, input_register: 200 }
-      - { name: energy,   address: D210, format: uint32, writable: true, holding: 210 }
-      - { name: setpoint, address: D300, format: float, writable: true, holding: 300 }
-      - { name: mask,     address: D400, format: hex, writable: true, holding: 400 }
-      - { name: running,  address: M0, discrete_input: 0 }
-      - { name: lamp,     address: Y7, writable: true, coil: 7 }
-      - { name: inputs,   address: X0, count: 8, discrete_input: 10 }
-      - { name: batch,    address: 32CV200, input_register: 220 }
-      - { name: ready,    address: D10.3, discrete_input: 30 }
-      - { name: recipe,   address: D500, count: 3, writable: true, holding: 500 }
-      - { name: unmapped, address: D600, writable: true }
-)";
-
 struct PressTag {
     const char* tag;
-    const char* address;
+    const char* address; // with its count, if any
     const char* format;
     bool writable;
+    const char* modbus;
     QJsonValue value;
 };
 
 inline const QVector<PressTag>& pressTags()
 {
     static const QVector<PressTag> tags = {
-        {"speed", "D100", "int16", false, 42},
-        {"flow", "D101", "uint16", false, 65535},
-        {"total", "D200", "int32", false, -100000},
-        {"energy", "D210", "uint32", true, 3000000000.0},
-        {"setpoint", "D300", "float", true, 3.25},
-        {"mask", "D400", "hex", true, QStringLiteral("0x00FF")},
-        {"running", "M0", "bit", false, true},
-        {"lamp", "Y7", "bit", true, true},
-        {"inputs", "X0", "bit", false, QJsonArray{false, true, false, true, false, false, false, false}},
-        {"batch", "32CV200", "int32", false, -5},
-        {"ready", "D10.3", "bit", false, true},
-        {"recipe", "D500", "int16", true, QJsonArray{1, 2, 3}},
-        {"unmapped", "D600", "int16", true, 0},
+        {"speed", "D100", "int16", false, "holding: 100", 42},
+        {"flow", "D101", "uint16", false, "holding: 101", 65535},
+        {"total", "D200", "int32", false, "input_register: 200", -100000},
+        {"energy", "D210", "uint32", true, "holding: 210", 3000000000.0},
+        {"setpoint", "D300", "float", true, "holding: 300", 3.25},
+        {"mask", "D400", "hex", true, "holding: 400", QStringLiteral("0x00FF")},
+        {"running", "M0", "bit", false, "discrete_input: 0", true},
+        {"lamp", "Y7", "bit", true, "coil: 7", true},
+        {"inputs", "X0, count: 8", "bit", false, "discrete_input: 10", QJsonArray{false, true, false, true, false, false, false, false}},
+        {"batch", "32CV200", "int32", false, "input_register: 220", -5},
+        {"ready", "D10.3", "bit", false, "discrete_input: 30", true},
+        {"recipe", "D500, count: 3", "int16", true, "holding: 500", QJsonArray{1, 2, 3}},
+        {"unmapped", "D600", "int16", true, "", 0},
     };
     return tags;
-}
-
-// The PLC's D registers from `first` on, as 16-bit words.
-inline QVector<quint32> plcWords(const VirtualPlc& plc, int first, int count)
-{
-    QVector<quint32> out;
-    for (int k = first; k < first + count; ++k)
-        out.append(plc.value(QStringLiteral("D"), k).value_or(0xFFFFFFFF));
-    return out;
 }
 
 class PressGateway : public ::testing::Test {
@@ -99,26 +74,36 @@ protected:
         http.listen(QHostAddress::LocalHost, 0);
         modbusPort = modbus.serverPort();
         httpPort = http.serverPort();
+        presetPressMemory(press.plc);
     }
 
-    void SetUp() override { presetPressMemory(press.plc); }
-
-    // The gateway on a file of `sections`, the Modbus and (in a build with
-    // it) the web face, the press line and `moreLines`.
-    void startGateway(const QString& sections, const QString& moreLines = QString(), const QString& token = QString())
+    // The gateway on a file of `sections`, its faces, the press line and `moreLines`.
+    void startGateway(const QString& sections, const QString& moreLines = QString(), const QString& httpMore = QString())
     {
         QString text = sections + QStringLiteral("modbus: {listen: 127.0.0.1:%1, unit: 1}\n").arg(modbusPort);
 #ifdef TAVRIN_GATEWAY_HTTP
-        text += QStringLiteral("http: {listen: 127.0.0.1:%1%2}\n").arg(httpPort).arg(token.isEmpty() ? token : QStringLiteral(", token: ") + token);
+        text += QStringLiteral("http: {listen: 127.0.0.1:%1%2}\n").arg(httpPort).arg(httpMore);
 #else
-        Q_UNUSED(token)
+        Q_UNUSED(httpMore)
 #endif
-        text += QStringLiteral("lines:\n  - name: press1\n    port: %1\n    baud: 115200\n    timeout_ms: 20\n").arg(press.port());
-        configFile = writeConfig(dir, text + QLatin1String(kPressTags) + moreLines);
+        text += QStringLiteral("lines:\n  - name: press1\n    port: %1\n    baud: 115200\n    timeout_ms: 20\n    tags:\n").arg(press.port());
+        for (const PressTag& row : pressTags()) {
+            text += QStringLiteral("      - { name: %1, address: %2, format: %3, writable: %4%5 }\n")
+                        .arg(QLatin1String(row.tag), QLatin1String(row.address), QLatin1String(row.format),
+                             QLatin1String(row.writable ? "true" : "false"), *row.modbus ? QStringLiteral(", ") + QLatin1String(row.modbus) : QString());
+        }
+        configFile = writeConfig(dir, text + moreLines);
         gateway.start(configFile);
     }
 
-    QVector<quint32> words(int first, int count) { return plcWords(press.plc, first, count); }
+    // The PLC's D registers from `first` on, as 16-bit words.
+    QVector<quint32> words(int first, int count)
+    {
+        QVector<quint32> out;
+        for (int k = first; k < first + count; ++k)
+            out.append(press.plc.value(QStringLiteral("D"), k).value_or(0xFFFFFFFF));
+        return out;
+    }
 
     // Writes the PLC took or refused: none, when a refused write reached nothing.
     quint64 writesReceived()
