@@ -1,7 +1,7 @@
 #pragma once
 
 // The built tool's gateway as a child process on loopback, and the free
-// ports, readiness checks and child processes the tests around it use.
+// ports and child processes the tests around it use.
 
 #include "support/wait_until.h"
 #include "tool/tool_process.h"
@@ -17,13 +17,6 @@ inline quint16 freeLoopbackPort()
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost, 0);
     return probe.serverPort();
-}
-
-inline bool acceptsConnections(quint16 port)
-{
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    return socket.waitForConnected(200);
 }
 
 // A configuration file of `text` in `dir`; its name.

@@ -40,7 +40,11 @@ struct Broker {
         file.close();
         process.setProcessChannelMode(QProcess::MergedChannels);
         process.start(QStringLiteral("mosquitto"), {QStringLiteral("-c"), file.fileName()});
-        return process.waitForStarted() && waitUntil([this] { return acceptsConnections(port); });
+        return process.waitForStarted() && waitUntil([this] {
+            QTcpSocket socket;
+            socket.connectToHost(QHostAddress::LocalHost, port);
+            return socket.waitForConnected(200);
+        });
     }
 
     void stop()
@@ -51,10 +55,7 @@ struct Broker {
 };
 
 using Accept = std::function<bool(const QByteArray&)>;
-inline bool anything(const QByteArray&)
-{
-    return true;
-}
+inline const Accept anything = [](const QByteArray&) { return true; };
 
 // mosquitto_sub on a topic filter, printing "TOPIC PAYLOAD" lines.
 struct Subscriber {
