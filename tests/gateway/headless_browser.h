@@ -1,9 +1,7 @@
 #pragma once
 
-// Debian's chromium, headless, as the independent client of the gateway's
-// page: started with an empty profile, driven over its DevTools protocol (a
-// WebSocket on a loopback port it picks itself). The test asks the page
-// what it shows with Runtime.evaluate, as a person would read it.
+// Debian's chromium, headless, on the gateway's page with an empty profile,
+// asked what the page shows (Runtime.evaluate over its DevTools WebSocket).
 
 #include "gateway_process.h"
 #include "http_get.h"
@@ -36,18 +34,14 @@ public:
                                                "--disable-background-networking --disable-component-update --disable-sync "
                                                "--remote-debugging-address=127.0.0.1 --remote-debugging-port=0");
         process_.start(QStringLiteral("chromium"), options.split(QLatin1Char(' ')) + QStringList{QStringLiteral("--user-data-dir=") + profile_.path(), url});
-        // Chromium writes the port it took into the profile.
+        // Chromium writes the port it took into the profile, then lists the page there.
         int port = 0;
+        QString pageUrl;
         if (!waitUntil([&] {
                 QFile file(profile_.filePath(QStringLiteral("DevToolsActivePort")));
                 return file.open(QIODevice::ReadOnly) && (port = file.readLine().trimmed().toInt()) > 0;
-            }, 60000)) {
-            *error = QStringLiteral("chromium told no DevTools port: ") + QString::fromUtf8(process_.readAllStandardError().right(2000));
-            return false;
-        }
-        QString pageUrl;
-        if (!waitUntil([&] { return !(pageUrl = pageDevtoolsUrl(quint16(port))).isEmpty(); }, 30000)) {
-            *error = QStringLiteral("chromium lists no page");
+            }, 60000) || !waitUntil([&] { return !(pageUrl = pageDevtoolsUrl(quint16(port))).isEmpty(); }, 30000)) {
+            *error = QStringLiteral("chromium lists no DevTools page: ") + QString::fromUtf8(process_.readAllStandardError().right(2000));
             return false;
         }
         QObject::connect(&devtools_, &QWebSocket::textMessageReceived,

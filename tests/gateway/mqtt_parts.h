@@ -1,9 +1,7 @@
 #pragma once
 
-// The MQTT parts around a gateway under test, each a child process on
-// loopback: a mosquitto broker with its own configuration on a free port,
-// mosquitto_sub as the independent subscriber, mosquitto_pub as the
-// independent publisher.
+// The MQTT parts around a gateway under test, child processes on loopback: a
+// mosquitto broker on a free port, mosquitto_sub and mosquitto_pub.
 
 #include "gateway_process.h"
 

@@ -1,10 +1,9 @@
 #pragma once
 
 // The press line as the gateway's end-to-end tests start it: a virtual PLC
-// with one value of every format on loopback TCP, paced at the line's baud
-// rate (so that the line's utilisation is a share of its time), and the
-// built tool's gateway with the Modbus and (in a build with it) the web
-// face. The words are worked out by hand beside each value.
+// with one value of every format (its words worked out by hand), paced at the
+// line's baud rate so that utilisation is a share of its time, and the
+// gateway with the Modbus and (in a build with it) the web face.
 
 #include "gateway_process.h"
 
@@ -13,28 +12,8 @@
 
 #include <gtest/gtest.h>
 
-inline void presetPressMemory(VirtualPlc& plc)
-{
-    const struct {
-        const char* name;
-        int index;
-        quint32 value;
-    } rows[] = {
-        {"D", 100, 42},       {"D", 101, 65535},
-        {"D", 200, 0x7960},   {"D", 201, 0xFFFE}, // -100000 = 0xFFFE7960, low word first
-        {"D", 210, 0x5E00},   {"D", 211, 0xB2D0}, // 3000000000 = 0xB2D05E00
-        {"D", 300, 0x0000},   {"D", 301, 0x4050}, // 3.25 = 0x40500000
-        {"D", 400, 0x00FF},   {"M", 0, 1},       {"Y", 7, 1}, {"X", 1, 1}, {"X", 3, 1},
-        {"32CV", 0, 0xFFFFFFFB},                  // C200 = -5
-        {"D", 10, 0x0008},                        // bit 3
-        {"D", 500, 1},        {"D", 501, 2},     {"D", 502, 3},
-    };
-    for (const auto& row : rows)
-        plc.setValue(QLatin1String(row.name), row.index, row.value);
-}
-
 // The press line's tags, their Modbus addresses, and the JSON value each has
-// in the memory above.
+// in the memory PressGateway sets.
 struct PressTag {
     const char* tag;
     const char* address; // with its count, if any
@@ -74,7 +53,22 @@ protected:
         http.listen(QHostAddress::LocalHost, 0);
         modbusPort = modbus.serverPort();
         httpPort = http.serverPort();
-        presetPressMemory(press.plc);
+        const struct {
+            const char* name;
+            int index;
+            quint32 value;
+        } memory[] = {
+            {"D", 100, 42},       {"D", 101, 65535},
+            {"D", 200, 0x7960},   {"D", 201, 0xFFFE}, // -100000 = 0xFFFE7960, low word first
+            {"D", 210, 0x5E00},   {"D", 211, 0xB2D0}, // 3000000000 = 0xB2D05E00
+            {"D", 300, 0x0000},   {"D", 301, 0x4050}, // 3.25 = 0x40500000
+            {"D", 400, 0x00FF},   {"M", 0, 1},       {"Y", 7, 1}, {"X", 1, 1}, {"X", 3, 1},
+            {"32CV", 0, 0xFFFFFFFB},                  // C200 = -5
+            {"D", 10, 0x0008},                        // bit 3
+            {"D", 500, 1},        {"D", 501, 2},     {"D", 502, 3},
+        };
+        for (const auto& cell : memory)
+            press.plc.setValue(QLatin1String(cell.name), cell.index, cell.value);
     }
 
     // The gateway on a file of `sections`, its faces, the press line and `moreLines`.

@@ -1,8 +1,6 @@
 // A PLC that falls silent behind a line that stays open (a TCP link, as a
-// powered-off PLC behind a serial device server looks, or a serial line):
-// the built gateway, a real mosquitto broker and mosquitto_sub. Every tag
-// turns bad together and a set meanwhile is refused, whether the device
-// server drops what it is sent or keeps it. A write caught by the silence is
+// powered-off PLC behind a serial device server looks, or a serial line), with
+// a real mosquitto broker and mosquitto_sub. A write caught by the silence is
 // held exactly by the core's tests, on a fake clock (line_core_test.cpp).
 
 #include "mqtt_parts.h"
