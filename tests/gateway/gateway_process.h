@@ -54,9 +54,7 @@ struct GatewayProcess {
     int stop()
     {
         process.terminate();
-        if (!process.waitForFinished(30000))
-            return -1;
-        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     }
 
     // Everything it has printed so far (read only when asked: no event loop here).

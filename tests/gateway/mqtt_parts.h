@@ -32,9 +32,8 @@ struct Broker {
     {
         port = at ? at : freeLoopbackPort();
         QFile file(dir.filePath(QStringLiteral("mosquitto.conf")));
-        if (!file.open(QIODevice::WriteOnly))
-            return false;
-        file.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\npersistence false\n%2").arg(port).arg(more).toUtf8());
+        if (file.open(QIODevice::WriteOnly))
+            file.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\npersistence false\n%2").arg(port).arg(more).toUtf8());
         file.close();
         process.setProcessChannelMode(QProcess::MergedChannels);
         process.start(QStringLiteral("mosquitto"), {QStringLiteral("-c"), file.fileName()});
