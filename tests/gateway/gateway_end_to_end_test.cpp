@@ -287,6 +287,7 @@ TEST_F(GatewayEndToEnd, ServesThePlantOnEveryFaceThroughRefusalsRestartsAndItsEn
         "-t 4 -r 999 = 5",          // no tag there
         "-t 4 -r 600 = 5",          // a writable tag the file maps nowhere
         "-t 0 -r 8 = 1",            // no coil there
+        "-t 0 -r 500 = 1",          // no coil there, a holding register is
         "-t 4 -r 301 = 5",          // half of a float
         "-t 4 -r 210 = 1",          // the low half of a uint32
         "-t 4 -r 400 = 1 2",        // a writable tag, then a register no tag holds
