@@ -1,9 +1,8 @@
 #pragma once
 
-// The web face's independent clients: one HTTP/1.1 request over a plain
-// socket, as curl sends it, and Debian's chromium, headless, with an empty
-// profile, asked what the page shows (Runtime.evaluate over its DevTools
-// WebSocket).
+// The web face's independent clients: HTTP/1.1 requests over a plain socket,
+// as curl sends them, and Debian's headless chromium with an empty profile,
+// asked what the page shows (Runtime.evaluate over its DevTools WebSocket).
 
 #include "gateway_process.h"
 
