@@ -238,6 +238,7 @@ TEST_F(GatewayEndToEnd, ServesThePlantOnEveryFaceThroughRefusalsRestartsAndItsEn
         {"-t 3:int -r 220", "220=-5"},                             // a 32-bit counter
         {"-t 1 -r 30", "30=1"},                                    // a bit of a D word
         {"-t 4 -r 500 -c 3", "500=1; 501=2; 502=3"},
+        {"-t 3 -r 30", ""},                                        // no input register there, a discrete input is
     };
     for (const auto& row : reads) {
         const QString output = mbpoll(QLatin1String(row[0]));
@@ -287,7 +288,6 @@ TEST_F(GatewayEndToEnd, ServesThePlantOnEveryFaceThroughRefusalsRestartsAndItsEn
         "-t 4 -r 999 = 5",          // no tag there
         "-t 4 -r 600 = 5",          // a writable tag the file maps nowhere
         "-t 0 -r 8 = 1",            // no coil there
-        "-t 0 -r 500 = 1",          // no coil there, a holding register is
         "-t 4 -r 301 = 5",          // half of a float
         "-t 4 -r 210 = 1",          // the low half of a uint32
         "-t 4 -r 400 = 1 2",        // a writable tag, then a register no tag holds
