@@ -42,6 +42,9 @@ poll-period-min@runtime/poll_period.cpp@value < MinPollPeriodMs || @
 untimed-share@runtime/poll_schedule.cpp@capacity_ = untimed ? 1.0 - UntimedShare : 1.0;@capacity_ = 1.0;
 watch-count@tool/watch_command.cpp@QStringLiteral("count"), 1, 1000000@QStringLiteral("count"), 0, 1000000
 sim-input-writable@sim/device_map.cpp@0x009F, E::Bits,        false}@0x009F, E::Bits,        true}
+modbus-half-write@gateway/modbus_face.cpp@span.first % perValue != 0 || span.count % perValue != 0)@span.first % perValue != 0)
+spb-seq-rebirth@gateway/sparkplug_face.cpp@seq_ = 0;\n    Payload payload = ndeath();@Payload payload = ndeath();
+forward-order@gateway/history_store.cpp@ORDER BY c.id LIMIT ?");@ORDER BY c.id DESC LIMIT ?");
 EOF
 )
 

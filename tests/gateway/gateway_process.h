@@ -1,7 +1,7 @@
 #pragma once
 
 // The built tool's gateway as a child process on loopback, and the free
-// ports and readiness checks the tests around it use.
+// ports and child processes the tests around it use.
 
 #include "support/wait_until.h"
 #include "tool/tool_process.h"
@@ -19,13 +19,6 @@ inline quint16 freeLoopbackPort()
     return probe.serverPort();
 }
 
-inline bool acceptsConnections(quint16 port)
-{
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    return socket.waitForConnected(200);
-}
-
 // A configuration file of `text` in `dir`; its name.
 inline QString writeConfig(const QTemporaryDir& dir, const QString& text)
 {
@@ -35,15 +28,19 @@ inline QString writeConfig(const QTemporaryDir& dir, const QString& text)
     return file.fileName();
 }
 
+// A child process that ends with the test that started it.
+struct ChildProcess : QProcess {
+    ~ChildProcess() override
+    {
+        kill();
+        waitForFinished();
+    }
+};
+
 // `tavrin gateway CONFIG` as a child process.
 struct GatewayProcess {
-    QProcess process;
-
-    ~GatewayProcess()
-    {
-        process.kill();
-        process.waitForFinished();
-    }
+    ChildProcess process;
+    QString printed;
 
     void start(const QString& configFile)
     {
@@ -57,21 +54,14 @@ struct GatewayProcess {
     int stop()
     {
         process.terminate();
-        if (!process.waitForFinished(30000)) {
-            process.kill();
-            process.waitForFinished();
-            return -1;
-        }
-        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     }
 
-    // Everything it has printed so far.
-    QString log()
+    // Everything it has printed so far (read only when asked: no event loop here).
+    std::string log()
     {
-        // Without an event loop here, the pipe is read only when asked to.
         process.waitForReadyRead(200);
         printed += QString::fromUtf8(process.readAll());
-        return printed;
+        return printed.toStdString();
     }
-    QString printed;
 };
