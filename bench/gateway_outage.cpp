@@ -25,9 +25,8 @@
 //   tavrin_gateway_outage [--lines 8] [--tags 300] [--change-every-ms 1000] [--warmup-s 20]
 //                         [--outage-s 120] [--restart-at-s 60] [--forward-rate 2000]
 
+#include "plant_processes.h"
 #include "process_figures.h"
-#include "tcp_server.h"
-#include "virtual_plc.h"
 
 #include <mosquitto.h>
 #include <sqlite3.h>
@@ -43,15 +42,12 @@
 #include <QJsonObject>
 #include <QMutex>
 #include <QProcess>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <memory>
 #include <thread>
 #include <vector>
 
@@ -333,46 +329,6 @@ bool parseOptions(const QStringList& arguments, Options* options)
            && options->forwardRate <= 100000;
 }
 
-class Broker {
-public:
-    Broker(const QTemporaryDir& dir, quint16 port) : config_(dir.filePath(QStringLiteral("mosquitto.conf")))
-    {
-        QFile file(config_);
-        file.open(QIODevice::WriteOnly);
-        // Started as root, mosquitto drops to its own user, which cannot
-        // write the session store into this root-owned folder: the kept
-        // subscriber's session would be lost with the broker.
-        file.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\npersistence true\n"
-                                  "persistence_location %2/\nmax_queued_messages 1000000\nuser root\n")
-                       .arg(port)
-                       .arg(dir.path())
-                       .toUtf8());
-        process_.setStandardOutputFile(dir.filePath(QStringLiteral("mosquitto.log")), QIODevice::Append);
-        process_.setStandardErrorFile(dir.filePath(QStringLiteral("mosquitto.log")), QIODevice::Append);
-    }
-    ~Broker() { stop(); }
-    bool start()
-    {
-        process_.start(QStringLiteral("mosquitto"), {QStringLiteral("-c"), config_});
-        const bool started = process_.waitForStarted();
-        QThread::msleep(300); // its listener
-        return started;
-    }
-    // SIGTERM: the broker saves its sessions and retained messages.
-    void stop()
-    {
-        if (process_.state() == QProcess::NotRunning)
-            return;
-        process_.terminate();
-        process_.waitForFinished(10000);
-    }
-    qint64 pid() const { return process_.state() == QProcess::Running ? process_.processId() : 0; }
-
-private:
-    QString config_;
-    QProcess process_;
-};
-
 // What the run found, from the sets and the messages.
 struct Findings {
     qint64 outageChanges = 0;     // set while the broker was away
@@ -568,30 +524,20 @@ int main(int argc, char** argv)
     const bool keep = qEnvironmentVariableIsSet("TAVRIN_BENCH_KEEP_DIR");
     dir.setAutoRemove(!keep);
     const quint16 brokerPort = freePort();
-    Broker broker(dir, brokerPort);
+    Broker broker(dir, brokerPort, true);
     if (!broker.start()) {
         std::fprintf(stderr, "cannot start mosquitto\n");
         return 1;
     }
 
-    std::vector<std::unique_ptr<VirtualPlc>> plcs;
-    std::vector<std::unique_ptr<TcpServer>> servers;
-    std::vector<quint16> plcPorts;
     ServerOptions pacing;
     pacing.pacing.baudRate = 115200;
     pacing.pacing.responseDelayUs = 5000;
-    for (int l = 0; l < options.lines; ++l) {
-        plcs.push_back(std::make_unique<VirtualPlc>());
-        servers.push_back(std::make_unique<TcpServer>(*plcs.back(), pacing));
-        servers.back()->open();
-        plcPorts.push_back(servers.back()->port());
-    }
+    const ServedPlcs served(options.lines, pacing);
     const QString historyPath = dir.filePath(QStringLiteral("history.db"));
-    QFile config(dir.filePath(QStringLiteral("gateway.yaml")));
-    config.open(QIODevice::WriteOnly);
     const quint16 httpPort = freePort();
-    config.write(configText(options, brokerPort, httpPort, plcPorts, historyPath).toUtf8());
-    config.close();
+    const QString config = writeFile(dir, QStringLiteral("gateway.yaml"),
+                                     configText(options, brokerPort, httpPort, served.ports(), historyPath));
 
     Plant plant(options);
     mosquitto_lib_init();
@@ -610,7 +556,7 @@ int main(int argc, char** argv)
     gateway.setStandardOutputFile(gatewayLog, QIODevice::Append);
     gateway.setStandardErrorFile(gatewayLog, QIODevice::Append);
     const auto startGateway = [&] {
-        gateway.start(QStringLiteral(TAVRIN_TOOL_PATH), {QStringLiteral("gateway"), config.fileName()});
+        gateway.start(QStringLiteral(TAVRIN_TOOL_PATH), {QStringLiteral("gateway"), config});
         return gateway.waitForStarted() ? gateway.processId() : qint64(0);
     };
     const auto failed = [&](const char* what) {
@@ -637,7 +583,7 @@ int main(int argc, char** argv)
         const double firstS = nowS();
         for (size_t n = 0; changing; ++n) {
             for (size_t i = n % steps; i < allTags; i += steps)
-                plant.change(i, *plcs.at(size_t(plant.tag(i).line)));
+                plant.change(i, *served.plcs.at(size_t(plant.tag(i).line)));
             const double nextS = firstS + double(n + 1) * stepS;
             const double waitS = nextS - nowS();
             if (waitS > 0)

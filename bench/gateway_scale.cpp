@@ -23,16 +23,14 @@
 //                        [--changes 400] [--rate 40] [--fast 0] [--fast-every 200] [--slow-every 0]
 //                        [--stride 1]
 
+#include "plant_processes.h"
 #include "process_figures.h"
-#include "tcp_server.h"
-#include "virtual_plc.h"
 
 #include <mosquitto.h>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -40,14 +38,11 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include <algorithm>
 #include <cstdio>
-#include <memory>
 #include <vector>
 
 #include <unistd.h>
@@ -217,14 +212,8 @@ int main(int argc, char** argv)
 
     QTemporaryDir dir;
     const quint16 brokerPort = freePort();
-    QFile brokerConfig(dir.filePath(QStringLiteral("mosquitto.conf")));
-    brokerConfig.open(QIODevice::WriteOnly);
-    brokerConfig.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\npersistence false\n"
-                                      "max_queued_messages 100000\n").arg(brokerPort).toUtf8());
-    brokerConfig.close();
-    QProcess broker;
-    broker.start(QStringLiteral("mosquitto"), {QStringLiteral("-c"), brokerConfig.fileName()});
-    if (!broker.waitForStarted()) {
+    Broker broker(dir, brokerPort, false);
+    if (!broker.start()) {
         std::fprintf(stderr, "cannot start mosquitto\n");
         return 1;
     }
@@ -232,26 +221,14 @@ int main(int argc, char** argv)
     ServerOptions pacing;
     pacing.pacing.baudRate = options.baud;
     pacing.pacing.responseDelayUs = qint64(options.answerMs) * 1000;
-    std::vector<std::unique_ptr<VirtualPlc>> plcs;
-    std::vector<std::unique_ptr<TcpServer>> servers;
-    std::vector<quint16> plcPorts;
-    for (int l = 0; l < options.lines; ++l) {
-        plcs.push_back(std::make_unique<VirtualPlc>());
-        servers.push_back(std::make_unique<TcpServer>(*plcs.back(), pacing));
-        servers.back()->open();
-        plcPorts.push_back(servers.back()->port());
-    }
-    QFile config(dir.filePath(QStringLiteral("gateway.yaml")));
-    config.open(QIODevice::WriteOnly);
+    const ServedPlcs served(options.lines, pacing);
     const quint16 httpPort = freePort();
-    config.write(configText(options, brokerPort, httpPort, plcPorts).toUtf8());
-    config.close();
+    const QString config = writeFile(dir, QStringLiteral("gateway.yaml"), configText(options, brokerPort, httpPort, served.ports()));
 
     Subscriber subscriber;
     mosquitto_lib_init();
     mosquitto* client = mosquitto_new("tavrin-bench-subscriber", true, &subscriber);
     mosquitto_message_callback_set(client, onMessage);
-    QThread::msleep(300); // the broker's listener
     if (mosquitto_connect(client, "127.0.0.1", brokerPort, 30) != MOSQ_ERR_SUCCESS) {
         std::fprintf(stderr, "cannot connect to the broker\n");
         return 1;
@@ -261,7 +238,7 @@ int main(int argc, char** argv)
 
     QProcess gateway;
     gateway.setProcessChannelMode(QProcess::MergedChannels);
-    gateway.start(QStringLiteral(TAVRIN_TOOL_PATH), {QStringLiteral("gateway"), config.fileName()});
+    gateway.start(QStringLiteral(TAVRIN_TOOL_PATH), {QStringLiteral("gateway"), config});
     gateway.waitForStarted();
     const qint64 pid = gateway.processId();
     const int allTags = options.lines * options.tags;
@@ -283,7 +260,7 @@ int main(int argc, char** argv)
         QRegularExpression(QStringLiteral("(\\d+) read blocks")).match(QString::fromUtf8(log));
     const int blocksPerPass = blocksMatch.captured(1).toInt();
     quint64 readsBefore = 0;
-    for (auto& plc : plcs)
+    for (const auto& plc : served.plcs)
         readsBefore += plc->counters().reads;
     const double cpuBefore = cpuSeconds(pid);
     const qint64 messagesBefore = subscriber.messages();
@@ -300,7 +277,7 @@ int main(int argc, char** argv)
         const int value = 1000 + c; // never a value the word held before
         const QString topic = QStringLiteral("bench/line%1/d%2").arg(line).arg(word);
         subscriber.await(topic, value, monotonic.nsecsElapsed(), fast);
-        plcs.at(size_t(line))->setValue(QStringLiteral("D"), dataWord(options, word), quint32(value));
+        served.plcs.at(size_t(line))->setValue(QStringLiteral("D"), dataWord(options, word), quint32(value));
         QThread::usleep(static_cast<unsigned long>(1000000 / options.rate));
     }
     QElapsedTimer drain;
@@ -310,7 +287,7 @@ int main(int argc, char** argv)
     const double seconds = double(measured.elapsed()) / 1000.0;
     const double cpu = cpuSeconds(pid) - cpuBefore;
     quint64 readsAfter = 0;
-    for (auto& plc : plcs)
+    for (const auto& plc : served.plcs)
         readsAfter += plc->counters().reads;
     const double passMs = blocksPerPass * 1000.0 * options.lines / (double(readsAfter - readsBefore) / seconds);
     const QByteArray rss = memoryLine(pid, "VmRSS:");
@@ -325,8 +302,7 @@ int main(int argc, char** argv)
     mosquitto_loop_stop(client, false);
     mosquitto_destroy(client);
     mosquitto_lib_cleanup();
-    broker.terminate();
-    broker.waitForFinished();
+    broker.stop();
 
     const std::vector<double> delays = subscriber.delaysMs();
     const double p95 = percentile(delays, 0.95);
