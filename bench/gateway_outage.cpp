@@ -25,13 +25,13 @@
 //   tavrin_gateway_outage [--lines 8] [--tags 300] [--change-every-ms 1000] [--warmup-s 20]
 //                         [--outage-s 120] [--restart-at-s 60] [--forward-rate 2000]
 
+#include "number_options.h"
 #include "plant_processes.h"
 #include "process_figures.h"
 
 #include <mosquitto.h>
 #include <sqlite3.h>
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -306,23 +306,14 @@ QString configText(const Options& options, quint16 brokerPort, quint16 httpPort,
 
 bool parseOptions(const QStringList& arguments, Options* options)
 {
-    QCommandLineParser parser;
-    struct Option {
-        const char* name;
-        int* target;
-    };
-    const Option table[] = {{"lines", &options->lines},       {"tags", &options->tags},
-                            {"change-every-ms", &options->changeEveryMs}, {"warmup-s", &options->warmupS},
-                            {"outage-s", &options->outageS},  {"restart-at-s", &options->restartAtS},
-                            {"forward-rate", &options->forwardRate}};
-    for (const Option& option : table)
-        parser.addOption({QLatin1String(option.name), QLatin1String(option.name), QStringLiteral("N")});
-    if (!parser.parse(arguments))
+    if (!parseNumberOptions(arguments, {{"lines", &options->lines},
+                                        {"tags", &options->tags},
+                                        {"change-every-ms", &options->changeEveryMs},
+                                        {"warmup-s", &options->warmupS},
+                                        {"outage-s", &options->outageS},
+                                        {"restart-at-s", &options->restartAtS},
+                                        {"forward-rate", &options->forwardRate}}))
         return false;
-    for (const Option& option : table) {
-        if (parser.isSet(QLatin1String(option.name)))
-            *option.target = parser.value(QLatin1String(option.name)).toInt();
-    }
     return options->lines > 0 && options->tags > RelaysPerLine && options->tags - RelaysPerLine <= 8000
            && options->changeEveryMs >= 100 && options->warmupS >= 5 && options->outageS > 0
            && options->restartAtS > 0 && options->restartAtS < options->outageS && options->forwardRate >= 1

@@ -23,12 +23,12 @@
 //                        [--changes 400] [--rate 40] [--fast 0] [--fast-every 200] [--slow-every 0]
 //                        [--stride 1]
 
+#include "number_options.h"
 #include "plant_processes.h"
 #include "process_figures.h"
 
 #include <mosquitto.h>
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QHash>
@@ -174,23 +174,17 @@ QString configText(const Options& options, quint16 brokerPort, quint16 httpPort,
 
 bool parseOptions(const QStringList& arguments, Options* options)
 {
-    QCommandLineParser parser;
-    struct Option {
-        const char* name;
-        int* target;
-    };
-    const Option table[] = {{"lines", &options->lines}, {"tags", &options->tags}, {"baud", &options->baud},
-                            {"answer-ms", &options->answerMs}, {"changes", &options->changes}, {"rate", &options->rate},
-                            {"fast", &options->fast}, {"fast-every", &options->fastEvery},
-                            {"slow-every", &options->slowEvery}, {"stride", &options->stride}};
-    for (const Option& option : table)
-        parser.addOption({QLatin1String(option.name), QLatin1String(option.name), QStringLiteral("N")});
-    if (!parser.parse(arguments))
+    if (!parseNumberOptions(arguments, {{"lines", &options->lines},
+                                        {"tags", &options->tags},
+                                        {"baud", &options->baud},
+                                        {"answer-ms", &options->answerMs},
+                                        {"changes", &options->changes},
+                                        {"rate", &options->rate},
+                                        {"fast", &options->fast},
+                                        {"fast-every", &options->fastEvery},
+                                        {"slow-every", &options->slowEvery},
+                                        {"stride", &options->stride}}))
         return false;
-    for (const Option& option : table) {
-        if (parser.isSet(QLatin1String(option.name)))
-            *option.target = parser.value(QLatin1String(option.name)).toInt();
-    }
     return options->lines > 0 && options->tags > RelaysPerLine && options->rate > 0 && options->fast >= 0
            && options->fast < options->tags - RelaysPerLine && options->stride >= 1
            && (options->tags - RelaysPerLine) * options->stride <= 8000;
