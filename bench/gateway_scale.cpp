@@ -217,7 +217,8 @@ int main(int argc, char** argv)
     pacing.pacing.responseDelayUs = qint64(options.answerMs) * 1000;
     const ServedPlcs served(options.lines, pacing);
     const quint16 httpPort = freePort();
-    const QString config = writeFile(dir, QStringLiteral("gateway.yaml"), configText(options, brokerPort, httpPort, served.ports()));
+    const QString config =
+        writeFile(dir, QStringLiteral("gateway.yaml"), configText(options, brokerPort, httpPort, served.ports()));
 
     Subscriber subscriber;
     mosquitto_lib_init();
